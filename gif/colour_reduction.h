@@ -1,0 +1,39 @@
+#pragma once
+// Reduction of a true-colour picture to one palette of at most 256 colours per frame.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "platform/picture.h"
+
+namespace gifanim {
+
+// A frame after colour reduction: 256 palette entries as red, green, blue, and one palette index
+// per pixel, rows top-down, width bytes each.
+struct IndexedImage {
+    int width = 0;
+    int height = 0;
+    std::array<std::uint8_t, 768> palette{};
+    std::vector<std::uint8_t> indices;
+};
+
+// Colour bin of a pixel: the top four bits of blue, green and red, in that order from bit 11 down.
+constexpr unsigned colour_bin(unsigned blue, unsigned green, unsigned red) {
+    return ((blue >> 4) << 8) | (green & 0xF0u) | (red >> 4);
+}
+
+// The popularity palette of a histogram of colour bins, and which palette index every bin takes.
+struct PopularityPalette {
+    std::array<std::uint8_t, 768> palette{};
+    std::array<std::uint8_t, 4096> index_of_bin{};
+};
+PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& histogram);
+
+// Per-frame popularity palette: the 256 most frequent bins, the rest mapped to the nearest of them.
+// `bins` is scratch space kept by the caller between frames. Throws std::bad_alloc.
+void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, std::vector<std::uint16_t>& bins);
+
+// Ordered dither to the fixed 6x6x6 colour cube with an 8x8 threshold matrix. Throws std::bad_alloc.
+void dither_reduce(const platform::Dib24& picture, IndexedImage& out);
+
+}  // namespace gifanim

@@ -1,0 +1,115 @@
+#include "gif/gif_writer.h"
+
+#include <algorithm>
+
+namespace gifanim {
+
+namespace {
+
+// Collects small pieces and hands them to the file in large writes.
+class Output {
+public:
+    explicit Output(platform::File& file) : file_(file) { buffer_.reserve(kChunk); }
+
+    void byte(std::uint8_t b) { buffer_.push_back(b); }
+    void word(std::uint16_t v) {
+        byte(static_cast<std::uint8_t>(v & 0xFF));
+        byte(static_cast<std::uint8_t>(v >> 8));
+    }
+    void bytes(std::span<const std::uint8_t> data) {
+        if (buffer_.size() + data.size() > kChunk) {
+            flush();
+            if (data.size() >= kChunk) {
+                file_.write(data);
+                return;
+            }
+        }
+        buffer_.insert(buffer_.end(), data.begin(), data.end());
+    }
+    void text(std::string_view s) {
+        bytes({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+    }
+    void flush() {
+        if (!buffer_.empty()) file_.write(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+    platform::File& file_;
+    std::vector<std::uint8_t> buffer_;
+};
+
+void comment_extension(Output& out, std::string_view comment) {
+    const std::size_t len = std::min<std::size_t>(comment.size(), 255);
+    out.byte(0x21);
+    out.byte(0xFE);
+    out.byte(static_cast<std::uint8_t>(len));
+    out.text(comment.substr(0, len));
+    out.byte(0x00);
+}
+
+}  // namespace
+
+void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               std::span<const EncodedFrame> frames) {
+    Output out(file);
+    constexpr unsigned bits = 8;  // every frame has a 256-entry palette
+    out.text("GIF89a");
+    out.word(settings.width);
+    out.word(settings.height);
+    out.byte(0x80 + ((bits - 1) << 4) + (bits - 1));
+    out.byte(0);  // background colour index
+    out.byte(0);  // pixel aspect ratio
+    out.bytes(frames.front().palette);
+
+    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
+    if (frames.size() >= 2) {
+        if (settings.loop) {
+            out.byte(0x21);
+            out.byte(0xFF);
+            out.byte(0x0B);
+            out.text("NETSCAPE2.0");
+            out.byte(0x03);
+            out.byte(0x01);
+            out.word(static_cast<std::uint16_t>(settings.loop_count));
+            out.byte(0x00);
+        }
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            const FrameRecord& rec = records[i];
+            const EncodedFrame& frame = frames[i];
+            out.byte(0x21);
+            out.byte(0xF9);
+            out.byte(0x04);
+            out.byte(static_cast<std::uint8_t>(((rec.disposal & 7) << 2) | (rec.transparency & 1)));
+            out.word(static_cast<std::uint16_t>(rec.delay));
+            out.byte(0);  // transparent colour index
+            out.byte(0x00);
+            if (!rec.comment.empty()) comment_extension(out, rec.comment);
+            out.byte(0x2C);
+            out.word(static_cast<std::uint16_t>(rec.left));
+            out.word(static_cast<std::uint16_t>(rec.top));
+            out.word(frame.width);
+            out.word(frame.height);
+            out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | (bits - 1)));
+            out.bytes(frame.palette);
+            out.bytes(frame.data);
+            out.byte(0x00);
+        }
+    } else {
+        const EncodedFrame& frame = frames.front();
+        out.byte(0x2C);
+        out.word(0);
+        out.word(0);
+        out.word(frame.width);
+        out.word(frame.height);
+        out.byte(static_cast<std::uint8_t>(interlace_bit | (bits - 1)));
+        out.bytes(frame.data);
+        out.byte(0x00);
+    }
+    if (!settings.comment.empty()) comment_extension(out, settings.comment);
+    out.byte(0x3B);
+    out.flush();
+}
+
+}  // namespace gifanim

@@ -1,0 +1,48 @@
+#pragma once
+// The GIF89a stream of an animation whose frames are already compressed.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "gif/records.h"
+#include "platform/file.h"
+
+namespace gifanim {
+
+// The maker's copy of a frame's settings.
+struct FrameRecord {
+    std::int16_t delay = 0;  // 1/100 s
+    std::int16_t left = 0;
+    std::int16_t top = 0;
+    std::uint8_t disposal = 0;
+    Bool32 transparency = 0;
+    std::string comment;  // at most 255 bytes
+};
+
+// A frame as it goes into the file: its size, its 256-entry palette (red, green, blue) and its
+// image data (minimum code size and sub-blocks, without the block terminator).
+struct EncodedFrame {
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    std::array<std::uint8_t, 768> palette{};
+    std::vector<std::uint8_t> data;
+};
+
+struct AnimationSettings {
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    bool loop = true;
+    std::int16_t loop_count = 0;
+    std::string comment;
+    bool interlace = false;
+};
+
+// Writes the whole stream. Two or more frames give an animation with a looping extension (when
+// enabled), and per frame a graphic control extension, comment, descriptor and local table; one
+// frame gives a still image with only the global table. File errors throw platform::FileError.
+void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               std::span<const EncodedFrame> frames);
+
+}  // namespace gifanim

@@ -1,0 +1,219 @@
+#include "gif/lzw_encoder.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace gifanim {
+
+static_assert(std::endian::native == std::endian::little, "the bit packer stores little-endian words");
+
+namespace {
+
+constexpr unsigned kMaxCode = 4095;
+constexpr unsigned kRunCapacity = 4096;
+constexpr std::uint16_t kNoRun = 0xFFFF;
+
+// How many of the next `limit` pixels equal `value` (limit >= 1).
+inline std::size_t count_run(const std::uint8_t* p, std::size_t limit, std::uint8_t value) {
+    std::size_t n = 0;
+    const std::uint64_t pattern = 0x0101010101010101ull * value;
+    while (n + 8 <= limit) {
+        std::uint64_t word;
+        std::memcpy(&word, p + n, 8);
+        const std::uint64_t diff = word ^ pattern;
+        if (diff != 0) return n + static_cast<std::size_t>(std::countr_zero(diff) / 8);
+        n += 8;
+    }
+    while (n < limit && p[n] == value) ++n;
+    return n;
+}
+
+// Packs codes LSB-first into bytes.
+struct BitPacker {
+    std::uint8_t* out;
+    std::size_t pos = 0;
+    std::uint64_t acc = 0;
+    unsigned bits = 0;
+
+    inline void emit(unsigned code, unsigned width) {
+        acc |= static_cast<std::uint64_t>(code) << bits;
+        bits += width;
+        if (bits >= 32) {
+            const auto word = static_cast<std::uint32_t>(acc);
+            std::memcpy(out + pos, &word, 4);
+            pos += 4;
+            acc >>= 32;
+            bits -= 32;
+        }
+    }
+    void flush() {
+        while (bits > 0) {
+            out[pos++] = static_cast<std::uint8_t>(acc);
+            acc >>= 8;
+            bits = bits > 8 ? bits - 8 : 0;
+        }
+    }
+};
+
+}  // namespace
+
+std::vector<int> gif_row_order(int height, bool interlace) {
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(std::max(height, 0)));
+    if (!interlace) {
+        for (int r = 0; r < height; ++r) rows.push_back(r);
+        return rows;
+    }
+    static constexpr int kStart[4] = {0, 4, 2, 1};
+    static constexpr int kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int r = kStart[pass]; r < height; r += kStep[pass]) rows.push_back(r);
+    return rows;
+}
+
+LzwEncoder::LzwEncoder()
+    : child_(std::make_unique<std::uint16_t[]>(4096 * 256)),
+      key_(std::make_unique<std::uint32_t[]>(4096)),
+      run_byte_(std::make_unique<std::uint16_t[]>(4096)),
+      run_len_(std::make_unique<std::uint16_t[]>(4096)),
+      run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)) {}
+
+void LzwEncoder::reset_dictionary() {
+    for (unsigned c = 0; c < 256; ++c) {
+        run_max_[c] = 1;
+        run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
+    }
+}
+
+void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride,
+                        int bits_per_pixel, bool interlace, std::vector<std::uint8_t>& out) {
+    min_code_size_ = static_cast<unsigned>(std::max(bits_per_pixel, 2));
+    clear_code_ = 1u << min_code_size_;
+    first_code_ = clear_code_ + 2;
+    const unsigned alphabet = 1u << std::min(bits_per_pixel, 8);
+
+    // Root codes stand for themselves and are runs of length one; every other code is unassigned.
+    for (unsigned c = 0; c < 4096; ++c) {
+        key_[c] = 0xFFFFFFFFu;
+        run_byte_[c] = c < alphabet ? static_cast<std::uint16_t>(c) : kNoRun;
+        run_len_[c] = 1;
+    }
+
+    const std::size_t w = static_cast<std::size_t>(std::max(width, 0));
+    const std::size_t n = w * static_cast<std::size_t>(std::max(height, 0));
+    const std::uint8_t* seq = pixels;
+    const bool mask = alphabet < 256;
+    if (interlace || mask || (stride != static_cast<std::ptrdiff_t>(w) && height > 1)) {
+        sequence_.resize(n);
+        std::uint8_t* dst = sequence_.data();
+        for (int r : gif_row_order(height, interlace)) {
+            std::memcpy(dst, pixels + stride * r, w);
+            dst += w;
+        }
+        if (mask)
+            for (auto& p : sequence_) p = static_cast<std::uint8_t>(p & (alphabet - 1));
+        seq = sequence_.data();
+    }
+
+    // At most one 12-bit code per pixel, plus clear codes and the end code.
+    packed_.resize(n + n / 2 + n / 1024 + 64);
+    const std::size_t packed = encode_sequence(seq, n);
+
+    // Minimum code size, then sub-blocks of 255 data bytes (the last one shorter).
+    const std::size_t blocks = (packed + 254) / 255;
+    const std::size_t start = out.size();
+    out.resize(start + 1 + blocks + packed);
+    std::uint8_t* dst = out.data() + start;
+    *dst++ = static_cast<std::uint8_t>(min_code_size_);
+    for (std::size_t done = 0; done < packed;) {
+        const std::size_t len = std::min<std::size_t>(255, packed - done);
+        *dst++ = static_cast<std::uint8_t>(len);
+        std::memcpy(dst, packed_.data() + done, len);
+        dst += len;
+        done += len;
+    }
+}
+
+std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
+    const unsigned initial_width = min_code_size_ + 1;
+    unsigned width = initial_width;
+    unsigned limit = 1u << initial_width;
+    unsigned next = first_code_;
+    BitPacker bits{packed_.data()};
+    reset_dictionary();
+    bits.emit(clear_code_, width);
+    if (n == 0) {
+        bits.emit(clear_code_ + 1, width);
+        bits.flush();
+        return bits.pos;
+    }
+
+    std::uint16_t* const child = child_.get();
+    std::uint32_t* const key_of = key_.get();
+    std::uint16_t* const run_byte = run_byte_.get();
+    std::uint16_t* const run_len = run_len_.get();
+    std::uint16_t* const run_code = run_code_.get();
+
+    unsigned prefix = in[0];
+    std::size_t i = 1;
+    while (i < n) {
+        const unsigned c = in[i];
+        if (run_byte[prefix] == c) {
+            // The prefix is c repeated k times and the dictionary holds every run of c up to
+            // run_max_[c]: the greedy match walks straight through them.
+            const unsigned k = run_len[prefix];
+            const unsigned longest = run_max_[c];
+            if (k < longest) {
+                const std::size_t r = count_run(in + i, std::min<std::size_t>(n - i, longest - k), static_cast<std::uint8_t>(c));
+                prefix = run_code[c * kRunCapacity + k + r];
+                i += r;
+                continue;
+            }
+        }
+        const std::uint32_t key = (prefix << 8) | c;
+        const unsigned found = child[key];
+        if (found < next && key_of[found] == key) {
+            prefix = found;
+            ++i;
+            continue;
+        }
+
+        bits.emit(prefix, width);
+        const unsigned before = next;
+        if (next <= kMaxCode) {
+            child[key] = static_cast<std::uint16_t>(next);
+            key_of[next] = key;
+            if (run_byte[prefix] == c) {
+                const unsigned len = run_len[prefix] + 1u;
+                run_byte[next] = static_cast<std::uint16_t>(c);
+                run_len[next] = static_cast<std::uint16_t>(len);
+                run_max_[c] = static_cast<std::uint16_t>(len);
+                run_code[c * kRunCapacity + len] = static_cast<std::uint16_t>(next);
+            } else {
+                run_byte[next] = kNoRun;
+            }
+            ++next;
+        }
+        if (before == limit) {
+            if (width < 12) {
+                ++width;
+                limit <<= 1;
+            } else {
+                bits.emit(clear_code_, 12);
+                width = initial_width;
+                limit = 1u << initial_width;
+                next = first_code_;
+                reset_dictionary();
+            }
+        }
+        prefix = c;
+        ++i;
+    }
+    bits.emit(prefix, width);
+    bits.emit(clear_code_ + 1, width);
+    bits.flush();
+    return bits.pos;
+}
+
+}  // namespace gifanim

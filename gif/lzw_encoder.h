@@ -1,0 +1,49 @@
+#pragma once
+// Variable-length-code LZW for GIF image data.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace gifanim {
+
+// Pixel order of a frame: top to bottom, or the four interlace passes (rows 0, 8, 16, ...;
+// 4, 12, ...; 2, 6, ...; 1, 3, ...).
+std::vector<int> gif_row_order(int height, bool interlace);
+
+// Encodes frames one after another; the dictionary tables are kept between frames.
+class LzwEncoder {
+public:
+    LzwEncoder();
+
+    // Encodes `height` rows of `width` pixels (row r starts at pixels + r * stride, r = 0 at the
+    // top). Appends the minimum code size byte and the codes packed into data sub-blocks to `out`;
+    // the 0x00 block terminator is not included. Pixels must be below 2^bits_per_pixel (1..8).
+    void encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride, int bits_per_pixel,
+                bool interlace, std::vector<std::uint8_t>& out);
+
+private:
+    void reset_dictionary();
+    // Packs the codes of n pixels into packed_; returns the number of bytes.
+    std::size_t encode_sequence(const std::uint8_t* in, std::size_t n);
+
+    // (prefix << 8 | pixel) -> code; an entry is valid only if the code is assigned and its key
+    // matches, so the table never needs clearing.
+    std::unique_ptr<std::uint16_t[]> child_;
+    std::unique_ptr<std::uint32_t[]> key_;  // per code: prefix << 8 | pixel
+    // Runs of one pixel value: run_byte_[code] is the value when the code stands for that value
+    // repeated run_len_[code] times (0xFFFF otherwise); run_code_[value * 4096 + len] is the code of
+    // the value repeated len times, for len up to run_max_[value].
+    std::unique_ptr<std::uint16_t[]> run_byte_;
+    std::unique_ptr<std::uint16_t[]> run_len_;
+    std::unique_ptr<std::uint16_t[]> run_code_;
+    std::uint16_t run_max_[256] = {};
+
+    unsigned min_code_size_ = 8;
+    unsigned clear_code_ = 256;
+    unsigned first_code_ = 258;
+    std::vector<std::uint8_t> sequence_;  // pixels in sending order, when they are not contiguous
+    std::vector<std::uint8_t> packed_;    // the codes as a bit stream, before the sub-blocks
+};
+
+}  // namespace gifanim

@@ -1,0 +1,27 @@
+#include "platform/file.h"
+#include "platform/picture.h"
+
+namespace gifanim::platform {
+
+void Dib24::allocate(int w, int h) {
+    width = w;
+    height = h;
+    stride = stride_for(w);
+    bits = std::make_unique_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(h) + 4);
+}
+
+std::string cut_gbk(std::string text, std::size_t max_bytes) {
+    if (text.size() <= max_bytes) return text;
+    // Walk characters from the start: a lead byte 0x81..0xFE opens a two-byte character.
+    std::size_t keep = 0;
+    while (keep < max_bytes) {
+        const auto b = static_cast<unsigned char>(text[keep]);
+        const std::size_t len = (b >= 0x81 && b <= 0xFE) ? 2 : 1;
+        if (keep + len > max_bytes) break;
+        keep += len;
+    }
+    text.resize(keep);
+    return text;
+}
+
+}  // namespace gifanim::platform

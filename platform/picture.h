@@ -1,0 +1,35 @@
+#pragma once
+// Image bytes to a 24-bit device-independent bitmap at the picture's natural size.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace gifanim::platform {
+
+// 24-bit true-colour pixels: rows bottom-up (row 0 in memory is the bottom row of the picture),
+// blue, green, red per pixel, each row padded to a multiple of 4 bytes.
+struct Dib24 {
+    int width = 0;
+    int height = 0;
+    std::size_t stride = 0;  // ((width * 24 + 31) / 32) * 4
+    std::unique_ptr<std::uint8_t[]> bits;
+
+    static std::size_t stride_for(int width) { return ((static_cast<std::size_t>(width) * 24 + 31) / 32) * 4; }
+    // Allocates width x height pixels (contents unspecified) plus a few slack bytes, so that a
+    // hot loop may read 4 bytes at the last pixel. Throws std::bad_alloc.
+    void allocate(int w, int h);
+    std::uint8_t* row(int bottom_up_index) { return bits.get() + stride * static_cast<std::size_t>(bottom_up_index); }
+    const std::uint8_t* row(int bottom_up_index) const {
+        return bits.get() + stride * static_cast<std::size_t>(bottom_up_index);
+    }
+};
+
+enum class LoadResult { ok, undecodable, too_large };
+
+// Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it). Pictures wider or
+// taller than 65535 pixels are refused with too_large, since no GIF can hold them. Memory
+// exhaustion throws std::bad_alloc.
+LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out);
+
+}  // namespace gifanim::platform

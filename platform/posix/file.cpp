@@ -1,0 +1,96 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file.h"
+
+namespace gifanim::platform {
+
+std::string describe_system_error(int code) {
+    char buffer[256];
+    // The GNU strerror_r returns a pointer that may or may not be the buffer.
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+    return cut_gbk(text ? text : "", 255);
+}
+
+namespace {
+[[noreturn]] void throw_errno() {
+    const int code = errno;
+    throw FileError{code, describe_system_error(code)};
+}
+}  // namespace
+
+File File::open_read(const std::filesystem::path& path) {
+    File f;
+    f.fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd_ < 0) throw_errno();
+    struct stat st {};
+    if (::fstat(f.fd_, &st) != 0) throw_errno();
+    if (S_ISDIR(st.st_mode)) throw FileError{EISDIR, describe_system_error(EISDIR)};
+    return f;
+}
+
+File File::create(const std::filesystem::path& path) {
+    File f;
+    f.fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (f.fd_ < 0) throw_errno();
+    return f;
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::uint64_t File::size() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) throw_errno();
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+void File::read(std::span<std::uint8_t> out) {
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::read(fd_, out.data() + done, out.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw_errno();
+        }
+        if (n == 0) throw FileError{EIO, "Unexpected end of file"};
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void File::write(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw_errno();
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void File::close() {
+    if (fd_ < 0) return;
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) throw_errno();
+}
+
+}  // namespace gifanim::platform

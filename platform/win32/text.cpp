@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/text.h"
+#include "platform/win32/gbk.h"
+
+namespace gifanim::platform {
+
+namespace {
+
+std::wstring utf8_to_wide(std::string_view s) {
+    if (s.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string wide_to_utf8(std::wstring_view w) {
+    if (w.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+}  // namespace
+
+std::string gbk_to_utf8(std::string_view gbk) { return wide_to_utf8(gbk_to_wide(gbk)); }
+std::string utf8_to_gbk(std::string_view utf8) { return wide_to_gbk(utf8_to_wide(utf8)); }
+
+void write_stderr(std::string_view gbk) {
+    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)) {
+        const std::wstring w = gbk_to_wide(gbk);
+        DWORD written = 0;
+        WriteConsoleW(err, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
+        return;
+    }
+    std::fwrite(gbk.data(), 1, gbk.size(), stderr);
+}
+
+}  // namespace gifanim::platform
