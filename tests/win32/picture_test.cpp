@@ -155,7 +155,7 @@ TEST(Win32PictureLoader, DecodesJpegAtItsPixelSize) {
     ASSERT_EQ(load_picture(bytes, dib), LoadResult::ok);
     ASSERT_EQ(dib.width, 100);
     ASSERT_EQ(dib.height, 50);
-    const auto near = [&](int x, int y, Rgb want) {
+    const auto expect_close = [&](int x, int y, Rgb want) {
         const Rgb got = at(dib, x, y);
         EXPECT_NEAR(got.r, want.r, 12) << x << "," << y;
         EXPECT_NEAR(got.g, want.g, 12) << x << "," << y;
@@ -163,23 +163,90 @@ TEST(Win32PictureLoader, DecodesJpegAtItsPixelSize) {
     };
     for (const int dy : {3, 20}) {
         for (const int dx : {5, 40}) {
-            near(dx, dy, {255, 0, 0});
-            near(50 + dx, dy, {0, 255, 0});
-            near(dx, 25 + dy, {0, 0, 255});
-            near(50 + dx, 25 + dy, {255, 255, 255});
+            expect_close(dx, dy, {255, 0, 0});
+            expect_close(50 + dx, dy, {0, 255, 0});
+            expect_close(dx, 25 + dy, {0, 0, 255});
+            expect_close(50 + dx, 25 + dy, {255, 255, 255});
         }
     }
 }
 
-// Every load creates device contexts and bitmaps; a leak of one object per load exhausts the
-// process's GDI handles (10000 on Windows, 16384 under Wine) before this loop ends.
+// Fills the process's GDI handle table up to a small reserve, so that a leak of one object per
+// load runs out of handles within a few hundred loads. (GetGuiResources would count the objects
+// directly, but Wine does not implement it.)
+class GdiReserve {
+public:
+    explicit GdiReserve(std::size_t reserve) : screen_(GetDC(nullptr)) {
+        for (HDC dc; (dc = CreateCompatibleDC(screen_)) != nullptr;) filler_.push_back(dc);
+        for (std::size_t i = 0; i < reserve && !filler_.empty(); ++i) {
+            DeleteDC(filler_.back());
+            filler_.pop_back();
+        }
+    }
+    GdiReserve(const GdiReserve&) = delete;
+    GdiReserve& operator=(const GdiReserve&) = delete;
+    ~GdiReserve() {
+        for (HDC dc : filler_) DeleteDC(dc);
+        ReleaseDC(nullptr, screen_);
+    }
+    std::size_t filled() const { return filler_.size(); }
+
+private:
+    HDC screen_;
+    std::vector<HDC> filler_;
+};
+
 TEST(Win32PictureLoader, ReleasesItsGdiObjects) {
     const auto bytes = make_bmp(2, 2, 24, false, {}, gradient);
     Dib24 dib;
-    for (int i = 0; i < 17000; ++i) {
+    DWORD t0 = GetTickCount();
+    {
+    const GdiReserve reserve(300);
+    DWORD t1 = GetTickCount();
+    ASSERT_GT(reserve.filled(), 5000u);
+    for (int i = 0; i < 1500; ++i) {
         ASSERT_EQ(load_picture(bytes, dib), LoadResult::ok) << "load " << i;
     }
+    printf("fill %lu loads %lu\n", t1 - t0, GetTickCount() - t1);
+    t0 = GetTickCount();
+    }
+    printf("free %lu\n", GetTickCount() - t0);
     expect_pixels(dib, 2, 2, gradient);
+}
+
+// Icons have no pixel size of their own to the loader; they are measured at the screen's DPI.
+TEST(Win32PictureLoader, ProbeIcon) {
+    const int side = 32;
+    std::vector<std::uint8_t> v(6 + 16 + 40 + side * side * 3 + side * 4, 0);
+    put16(v, 2, 1);
+    put16(v, 4, 1);
+    v[6] = side;
+    v[7] = side;
+    put16(v, 10, 1);
+    put16(v, 12, 24);
+    put32(v, 14, static_cast<std::uint32_t>(v.size() - 22));
+    put32(v, 18, 22);
+    put32(v, 22, 40);
+    put32(v, 26, side);
+    put32(v, 30, side * 2);
+    put16(v, 34, 1);
+    put16(v, 36, 24);
+    for (int y = 0; y < side; ++y) {
+        for (int x = 0; x < side; ++x) {
+            const Rgb c = gradient(x % 5, y % 4);
+            std::uint8_t* p = v.data() + 62 + static_cast<std::size_t>(side - 1 - y) * side * 3 + x * 3;
+            p[0] = c.b;
+            p[1] = c.g;
+            p[2] = c.r;
+        }
+    }
+    Dib24 dib;
+    ASSERT_EQ(load_picture(v, dib), LoadResult::ok);
+    printf("icon %dx%d\n", dib.width, dib.height);
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 0; x < 6; ++x) { Rgb c = at(dib, x, y); Rgb e = gradient(x % 5, y % 4); printf("(%d %d %d|%d %d %d) ", c.r, c.g, c.b, e.r, e.g, e.b); }
+        printf("\n");
+    }
 }
 
 // The DPI step of the Wine tests sets the screen resolution in a separate prefix and names it in

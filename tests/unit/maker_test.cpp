@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "gif/gif_maker.h"
+#include "gif/lzw_encoder.h"
+#include "tests/unit/test_images.h"
+
+namespace gifanim::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes read_bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const fs::path& p, const Bytes& b) {
+    std::ofstream out(p, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+class TempDir {
+public:
+    TempDir() {
+        path_ = fs::temp_directory_path() /
+                ("gifanim-test-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    fs::path operator/(const char* name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+Bytes solid_bmp(int w, int h, Rgb c) {
+    return make_bmp(w, h, [c](int, int) { return c; });
+}
+
+std::uint16_t word_at(const Bytes& b, std::size_t at) { return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8)); }
+
+bool contains(const Bytes& hay, const Bytes& needle) {
+    return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
+}
+
+const std::string kNotCreated = "\xB6\xD4\xCF\xF3\xBB\xB9\xCE\xB4\xB4\xB4\xBD\xA8";
+const std::string kNothingGiven =
+    "\xC3\xBB\xD3\xD0\xD6\xB8\xB6\xA8\xD4\xD8\xC8\xEB\xCE\xC4\xBC\xFE\xC2\xB7\xBE\xB6\xBA\xCD\xCD\xBC\xC6\xAC\xCA\xFD"
+    "\xBE\xDD";
+const std::string kNotImageData = "\xB2\xBB\xCA\xC7\xD3\xD0\xD0\xA7\xB5\xC4\xCD\xBC\xC6\xAC\xCA\xFD\xBE\xDD";
+const std::string kNoFrames = "\xBB\xB9\xC3\xBB\xD3\xD0\xBC\xD3\xC8\xEB\xC8\xCE\xBA\xCE\xCD\xBC\xC6\xAC";
+const std::string kUndecodable = "\xB6\xC1\xC8\xEB\xCD\xBC\xC6\xAC\xCE\xC4\xBC\xFE\xCA\xA7\xB0\xDC";
+
+TEST(GifMaker, NotCreatedMakerDoesNothingAndSaysSo) {
+    TempDir dir;
+    GifMaker maker;
+    EXPECT_EQ(maker.GetError(), kNotCreated);
+    EXPECT_EQ(maker.GetError(), "对象还未创建");  // the literal compiles to the same GBK bytes
+    EXPECT_FALSE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {1, 2, 3})));
+    EXPECT_FALSE(maker.SaveGif(dir / "x.gif"));
+    EXPECT_FALSE(fs::exists(dir / "x.gif"));
+    maker.Clear();
+    maker.Reset();
+    EXPECT_EQ(maker.GetError(), kNotCreated);
+
+    ASSERT_TRUE(maker.Create(AnimationInfo{}));
+    EXPECT_EQ(maker.GetError(), "");
+    maker.Clear();
+    EXPECT_EQ(maker.GetError(), kNotCreated);
+    EXPECT_EQ(maker.FrameCount(), 0);
+}
+
+TEST(GifMaker, ArgumentChecksComeFirstAndKeepTheFrames) {
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {9, 9, 9})));
+    EXPECT_EQ(maker.GetError(), "");
+
+    EXPECT_FALSE(maker.AddFrame(FrameInfo{}));
+    EXPECT_EQ(maker.GetError(), kNothingGiven);
+    Bytes short_data = solid_bmp(4, 4, {1, 1, 1});
+    short_data.resize(53);
+    EXPECT_FALSE(maker.AddFrame(FrameInfo{}, {}, short_data));
+    EXPECT_EQ(maker.GetError(), kNotImageData);
+    EXPECT_FALSE(maker.AddFrame(FrameInfo{}, {}, Bytes(200, 0x42)));
+    EXPECT_EQ(maker.GetError(), kUndecodable);
+    EXPECT_EQ(maker.FrameCount(), 1);
+
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {9, 9, 9})));
+    EXPECT_EQ(maker.GetError(), "");
+    EXPECT_EQ(maker.FrameCount(), 2);
+}
+
+TEST(GifMaker, FileErrorsCarryThePlatformText) {
+    TempDir dir;
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    EXPECT_FALSE(maker.AddFrame(FrameInfo{}, dir / "missing.bmp"));
+    const std::string read_error = maker.GetError();
+    EXPECT_FALSE(read_error.empty());
+    EXPECT_LE(read_error.size(), 255u);
+    EXPECT_NE(read_error, "未知错误");
+    EXPECT_EQ(maker.FrameCount(), 0);
+
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(2, 2, {0, 0, 0})));
+    EXPECT_FALSE(maker.SaveGif(dir / "no such folder" / "out.gif"));
+    EXPECT_FALSE(maker.GetError().empty());
+    EXPECT_NE(maker.GetError(), "未知错误");
+    ASSERT_TRUE(maker.SaveGif(dir / "out.gif"));
+    EXPECT_EQ(maker.GetError(), "");
+}
+
+TEST(GifMaker, PathWinsOverData) {
+    TempDir dir;
+    write_bytes(dir / "small.bmp", solid_bmp(8, 4, {200, 0, 0}));
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, dir / "small.bmp", solid_bmp(16, 16, {0, 0, 200})));
+    ASSERT_TRUE(maker.SaveGif(dir / "out.gif"));
+    const Bytes gif = read_bytes(dir / "out.gif");
+    EXPECT_EQ(word_at(gif, 6), 8);
+    EXPECT_EQ(word_at(gif, 8), 4);
+    EXPECT_EQ(gif[13], 0xC0);  // first palette entry is the red of the file, not the blue of the data
+}
+
+TEST(GifMaker, LogicalSizeComesFromTheFirstFrameFieldByField) {
+    TempDir dir;
+    GifMaker maker;
+    AnimationInfo info;
+    info.Depth = 200;
+    maker.Create(info);
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(320, 240, {1, 2, 3})));
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(400, 300, {1, 2, 3})));
+    ASSERT_TRUE(maker.SaveGif(dir / "out.gif"));
+    const Bytes gif = read_bytes(dir / "out.gif");
+    EXPECT_EQ(word_at(gif, 6), 320);
+    EXPECT_EQ(word_at(gif, 8), 200);
+}
+
+TEST(GifMaker, SaveWithoutFramesTouchesNoFile) {
+    TempDir dir;
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    EXPECT_FALSE(maker.SaveGif(dir / "out.gif"));
+    EXPECT_EQ(maker.GetError(), kNoFrames);
+    EXPECT_FALSE(fs::exists(dir / "out.gif"));
+}
+
+TEST(GifMaker, OneFrameIsAPlainStillImage) {
+    TempDir dir;
+    // 3 x 2: four pixels of colour A, two of colour B.
+    const Bytes bmp = make_bmp(3, 2, [](int x, int y) { return x == 2 && y < 2 ? Rgb{0, 0, 255} : Rgb{255, 0, 0}; });
+    GifMaker maker;
+    AnimationInfo info;
+    info.exposition = "hello";
+    maker.Create(info);
+    FrameInfo frame;
+    frame.exposition = "ignored for a still image";
+    frame.DelayTime = 77;
+    ASSERT_TRUE(maker.AddFrame(frame, {}, bmp));
+    ASSERT_TRUE(maker.SaveGif(dir / "one.gif"));
+
+    Bytes expected = {'G', 'I', 'F', '8', '9', 'a', 3, 0, 2, 0, 0xF7, 0, 0};
+    Bytes palette(768, 0);
+    palette[0] = 0xF0;  // red (four pixels)
+    palette[5] = 0xF0;  // blue (two pixels)
+    expected.insert(expected.end(), palette.begin(), palette.end());
+    const Bytes descriptor = {0x2C, 0, 0, 0, 0, 3, 0, 2, 0, 0x07};
+    expected.insert(expected.end(), descriptor.begin(), descriptor.end());
+    const std::uint8_t indices[6] = {0, 0, 1, 0, 0, 1};
+    Bytes data;
+    LzwEncoder().encode(indices, 3, 2, 3, 8, false, data);
+    expected.insert(expected.end(), data.begin(), data.end());
+    expected.push_back(0x00);
+    const Bytes comment = {0x21, 0xFE, 5, 'h', 'e', 'l', 'l', 'o', 0x00, 0x3B};
+    expected.insert(expected.end(), comment.begin(), comment.end());
+    EXPECT_EQ(read_bytes(dir / "one.gif"), expected);
+}
+
+TEST(GifMaker, AnimationExtensionsCarryTheRecords) {
+    TempDir dir;
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    FrameInfo a;
+    a.Transparency = 1;
+    a.DisposalMethod = DisposalMethod::恢复背景;
+    FrameInfo b;
+    b.DelayTime = 60;
+    b.Transparency = 2;  // only the lowest bit counts
+    b.DisposalMethod = 0xFB;  // only the lowest three bits count
+    b.exposition = std::string(300, 'c');
+    ASSERT_TRUE(maker.AddFrame(a, {}, solid_bmp(4, 4, {0, 0, 0})));
+    ASSERT_TRUE(maker.AddFrame(b, {}, solid_bmp(4, 4, {0, 0, 0})));
+    ASSERT_TRUE(maker.SaveGif(dir / "two.gif"));
+    const Bytes gif = read_bytes(dir / "two.gif");
+    const Bytes loop = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 0x03, 0x01, 0, 0, 0};
+    EXPECT_TRUE(std::equal(loop.begin(), loop.end(), gif.begin() + 13 + 768));
+    EXPECT_TRUE(contains(gif, {0x21, 0xF9, 0x04, 0x09, 0x3C, 0x00, 0x00, 0x00}));  // frame a: delay 60 default
+    EXPECT_TRUE(contains(gif, {0x21, 0xF9, 0x04, 0x0C, 0x3C, 0x00, 0x00, 0x00}));  // frame b
+    Bytes comment = {0x21, 0xFE, 0xFF};
+    comment.insert(comment.end(), 255, 'c');
+    comment.push_back(0x00);
+    comment.push_back(0x2C);
+    EXPECT_TRUE(contains(gif, comment));
+    EXPECT_FALSE(contains(gif, Bytes(256, 'c')));
+    EXPECT_EQ(gif.back(), 0x3B);
+}
+
+TEST(GifMaker, ResetRestoresDefaultsButKeepsInterlace) {
+    TempDir dir;
+    GifMaker maker;
+    AnimationInfo info;
+    info.LOOP = 0;
+    info.Interlace = 1;
+    info.LoopCount = 5;
+    maker.Create(info);
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 9, {5, 5, 5})));
+    maker.Reset();
+    EXPECT_EQ(maker.FrameCount(), 0);
+    EXPECT_FALSE(maker.SaveGif(dir / "none.gif"));
+    EXPECT_EQ(maker.GetError(), kNoFrames);
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 9, {5, 5, 5})));
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 9, {6, 6, 6})));
+    ASSERT_TRUE(maker.SaveGif(dir / "after.gif"));
+    const Bytes gif = read_bytes(dir / "after.gif");
+    EXPECT_EQ(gif[13 + 768], 0x21);  // looping extension is back, with count 0
+    EXPECT_EQ(word_at(gif, 13 + 768 + 16), 0);
+    EXPECT_TRUE(contains(gif, {0x2C, 0, 0, 0, 0, 4, 0, 9, 0, 0xC7}));  // still interlaced
+}
+
+TEST(GifMaker, LoopDisabledWritesNoApplicationExtensionAndSavingRepeats) {
+    TempDir dir;
+    GifMaker maker;
+    AnimationInfo info;
+    info.LOOP = 0;
+    maker.Create(info);
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(5, 5, {5, 5, 5})));
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(5, 5, {250, 5, 5})));
+    ASSERT_TRUE(maker.SaveGif(dir / "a.gif"));
+    ASSERT_TRUE(maker.SaveGif(dir / "b.gif"));
+    const Bytes a = read_bytes(dir / "a.gif");
+    EXPECT_FALSE(contains(a, {0x21, 0xFF}));
+    EXPECT_EQ(a[13 + 768], 0x21);
+    EXPECT_EQ(a[13 + 768 + 1], 0xF9);
+    EXPECT_EQ(a, read_bytes(dir / "b.gif"));
+}
+
+TEST(GifMaker, CreateOnACreatedMakerStartsAgain) {
+    TempDir dir;
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {5, 5, 5})));
+    AnimationInfo info;
+    info.Width = 7;
+    info.Depth = 3;
+    info.LoopCount = 2;
+    maker.Create(info);
+    EXPECT_EQ(maker.FrameCount(), 0);
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {5, 5, 5})));
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(4, 4, {5, 5, 5})));
+    ASSERT_TRUE(maker.SaveGif(dir / "out.gif"));
+    const Bytes gif = read_bytes(dir / "out.gif");
+    EXPECT_EQ(word_at(gif, 6), 7);
+    EXPECT_EQ(word_at(gif, 8), 3);
+    EXPECT_EQ(word_at(gif, 13 + 768 + 16), 2);
+}
+
+}  // namespace
+}  // namespace gifanim::test
