@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: Linux natively (debug and ASan+UBSan), the release
+# build, and the Windows build under Wine on a private Xvfb. Installs what is missing first.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+"$root/scripts/setup.sh"
+corpus=$("$root/scripts/corpus.sh")
+export GIFANIM_CORPUS=$corpus
+
+jobs=$(nproc 2>/dev/null || echo 2)
+step() { printf '\n== %s\n' "$*"; }
+
+for preset in linux linux-asan linux-release; do
+  step "build $preset"
+  cmake --preset "$preset" -DGIFANIM_CORPUS_DIR="$corpus" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  step "test $preset"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+step "build windows"
+cmake --preset windows -DGIFANIM_CORPUS_DIR="$corpus" >/dev/null
+cmake --build --preset windows -j "$jobs"
+step "test windows (Wine)"
+# One Wine server and prefix for the whole run; test programs run one after another.
+"$root/scripts/xvfb-run.sh" bash -c '
+  set -e
+  ctest --preset windows -j 1
+  "$0/scripts/cross_check.sh"
+' "$root"
+step "all tests passed"
