@@ -36,6 +36,7 @@ struct GifMaker::State {
     std::vector<EncodedFrame> frames;
     // Scratch kept between frames.
     LzwEncoder encoder;
+    platform::Dib24 picture;
     IndexedImage indexed;
     std::vector<std::uint16_t> bins;
 };
@@ -87,7 +88,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
     }
     st.error.clear();
     try {
-        platform::Dib24 picture;
+        platform::Dib24& picture = st.picture;
         {
             std::vector<std::uint8_t> contents;
             if (has_path) {
@@ -119,7 +120,6 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
         } catch (const std::bad_alloc&) {
             fail("为位图分配内存失败");
         }
-        picture = {};
         frame.width = static_cast<std::uint16_t>(st.indexed.width);
         frame.height = static_cast<std::uint16_t>(st.indexed.height);
         frame.palette = st.indexed.palette;

@@ -14,6 +14,18 @@ constexpr unsigned kMaxCode = 4095;
 constexpr unsigned kRunCapacity = 4096;
 constexpr std::uint16_t kNoRun = 0xFFFF;
 
+// At most 4096 - 6 strings live at once, so the table is never more than half full.
+constexpr unsigned kSlotBits = 13;
+constexpr std::uint32_t kSlots = 1u << kSlotBits;
+
+inline std::uint32_t slot_of(std::uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kSlotBits); }
+
+// The code a slot holds for `key`, or a value outside 1..4095 when the slot holds another string or
+// none: slot - (key << 12) is the code exactly when the slot's key is `key`, wraps to a value of
+// 4096 or more for any other key, and is 0 - (key << 12), never in 1..4095, for an empty slot.
+inline std::uint32_t code_in(std::uint32_t slot, std::uint32_t key) { return slot - (key << 12); }
+inline bool is_code(std::uint32_t v) { return v - 1u < kMaxCode; }
+
 // How many of the next `limit` pixels equal `value` (limit >= 1).
 inline std::size_t count_run(const std::uint8_t* p, std::size_t limit, std::uint8_t value) {
     std::size_t n = 0;
@@ -73,13 +85,13 @@ std::vector<int> gif_row_order(int height, bool interlace) {
 }
 
 LzwEncoder::LzwEncoder()
-    : child_(std::make_unique<std::uint16_t[]>(4096 * 256)),
-      key_(std::make_unique<std::uint32_t[]>(4096)),
+    : slots_(std::make_unique<std::uint32_t[]>(kSlots)),
       run_byte_(std::make_unique<std::uint16_t[]>(4096)),
       run_len_(std::make_unique<std::uint16_t[]>(4096)),
       run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)) {}
 
 void LzwEncoder::reset_dictionary() {
+    std::memset(slots_.get(), 0, kSlots * sizeof(std::uint32_t));
     for (unsigned c = 0; c < 256; ++c) {
         run_max_[c] = 1;
         run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
@@ -93,9 +105,8 @@ void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::
     first_code_ = clear_code_ + 2;
     const unsigned alphabet = 1u << std::min(bits_per_pixel, 8);
 
-    // Root codes stand for themselves and are runs of length one; every other code is unassigned.
+    // Root codes stand for themselves and are runs of length one.
     for (unsigned c = 0; c < 4096; ++c) {
-        key_[c] = 0xFFFFFFFFu;
         run_byte_[c] = c < alphabet ? static_cast<std::uint16_t>(c) : kNoRun;
         run_len_[c] = 1;
     }
@@ -149,8 +160,7 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
         return bits.pos;
     }
 
-    std::uint16_t* const child = child_.get();
-    std::uint32_t* const key_of = key_.get();
+    std::uint32_t* const slots = slots_.get();
     std::uint16_t* const run_byte = run_byte_.get();
     std::uint16_t* const run_len = run_len_.get();
     std::uint16_t* const run_code = run_code_.get();
@@ -172,8 +182,13 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
             }
         }
         const std::uint32_t key = (prefix << 8) | c;
-        const unsigned found = child[key];
-        if (found < next && key_of[found] == key) {
+        std::uint32_t slot = slot_of(key);
+        std::uint32_t found = 0;
+        for (std::uint32_t s; (s = slots[slot]) != 0; slot = (slot + 1) & (kSlots - 1)) {
+            found = code_in(s, key);
+            if (is_code(found)) break;
+        }
+        if (is_code(found)) {
             prefix = found;
             ++i;
             continue;
@@ -182,8 +197,7 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
         bits.emit(prefix, width);
         const unsigned before = next;
         if (next <= kMaxCode) {
-            child[key] = static_cast<std::uint16_t>(next);
-            key_of[next] = key;
+            slots[slot] = (key << 12) | next;
             if (run_byte[prefix] == c) {
                 const unsigned len = run_len[prefix] + 1u;
                 run_byte[next] = static_cast<std::uint16_t>(c);

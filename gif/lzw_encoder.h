@@ -27,10 +27,10 @@ private:
     // Packs the codes of n pixels into packed_; returns the number of bytes.
     std::size_t encode_sequence(const std::uint8_t* in, std::size_t n);
 
-    // (prefix << 8 | pixel) -> code; an entry is valid only if the code is assigned and its key
-    // matches, so the table never needs clearing.
-    std::unique_ptr<std::uint16_t[]> child_;
-    std::unique_ptr<std::uint32_t[]> key_;  // per code: prefix << 8 | pixel
+    // The strings of the dictionary: an open-addressing table whose slots hold
+    // (prefix << 8 | pixel) << 12 | code, 0 when empty. It is small enough to stay in the first-level
+    // cache, and it is emptied whenever the dictionary starts over.
+    std::unique_ptr<std::uint32_t[]> slots_;
     // Runs of one pixel value: run_byte_[code] is the value when the code stands for that value
     // repeated run_len_[code] times (0xFFFF otherwise); run_code_[value * 4096 + len] is the code of
     // the value repeated len times, for len up to run_max_[value].

@@ -139,7 +139,7 @@ LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
             return LoadResult::undecodable;
     }
 
-    Dib24 dib;
+    Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(static_cast<int>(width), static_cast<int>(height));
     const int w = static_cast<int>(width);
     for (std::size_t r = 0; r < rows; ++r) {
@@ -175,7 +175,6 @@ LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
             }
         }
     }
-    out = std::move(dib);
     return LoadResult::ok;
 }
 

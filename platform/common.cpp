@@ -7,7 +7,13 @@ void Dib24::allocate(int w, int h) {
     width = w;
     height = h;
     stride = stride_for(w);
-    bits = std::make_unique_for_overwrite<std::uint8_t[]>(stride * static_cast<std::size_t>(h) + 4);
+    const std::size_t needed = stride * static_cast<std::size_t>(h) + 4;
+    if (needed > capacity) {
+        bits.reset();
+        capacity = 0;
+        bits = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
+        capacity = needed;
+    }
 }
 
 std::string cut_gbk(std::string text, std::size_t max_bytes) {

@@ -14,10 +14,12 @@ struct Dib24 {
     int height = 0;
     std::size_t stride = 0;  // ((width * 24 + 31) / 32) * 4
     std::unique_ptr<std::uint8_t[]> bits;
+    std::size_t capacity = 0;  // bytes held by bits
 
     static std::size_t stride_for(int width) { return ((static_cast<std::size_t>(width) * 24 + 31) / 32) * 4; }
-    // Allocates width x height pixels (contents unspecified) plus a few slack bytes, so that a
-    // hot loop may read 4 bytes at the last pixel. Throws std::bad_alloc.
+    // Makes room for width x height pixels (contents unspecified) plus a few slack bytes, so that
+    // a hot loop may read 4 bytes at the last pixel; a buffer that is large enough is reused.
+    // Throws std::bad_alloc.
     void allocate(int w, int h);
     std::uint8_t* row(int bottom_up_index) { return bits.get() + stride * static_cast<std::size_t>(bottom_up_index); }
     const std::uint8_t* row(int bottom_up_index) const {
@@ -27,7 +29,8 @@ struct Dib24 {
 
 enum class LoadResult { ok, undecodable, too_large };
 
-// Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it). Pictures wider or
+// Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it) into `out`,
+// whose buffer is reused; after a failure its contents are undefined. Pictures wider or
 // taller than 65535 pixels are refused with too_large, since no GIF can hold them. Memory
 // exhaustion throws std::bad_alloc.
 LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out);

@@ -42,7 +42,7 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     const auto len = static_cast<unsigned long>(bytes.size());
     if (tjDecompressHeader3(tj.h, src, len, &w, &h, &subsamp, &colourspace) != 0) return LoadResult::undecodable;
     if (const LoadResult r = check_size(w, h); r != LoadResult::ok) return r;
-    Dib24 dib;
+    Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(w, h);
     // Rows bottom-up as the 24-bit layout wants them. A damaged stream that still yields pixels is
     // only a warning: the picture is shown as far as it goes.
@@ -50,7 +50,6 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
                       TJFLAG_BOTTOMUP) != 0 &&
         tjGetErrorCode(tj.h) != TJERR_WARNING)
         return LoadResult::undecodable;
-    out = std::move(dib);
     return LoadResult::ok;
 }
 
@@ -65,13 +64,12 @@ LoadResult decode_png(std::span<const std::uint8_t> bytes, Dib24& out) {
     } guard{&image};
     if (const LoadResult r = check_size(image.width, image.height); r != LoadResult::ok) return r;
     image.format = PNG_FORMAT_BGR;
-    Dib24 dib;
+    Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(static_cast<int>(image.width), static_cast<int>(image.height));
     // Transparent areas are composed over black; a negative stride stores the rows bottom-up.
     const png_color black{0, 0, 0};
     if (!png_image_finish_read(&image, &black, dib.bits.get(), -static_cast<png_int_32>(dib.stride), nullptr))
         return LoadResult::undecodable;
-    out = std::move(dib);
     return LoadResult::ok;
 }
 
