@@ -14,6 +14,10 @@ constexpr unsigned kMaxCode = 4095;
 constexpr unsigned kRunCapacity = 4096;
 constexpr std::uint16_t kNoRun = 0xFFFF;
 
+// Room for the packed codes of n pixels: at most one 12-bit code per pixel, plus clear codes, the
+// end code and slack for the word-wide stores of the bit packer.
+std::size_t packed_capacity(std::size_t n) { return n + n / 2 + n / 1024 + 64; }
+
 // At most 4096 - 6 strings live at once, so the table is never more than half full.
 constexpr unsigned kSlotBits = 13;
 constexpr std::uint32_t kSlots = 1u << kSlotBits;
@@ -70,18 +74,14 @@ struct BitPacker {
 
 }  // namespace
 
-std::vector<int> gif_row_order(int height, bool interlace) {
-    std::vector<int> rows;
-    rows.reserve(static_cast<std::size_t>(std::max(height, 0)));
-    if (!interlace) {
-        for (int r = 0; r < height; ++r) rows.push_back(r);
-        return rows;
-    }
-    static constexpr int kStart[4] = {0, 4, 2, 1};
-    static constexpr int kStep[4] = {8, 8, 4, 2};
-    for (int pass = 0; pass < 4; ++pass)
-        for (int r = kStart[pass]; r < height; r += kStep[pass]) rows.push_back(r);
-    return rows;
+std::size_t LzwEncoder::max_data_size(std::size_t pixels) {
+    const std::size_t packed = packed_capacity(pixels);
+    return 1 + packed + (packed + 254) / 255;
+}
+
+void LzwEncoder::reserve(std::size_t pixels) {
+    sequence_.reserve(pixels);
+    packed_.reserve(packed_capacity(pixels));
 }
 
 LzwEncoder::LzwEncoder()
@@ -118,17 +118,16 @@ void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::
     if (interlace || mask || (stride != static_cast<std::ptrdiff_t>(w) && height > 1)) {
         sequence_.resize(n);
         std::uint8_t* dst = sequence_.data();
-        for (int r : gif_row_order(height, interlace)) {
+        for_each_gif_row(height, interlace, [&](int r) {
             std::memcpy(dst, pixels + stride * r, w);
             dst += w;
-        }
+        });
         if (mask)
             for (auto& p : sequence_) p = static_cast<std::uint8_t>(p & (alphabet - 1));
         seq = sequence_.data();
     }
 
-    // At most one 12-bit code per pixel, plus clear codes and the end code.
-    packed_.resize(n + n / 2 + n / 1024 + 64);
+    packed_.resize(packed_capacity(n));
     const std::size_t packed = encode_sequence(seq, n);
 
     // Minimum code size, then sub-blocks of 255 data bytes (the last one shorter).

@@ -7,9 +7,19 @@
 
 namespace gifanim {
 
-// Pixel order of a frame: top to bottom, or the four interlace passes (rows 0, 8, 16, ...;
-// 4, 12, ...; 2, 6, ...; 1, 3, ...).
-std::vector<int> gif_row_order(int height, bool interlace);
+// Calls f(row) for the rows of a frame in the order they are sent: top to bottom, or the four
+// interlace passes (rows 0, 8, 16, ...; 4, 12, ...; 2, 6, ...; 1, 3, ...).
+template <class F>
+void for_each_gif_row(int height, bool interlace, F&& f) {
+    if (!interlace) {
+        for (int r = 0; r < height; ++r) f(r);
+        return;
+    }
+    static constexpr int kStart[4] = {0, 4, 2, 1};
+    static constexpr int kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int r = kStart[pass]; r < height; r += kStep[pass]) f(r);
+}
 
 // Encodes frames one after another; the dictionary tables are kept between frames.
 class LzwEncoder {
@@ -21,6 +31,13 @@ public:
     // the 0x00 block terminator is not included. Pixels must be below 2^bits_per_pixel (1..8).
     void encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride, int bits_per_pixel,
                 bool interlace, std::vector<std::uint8_t>& out);
+
+    // The most bytes encode() appends for a frame of this many pixels.
+    static std::size_t max_data_size(std::size_t pixels);
+    // Allocates everything encode() needs for a frame of this many pixels, so that encode() itself
+    // allocates nothing when `out` has max_data_size(pixels) bytes of spare capacity.
+    // Throws std::bad_alloc.
+    void reserve(std::size_t pixels);
 
 private:
     void reset_dictionary();

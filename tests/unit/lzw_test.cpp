@@ -113,6 +113,12 @@ TEST(LzwEncoder, InterlacedHeightsOneToNineMatchReference) {
     }
 }
 
+std::vector<int> gif_row_order(int height, bool interlace) {
+    std::vector<int> rows;
+    for_each_gif_row(height, interlace, [&](int r) { rows.push_back(r); });
+    return rows;
+}
+
 TEST(LzwEncoder, RowOrderFollowsTheFourPasses) {
     EXPECT_EQ(gif_row_order(5, true), (std::vector<int>{0, 4, 2, 1, 3}));
     EXPECT_EQ(gif_row_order(3, true), (std::vector<int>{0, 2, 1}));
