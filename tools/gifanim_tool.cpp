@@ -36,7 +36,7 @@ constexpr const char* kMakeUsage =
     "  --reverse         add the images last to first\n";
 
 int usage_error(const char* usage, const std::string& message) {
-    std::fprintf(stderr, "gifanim: %s\n%s", message.c_str(), usage);
+    platform::write_stderr("gifanim: " + message + "\n" + usage);
     return 2;
 }
 

@@ -18,9 +18,13 @@ struct LocalFreeDeleter {
     throw FileError{static_cast<int>(code), describe_system_error(static_cast<int>(code))};
 }
 
-[[noreturn]] void throw_last_error() { throw_error(GetLastError()); }
+[[noreturn]] void throw_last_error() {
+    throw_error(GetLastError());
+}
 
-HANDLE as_handle(void* h) { return static_cast<HANDLE>(h); }
+HANDLE as_handle(void* h) {
+    return static_cast<HANDLE>(h);
+}
 
 // ReadFile and WriteFile take a DWORD count; larger spans go through in pieces.
 constexpr std::size_t max_chunk = 1u << 30;
@@ -28,9 +32,9 @@ constexpr std::size_t max_chunk = 1u << 30;
 
 std::string describe_system_error(int code) {
     wchar_t* raw = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
     const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(raw);
     if (n == 0 || raw == nullptr) return "Unknown error " + std::to_string(static_cast<unsigned long>(code));
     std::wstring_view text(raw, n);
@@ -59,7 +63,9 @@ File File::create(const std::filesystem::path& path) {
     return f;
 }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+File::File(File&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {

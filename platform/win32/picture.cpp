@@ -1,6 +1,7 @@
-// The picture loader of the Win32 build: the system's own OleLoadPicture decodes, GDI renders the
+// The picture loader of the Win32 build: Windows' own OleLoadPicture decodes, GDI renders the
 // picture into a screen-compatible bitmap and hands it back as a bottom-up 24-bit DIB.
 #include <windows.h>
+
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -85,7 +86,9 @@ struct LoadedPicture {
     ComPtr<IPicture> picture;
 };
 
-[[noreturn]] void throw_out_of_memory() { throw std::bad_alloc(); }
+[[noreturn]] void throw_out_of_memory() {
+    throw std::bad_alloc();
+}
 
 // Leaves picture empty when the bytes are not a picture the system can read.
 void open_picture(std::span<const std::uint8_t> bytes, LoadedPicture& loaded) {
@@ -114,9 +117,10 @@ struct NaturalSize {
     std::int64_t height = 0;
 };
 
-// A bitmap's own pixel size, so that a decoded JPEG or BMP keeps its pixel size at every screen DPI
-// (the round trip through 0.01 mm would scale it at anything but 96 DPI). Pictures without pixels
-// of their own (icons, metafiles) are measured at the screen's resolution.
+// A bitmap's own pixel size, so that a decoded JPEG or BMP keeps its pixel size at every screen DPI:
+// the round trip through 0.01 mm truncates, and the size in 0.01 mm need not have been taken at the
+// screen's DPI. Pictures without pixels of their own (icons, metafiles) are measured at the screen's
+// resolution.
 bool natural_size(IPicture& picture, HDC screen, OLE_XSIZE_HIMETRIC hm_width, OLE_YSIZE_HIMETRIC hm_height,
                   NaturalSize& size) {
     SHORT type = PICTYPE_UNINITIALIZED;
@@ -155,7 +159,7 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     }
 
     const ScreenDc screen(GetDC(nullptr));
-    if (!screen) throw_out_of_memory();
+    if (!screen) throw_out_of_memory();  // only when the desktop has run out of resources
     NaturalSize size;
     if (!natural_size(picture, screen.get(), hm_width, hm_height, size)) return LoadResult::undecodable;
     if (size.width <= 0 || size.height <= 0) return LoadResult::undecodable;
@@ -190,8 +194,8 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     int lines = 0;
     {
         const RealizedPalette palette(screen.get(), static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE)));
-        lines = GetDIBits(screen.get(), bitmap.get(), 0, static_cast<UINT>(height), dib.bits.get(), &info,
-                          DIB_RGB_COLORS);
+        lines =
+            GetDIBits(screen.get(), bitmap.get(), 0, static_cast<UINT>(height), dib.bits.get(), &info, DIB_RGB_COLORS);
     }
     if (lines != height) return LoadResult::undecodable;
 

@@ -16,8 +16,8 @@ namespace {
 class Win32File : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               (L"gifanim-file-test-" + std::to_wstring(GetCurrentProcessId()));
+        dir_ =
+            std::filesystem::temp_directory_path() / (L"gifanim-file-test-" + std::to_wstring(GetCurrentProcessId()));
         std::filesystem::create_directories(dir_);
     }
     void TearDown() override {
@@ -34,15 +34,14 @@ std::vector<std::uint8_t> pattern(std::size_t n) {
 }
 
 void expect_clean_description(const std::string& text) {
-    EXPECT_FALSE(text.empty());
-    EXPECT_LE(text.size(), 255u);
     ASSERT_FALSE(text.empty());
+    EXPECT_LE(text.size(), 255u);
     EXPECT_NE(text.back(), '\n');
     EXPECT_NE(text.back(), '\r');
     EXPECT_NE(text.back(), ' ');
 }
 
-TEST_F(Win32File, OpeningAMissingFileReportsTheSystemError) {
+TEST_F(Win32File, OpeningFailuresCarryTheSystemsDescription) {
     try {
         File::open_read(dir_ / L"missing.bin");
         FAIL() << "no FileError";
@@ -56,17 +55,11 @@ TEST_F(Win32File, OpeningAMissingFileReportsTheSystemError) {
         FAIL() << "no FileError";
     } catch (const FileError& e) {
         EXPECT_EQ(e.code, ERROR_PATH_NOT_FOUND);
+        expect_clean_description(e.text);
+        EXPECT_NE(e.text, describe_system_error(ERROR_FILE_NOT_FOUND));
     }
     // A directory is not a file to read.
     EXPECT_THROW(File::open_read(dir_), FileError);
-}
-
-TEST(Win32SystemError, DescriptionsAreCleanAndDistinct) {
-    const std::string not_found = describe_system_error(ERROR_FILE_NOT_FOUND);
-    const std::string denied = describe_system_error(ERROR_ACCESS_DENIED);
-    expect_clean_description(not_found);
-    expect_clean_description(denied);
-    EXPECT_NE(not_found, denied);
     expect_clean_description(describe_system_error(0x7FFF1234));
 }
 
@@ -120,7 +113,8 @@ TEST_F(Win32File, ChinesePathRoundTrips) {
         f.close();
     }
     std::vector<std::wstring> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.push_back(entry.path().filename().wstring());
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+        names.push_back(entry.path().filename().wstring());
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0], name);
 

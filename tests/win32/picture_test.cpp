@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file.h"
@@ -171,81 +172,101 @@ TEST(Win32PictureLoader, DecodesJpegAtItsPixelSize) {
     }
 }
 
+// OleLoadPicture works in-process, so the loader needs no COM initialisation from its caller and
+// works as well from a thread in either apartment (the recorder's UI thread is single-threaded).
+TEST(Win32PictureLoader, DecodesOnThreadsWithAndWithoutCom) {
+    const auto bytes = read_fixture("quadrants_100x50.jpg");
+    enum class Com { none, single_threaded, multithreaded };
+    for (const Com com : {Com::none, Com::single_threaded, Com::multithreaded}) {
+        SCOPED_TRACE(static_cast<int>(com));
+        LoadResult result = LoadResult::undecodable;
+        Dib24 dib;
+        std::thread([&] {
+            HRESULT init = S_FALSE;
+            if (com != Com::none) {
+                init = CoInitializeEx(nullptr,
+                                      com == Com::single_threaded ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+            }
+            result = load_picture(bytes, dib);
+            if (com != Com::none && SUCCEEDED(init)) CoUninitialize();
+        }).join();
+        ASSERT_EQ(result, LoadResult::ok);
+        EXPECT_EQ(dib.width, 100);
+        EXPECT_EQ(dib.height, 50);
+    }
+}
+
 // Fills the process's GDI handle table up to a small reserve, so that a leak of one object per
 // load runs out of handles within a few hundred loads. (GetGuiResources would count the objects
 // directly, but Wine does not implement it.)
 class GdiReserve {
 public:
-    explicit GdiReserve(std::size_t reserve) : screen_(GetDC(nullptr)) {
-        for (HDC dc; (dc = CreateCompatibleDC(screen_)) != nullptr;) filler_.push_back(dc);
+    explicit GdiReserve(std::size_t reserve) {
+        for (HRGN r; (r = CreateRectRgn(0, 0, 1, 1)) != nullptr;) filler_.push_back(r);
         for (std::size_t i = 0; i < reserve && !filler_.empty(); ++i) {
-            DeleteDC(filler_.back());
+            DeleteObject(filler_.back());
             filler_.pop_back();
         }
     }
     GdiReserve(const GdiReserve&) = delete;
     GdiReserve& operator=(const GdiReserve&) = delete;
     ~GdiReserve() {
-        for (HDC dc : filler_) DeleteDC(dc);
-        ReleaseDC(nullptr, screen_);
+        for (HRGN r : filler_) DeleteObject(r);
     }
     std::size_t filled() const { return filler_.size(); }
 
 private:
-    HDC screen_;
-    std::vector<HDC> filler_;
+    std::vector<HRGN> filler_;
 };
 
 TEST(Win32PictureLoader, ReleasesItsGdiObjects) {
     const auto bytes = make_bmp(2, 2, 24, false, {}, gradient);
     Dib24 dib;
-    DWORD t0 = GetTickCount();
-    {
     const GdiReserve reserve(300);
-    DWORD t1 = GetTickCount();
     ASSERT_GT(reserve.filled(), 5000u);
     for (int i = 0; i < 1500; ++i) {
         ASSERT_EQ(load_picture(bytes, dib), LoadResult::ok) << "load " << i;
     }
-    printf("fill %lu loads %lu\n", t1 - t0, GetTickCount() - t1);
-    t0 = GetTickCount();
-    }
-    printf("free %lu\n", GetTickCount() - t0);
     expect_pixels(dib, 2, 2, gradient);
 }
 
-// Icons have no pixel size of their own to the loader; they are measured at the screen's DPI.
-TEST(Win32PictureLoader, ProbeIcon) {
-    const int side = 32;
-    std::vector<std::uint8_t> v(6 + 16 + 40 + side * side * 3 + side * 4, 0);
-    put16(v, 2, 1);
-    put16(v, 4, 1);
-    v[6] = side;
-    v[7] = side;
+int screen_dpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// A 32x32 24-bit opaque icon: the BMP's info header and pixels, the height doubled to count the
+// mask rows, and an all-zero mask.
+std::vector<std::uint8_t> make_icon() {
+    const auto pattern = [](int x, int y) { return gradient(x % 5, y % 4); };
+    const auto bmp = make_bmp(32, 32, 24, false, {}, pattern);
+    std::vector<std::uint8_t> v(6 + 16);
+    v.insert(v.end(), bmp.begin() + 14, bmp.end());
+    v.resize(v.size() + 32 * 4, 0);
+    put16(v, 2, 1);  // an icon
+    put16(v, 4, 1);  // one image
+    v[6] = 32;
+    v[7] = 32;
     put16(v, 10, 1);
     put16(v, 12, 24);
     put32(v, 14, static_cast<std::uint32_t>(v.size() - 22));
     put32(v, 18, 22);
-    put32(v, 22, 40);
-    put32(v, 26, side);
-    put32(v, 30, side * 2);
-    put16(v, 34, 1);
-    put16(v, 36, 24);
-    for (int y = 0; y < side; ++y) {
-        for (int x = 0; x < side; ++x) {
-            const Rgb c = gradient(x % 5, y % 4);
-            std::uint8_t* p = v.data() + 62 + static_cast<std::size_t>(side - 1 - y) * side * 3 + x * 3;
-            p[0] = c.b;
-            p[1] = c.g;
-            p[2] = c.r;
-        }
-    }
+    put32(v, 22 + 8, 64);
+    return v;
+}
+
+// An icon has no pixel size of its own to the loader: it is measured in 0.01 mm and converted at
+// the screen's resolution, truncating, so it comes back at its own size or a pixel less.
+TEST(Win32PictureLoader, MeasuresIconsAtTheScreenResolution) {
     Dib24 dib;
-    ASSERT_EQ(load_picture(v, dib), LoadResult::ok);
-    printf("icon %dx%d\n", dib.width, dib.height);
-    for (int y = 0; y < 6; ++y) {
-        for (int x = 0; x < 6; ++x) { Rgb c = at(dib, x, y); Rgb e = gradient(x % 5, y % 4); printf("(%d %d %d|%d %d %d) ", c.r, c.g, c.b, e.r, e.g, e.b); }
-        printf("\n");
+    ASSERT_EQ(load_picture(make_icon(), dib), LoadResult::ok);
+    if (screen_dpi() == 96) {
+        expect_pixels(dib, 32, 32, [](int x, int y) { return gradient(x % 5, y % 4); });
+    } else {
+        EXPECT_NEAR(dib.width, 32, 1);
+        EXPECT_NEAR(dib.height, 32, 1);
     }
 }
 
@@ -254,11 +275,7 @@ TEST(Win32PictureLoader, ProbeIcon) {
 TEST(Win32PictureLoader, RunsAtTheResolutionTheScriptAskedFor) {
     const char* expected = std::getenv("GIFANIM_EXPECT_DPI");
     if (!expected) GTEST_SKIP() << "GIFANIM_EXPECT_DPI not set";
-    HDC screen = GetDC(nullptr);
-    ASSERT_NE(screen, nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
-    EXPECT_EQ(dpi, std::atoi(expected));
+    EXPECT_EQ(screen_dpi(), std::atoi(expected));
 }
 
 }  // namespace
