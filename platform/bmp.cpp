@@ -81,8 +81,7 @@ LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
     }
     const bool top_down = height < 0;
     if (top_down) height = -height;
-    if (width <= 0 || height <= 0) return LoadResult::undecodable;
-    if (width > 65535 || height > 65535) return LoadResult::too_large;
+    if (const LoadResult r = check_picture_size(width, height); r != LoadResult::ok) return r;
 
     // Channel masks: from the header (V2 and later), after the 40-byte header, or the defaults.
     Channel red, green, blue;

@@ -16,6 +16,12 @@ void Dib24::allocate(int w, int h) {
     }
 }
 
+LoadResult check_picture_size(long long width, long long height) {
+    if (width <= 0 || height <= 0) return LoadResult::undecodable;
+    if (width > 65535 || height > 65535 || width * height > (1ll << 30)) return LoadResult::too_large;
+    return LoadResult::ok;
+}
+
 std::string cut_gbk(std::string text, std::size_t max_bytes) {
     if (text.size() <= max_bytes) return text;
     // Walk characters from the start: a lead byte 0x81..0xFE opens a two-byte character.

@@ -29,6 +29,10 @@ struct Dib24 {
 
 enum class LoadResult { ok, undecodable, too_large };
 
+// Whether a picture of this size can be decoded: undecodable when a side is not positive,
+// too_large beyond 65535 pixels a side or 2^30 pixels in all.
+LoadResult check_picture_size(long long width, long long height);
+
 // Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it) into `out`,
 // whose buffer is reused; after a failure its contents are undefined. Pictures wider or
 // taller than 65535 pixels are refused with too_large, since no GIF can hold them. Memory

@@ -10,21 +10,10 @@ namespace gifanim::platform {
 
 namespace {
 
-constexpr int kMaxSide = 65535;
-// Beyond this many pixels a picture is refused before anything is allocated.
-constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 30;
-
 bool is_jpeg(std::span<const std::uint8_t> b) { return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF; }
 bool is_png(std::span<const std::uint8_t> b) {
     static constexpr std::uint8_t kSig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     return b.size() >= 8 && std::memcmp(b.data(), kSig, 8) == 0;
-}
-
-LoadResult check_size(long long w, long long h) {
-    if (w <= 0 || h <= 0) return LoadResult::undecodable;
-    if (w > kMaxSide || h > kMaxSide || static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) > kMaxPixels)
-        return LoadResult::too_large;
-    return LoadResult::ok;
 }
 
 struct TjHandle {
@@ -41,7 +30,7 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     auto* src = const_cast<unsigned char*>(bytes.data());
     const auto len = static_cast<unsigned long>(bytes.size());
     if (tjDecompressHeader3(tj.h, src, len, &w, &h, &subsamp, &colourspace) != 0) return LoadResult::undecodable;
-    if (const LoadResult r = check_size(w, h); r != LoadResult::ok) return r;
+    if (const LoadResult r = check_picture_size(w, h); r != LoadResult::ok) return r;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(w, h);
     // Rows bottom-up as the 24-bit layout wants them. A damaged stream that still yields pixels is
@@ -62,7 +51,7 @@ LoadResult decode_png(std::span<const std::uint8_t> bytes, Dib24& out) {
         png_image* p;
         ~Free() { png_image_free(p); }
     } guard{&image};
-    if (const LoadResult r = check_size(image.width, image.height); r != LoadResult::ok) return r;
+    if (const LoadResult r = check_picture_size(image.width, image.height); r != LoadResult::ok) return r;
     image.format = PNG_FORMAT_BGR;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(static_cast<int>(image.width), static_cast<int>(image.height));

@@ -162,12 +162,11 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (!screen) throw_out_of_memory();  // only when the desktop has run out of resources
     NaturalSize size;
     if (!natural_size(picture, screen.get(), hm_width, hm_height, size)) return LoadResult::undecodable;
-    if (size.width <= 0 || size.height <= 0) return LoadResult::undecodable;
-    if (size.width > 65535 || size.height > 65535) return LoadResult::too_large;
+    if (const LoadResult r = check_picture_size(size.width, size.height); r != LoadResult::ok) return r;
     const int width = static_cast<int>(size.width);
     const int height = static_cast<int>(size.height);
 
-    Dib24 dib;
+    Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(width, height);
 
     const Bitmap bitmap(CreateCompatibleBitmap(screen.get(), width, height));
@@ -197,10 +196,7 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
         lines =
             GetDIBits(screen.get(), bitmap.get(), 0, static_cast<UINT>(height), dib.bits.get(), &info, DIB_RGB_COLORS);
     }
-    if (lines != height) return LoadResult::undecodable;
-
-    out = std::move(dib);
-    return LoadResult::ok;
+    return lines == height ? LoadResult::ok : LoadResult::undecodable;
 }
 
 }  // namespace gifanim::platform
