@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace gifanim {
 
@@ -54,14 +55,33 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
         }
     }
     const std::size_t fixed = std::min<std::size_t>(n, 256);
+    // A swap only ever lowers the count at a later place, so the largest count of a block of places
+    // stays an upper bound for it: a pass skips every block whose bound cannot beat the count at
+    // place i, and compares and swaps exactly as above inside the others.
+    constexpr std::size_t kBlock = 32;
+    std::uint32_t block_max[4096 / kBlock] = {};
+    for (std::size_t j = 0; j < n; ++j) block_max[j / kBlock] = std::max(block_max[j / kBlock], counts[j]);
     for (std::size_t i = 0; i + 1 < n && i < 256; ++i) {
         std::uint32_t best = counts[i];
-        for (std::size_t j = i + 1; j < n; ++j) {
+        const auto exchange = [&](std::size_t j) {
             if (counts[j] > best) {
                 std::swap(counts[i], counts[j]);
                 std::swap(bins[i], bins[j]);
                 best = counts[i];
             }
+        };
+        std::size_t j = i + 1;
+        for (const std::size_t to_block = std::min(n, (j + kBlock - 1) / kBlock * kBlock); j < to_block; ++j)
+            exchange(j);
+        for (; j < n; j += kBlock) {
+            std::uint32_t& bound = block_max[j / kBlock];
+            if (bound <= best) continue;
+            std::uint32_t largest = 0;
+            for (std::size_t k = j; k < std::min(n, j + kBlock); ++k) {
+                exchange(k);
+                largest = std::max(largest, counts[k]);
+            }
+            bound = largest;
         }
     }
 
@@ -84,19 +104,14 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
         const unsigned bin = bins[k];
         const int r = static_cast<int>(bin & 0xF), g = static_cast<int>((bin >> 4) & 0xF),
                   b = static_cast<int>(bin >> 8);
-        int dist[256];
+        // The squared distance above the index: the smallest key is the nearest entry and, of
+        // equally near ones, the lowest index.
+        int best = std::numeric_limits<int>::max();
         for (int p = 0; p < 256; ++p) {
             const int dr = r - pr[p], dg = g - pg[p], db = b - pb[p];
-            dist[p] = dr * dr + dg * dg + db * db;
+            best = std::min(best, (dr * dr + dg * dg + db * db) << 8 | p);
         }
-        int best = 1000000000, best_index = 0;
-        for (int p = 0; p < 256; ++p) {
-            if (dist[p] < best) {
-                best = dist[p];
-                best_index = p;
-            }
-        }
-        result.index_of_bin[bin] = static_cast<std::uint8_t>(best_index);
+        result.index_of_bin[bin] = static_cast<std::uint8_t>(best & 0xFF);
     }
     return result;
 }

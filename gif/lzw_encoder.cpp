@@ -12,13 +12,12 @@ namespace {
 
 constexpr unsigned kMaxCode = 4095;
 constexpr unsigned kRunCapacity = 4096;
-constexpr std::uint16_t kNoRun = 0xFFFF;
 
 // Room for the packed codes of n pixels: at most one 12-bit code per pixel, plus clear codes, the
 // end code and slack for the word-wide stores of the bit packer.
 std::size_t packed_capacity(std::size_t n) { return n + n / 2 + n / 1024 + 64; }
 
-// At most 4096 - 6 strings live at once, so the table is never more than half full.
+// At most 4096 - 6 strings go into the table, so it is never more than half full.
 constexpr unsigned kSlotBits = 13;
 constexpr std::uint32_t kSlots = 1u << kSlotBits;
 
@@ -30,47 +29,22 @@ inline std::uint32_t slot_of(std::uint32_t key) { return (key * 0x9E3779B1u) >> 
 inline std::uint32_t code_in(std::uint32_t slot, std::uint32_t key) { return slot - (key << 12); }
 inline bool is_code(std::uint32_t v) { return v - 1u < kMaxCode; }
 
-// How many of the next `limit` pixels equal `value` (limit >= 1).
-inline std::size_t count_run(const std::uint8_t* p, std::size_t limit, std::uint8_t value) {
-    std::size_t n = 0;
+// How many of the next `limit` pixels equal `value`, given that the first does and that `avail`
+// (>= limit) bytes may be read from p.
+inline std::size_t count_run(const std::uint8_t* p, std::size_t limit, std::size_t avail, std::uint8_t value) {
     const std::uint64_t pattern = 0x0101010101010101ull * value;
-    while (n + 8 <= limit) {
+    std::size_t n = 0;
+    while (n + 8 <= avail) {
         std::uint64_t word;
         std::memcpy(&word, p + n, 8);
         const std::uint64_t diff = word ^ pattern;
-        if (diff != 0) return n + static_cast<std::size_t>(std::countr_zero(diff) / 8);
+        if (diff != 0) return std::min(limit, n + static_cast<std::size_t>(std::countr_zero(diff) / 8));
         n += 8;
+        if (n >= limit) return limit;
     }
     while (n < limit && p[n] == value) ++n;
     return n;
 }
-
-// Packs codes LSB-first into bytes.
-struct BitPacker {
-    std::uint8_t* out;
-    std::size_t pos = 0;
-    std::uint64_t acc = 0;
-    unsigned bits = 0;
-
-    inline void emit(unsigned code, unsigned width) {
-        acc |= static_cast<std::uint64_t>(code) << bits;
-        bits += width;
-        if (bits >= 32) {
-            const auto word = static_cast<std::uint32_t>(acc);
-            std::memcpy(out + pos, &word, 4);
-            pos += 4;
-            acc >>= 32;
-            bits -= 32;
-        }
-    }
-    void flush() {
-        while (bits > 0) {
-            out[pos++] = static_cast<std::uint8_t>(acc);
-            acc >>= 8;
-            bits = bits > 8 ? bits - 8 : 0;
-        }
-    }
-};
 
 }  // namespace
 
@@ -85,17 +59,19 @@ void LzwEncoder::reserve(std::size_t pixels) {
 }
 
 LzwEncoder::LzwEncoder()
-    : slots_(std::make_unique<std::uint32_t[]>(kSlots)),
-      run_byte_(std::make_unique<std::uint16_t[]>(4096)),
-      run_len_(std::make_unique<std::uint16_t[]>(4096)),
-      run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)) {}
+    : run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)),
+      pair_code_(std::make_unique<std::uint16_t[]>(256 * 256)),
+      slots_(std::make_unique<std::uint32_t[]>(kSlots)) {
+    pairs_set_.reserve(4096);  // more than one generation of codes, so encode() never allocates here
+    // The run of length one of a value is the value's root code, whatever the dictionary holds.
+    for (unsigned c = 0; c < 256; ++c) run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
+}
 
 void LzwEncoder::reset_dictionary() {
     std::memset(slots_.get(), 0, kSlots * sizeof(std::uint32_t));
-    for (unsigned c = 0; c < 256; ++c) {
-        run_max_[c] = 1;
-        run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
-    }
+    std::fill(std::begin(run_max_), std::end(run_max_), std::uint16_t{1});
+    for (const std::uint16_t pair : pairs_set_) pair_code_[pair] = 0;
+    pairs_set_.clear();
 }
 
 void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride,
@@ -104,12 +80,6 @@ void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::
     clear_code_ = 1u << min_code_size_;
     first_code_ = clear_code_ + 2;
     const unsigned alphabet = 1u << std::min(bits_per_pixel, 8);
-
-    // Root codes stand for themselves and are runs of length one.
-    for (unsigned c = 0; c < 4096; ++c) {
-        run_byte_[c] = c < alphabet ? static_cast<std::uint16_t>(c) : kNoRun;
-        run_len_[c] = 1;
-    }
 
     const std::size_t w = static_cast<std::size_t>(std::max(width, 0));
     const std::size_t n = w * static_cast<std::size_t>(std::max(height, 0));
@@ -146,87 +116,140 @@ void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::
 }
 
 std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
+    reset_dictionary();
+    std::uint32_t* const slots = slots_.get();
+    std::uint16_t* const run_code = run_code_.get();
+    std::uint16_t* const run_max = run_max_;
+    std::uint16_t* const pair_code = pair_code_.get();
+    const unsigned clear = clear_code_;
     const unsigned initial_width = min_code_size_ + 1;
     unsigned width = initial_width;
     unsigned limit = 1u << initial_width;
     unsigned next = first_code_;
-    BitPacker bits{packed_.data()};
-    reset_dictionary();
-    bits.emit(clear_code_, width);
-    if (n == 0) {
-        bits.emit(clear_code_ + 1, width);
-        bits.flush();
-        return bits.pos;
-    }
 
-    std::uint32_t* const slots = slots_.get();
-    std::uint16_t* const run_byte = run_byte_.get();
-    std::uint16_t* const run_len = run_len_.get();
-    std::uint16_t* const run_code = run_code_.get();
+    // The codes go LSB-first into `acc`; every code stores eight bytes at `out`, which then moves on
+    // by the whole bytes done, so the buffer needs eight bytes of slack beyond the packed data.
+    std::uint8_t* out = packed_.data();
+    std::uint64_t acc = 0;
+    unsigned bits = 0;
+    const auto emit = [&](unsigned code, unsigned code_width) {
+        acc |= static_cast<std::uint64_t>(code) << bits;
+        bits += code_width;
+        std::memcpy(out, &acc, 8);
+        out += bits >> 3;
+        acc >>= bits & ~7u;
+        bits &= 7;
+    };
+    // After a code has been sent and `before` was the next code at that point: a wider code from
+    // the one that fills the current width on, or a clear code once 4096 codes are assigned.
+    const auto after_code = [&](unsigned before) {
+        if (before != limit) return;
+        if (width < 12) {
+            ++width;
+            limit <<= 1;
+        } else {
+            emit(clear, 12);
+            width = initial_width;
+            limit = 1u << initial_width;
+            next = first_code_;
+            reset_dictionary();
+        }
+    };
 
-    unsigned prefix = in[0];
-    std::size_t i = 1;
-    while (i < n) {
-        const unsigned c = in[i];
-        if (run_byte[prefix] == c) {
-            // The prefix is c repeated k times and the dictionary holds every run of c up to
-            // run_max_[c]: the greedy match walks straight through them.
-            const unsigned k = run_len[prefix];
-            const unsigned longest = run_max_[c];
-            if (k < longest) {
-                const std::size_t r = count_run(in + i, std::min<std::size_t>(n - i, longest - k), static_cast<std::uint8_t>(c));
-                prefix = run_code[c * kRunCapacity + k + r];
-                i += r;
-                continue;
-            }
-        }
-        const std::uint32_t key = (prefix << 8) | c;
-        std::uint32_t slot = slot_of(key);
-        std::uint32_t found = 0;
-        for (std::uint32_t s; (s = slots[slot]) != 0; slot = (slot + 1) & (kSlots - 1)) {
-            found = code_in(s, key);
-            if (is_code(found)) break;
-        }
-        if (is_code(found)) {
-            prefix = found;
-            ++i;
-            continue;
-        }
-
-        bits.emit(prefix, width);
-        const unsigned before = next;
-        if (next <= kMaxCode) {
-            slots[slot] = (key << 12) | next;
-            if (run_byte[prefix] == c) {
-                const unsigned len = run_len[prefix] + 1u;
-                run_byte[next] = static_cast<std::uint16_t>(c);
-                run_len[next] = static_cast<std::uint16_t>(len);
-                run_max_[c] = static_cast<std::uint16_t>(len);
-                run_code[c * kRunCapacity + len] = static_cast<std::uint16_t>(next);
+    emit(clear, width);
+    if (n != 0) {
+        const std::uint8_t* p = in + 1;
+        const std::uint8_t* const end = in + n;
+        unsigned prefix = in[0];
+        // At the top of this loop the prefix is the root code of the pixel before p. Only there can
+        // it be a run of the pixel at p or a string of one pixel: every later prefix is a longer run
+        // followed by another value, a pair, or a string from the table.
+        while (p != end) {
+            unsigned c = *p;
+            if (c == prefix) {
+                // The dictionary holds every run of c up to run_max[c]: the greedy match walks
+                // straight through them, and only the run one longer can be missing.
+                const unsigned longest = run_max[c];
+                unsigned k = 1;
+                if (longest > 1) {
+                    const auto avail = static_cast<std::size_t>(end - p);
+                    const std::size_t r =
+                        count_run(p, std::min<std::size_t>(avail, longest - 1), avail, static_cast<std::uint8_t>(c));
+                    p += r;
+                    k += static_cast<unsigned>(r);
+                    prefix = run_code[c * kRunCapacity + k];
+                    if (p == end) break;
+                }
+                if (*p == c) {
+                    emit(prefix, width);
+                    const unsigned before = next;
+                    if (next <= kMaxCode) {
+                        run_max[c] = static_cast<std::uint16_t>(k + 1);
+                        run_code[c * kRunCapacity + k + 1] = static_cast<std::uint16_t>(next);
+                        ++next;
+                    }
+                    after_code(before);
+                    prefix = c;
+                    ++p;
+                    continue;
+                }
+                c = *p;
             } else {
-                run_byte[next] = kNoRun;
+                // The prefix is a root code, and strings of two pixels have a table of their own:
+                // one load, no hashing.
+                const unsigned pair = prefix << 8 | c;
+                const unsigned code = pair_code[pair];
+                if (code == 0) {
+                    emit(prefix, width);
+                    const unsigned before = next;
+                    if (next <= kMaxCode) {
+                        pair_code[pair] = static_cast<std::uint16_t>(next);
+                        pairs_set_.push_back(static_cast<std::uint16_t>(pair));
+                        ++next;
+                    }
+                    after_code(before);
+                    prefix = c;
+                    ++p;
+                    continue;
+                }
+                prefix = code;
+                if (++p == end) break;
+                c = *p;
             }
-            ++next;
-        }
-        if (before == limit) {
-            if (width < 12) {
-                ++width;
-                limit <<= 1;
-            } else {
-                bits.emit(clear_code_, 12);
-                width = initial_width;
-                limit = 1u << initial_width;
-                next = first_code_;
-                reset_dictionary();
+            // The prefix is a run or a pair or longer: extend the match through the table until
+            // prefix + c is not in the dictionary.
+            std::uint32_t key, slot;
+            for (;;) {
+                key = (prefix << 8) | c;
+                slot = slot_of(key);
+                std::uint32_t held = slots[slot];
+                std::uint32_t found = code_in(held, key);
+                while (!is_code(found) && held != 0) {
+                    slot = (slot + 1) & (kSlots - 1);
+                    held = slots[slot];
+                    found = code_in(held, key);
+                }
+                if (!is_code(found)) break;
+                prefix = found;
+                if (++p == end) goto done;
+                c = *p;
             }
+            emit(prefix, width);
+            const unsigned before = next;
+            if (next <= kMaxCode) {
+                slots[slot] = (key << 12) | next;
+                ++next;
+            }
+            after_code(before);
+            prefix = c;
+            ++p;
         }
-        prefix = c;
-        ++i;
+    done:
+        emit(prefix, width);
     }
-    bits.emit(prefix, width);
-    bits.emit(clear_code_ + 1, width);
-    bits.flush();
-    return bits.pos;
+    emit(clear + 1, width);
+    if (bits > 0) *out++ = static_cast<std::uint8_t>(acc);
+    return static_cast<std::size_t>(out - packed_.data());
 }
 
 }  // namespace gifanim

@@ -44,16 +44,18 @@ private:
     // Packs the codes of n pixels into packed_; returns the number of bytes.
     std::size_t encode_sequence(const std::uint8_t* in, std::size_t n);
 
-    // The strings of the dictionary: an open-addressing table whose slots hold
+    // The dictionary in three parts, so that most steps of the greedy match are one load.
+    // Runs of one pixel value, matched in one step however long: run_code_[value * 4096 + len] is
+    // the code of the value repeated len times, for len up to run_max_[value].
+    std::unique_ptr<std::uint16_t[]> run_code_;
+    // Two different pixels: pair_code_[first << 8 | second] is their code, 0 while they have none;
+    // pairs_set_ lists the entries set since the dictionary last started over.
+    std::unique_ptr<std::uint16_t[]> pair_code_;
+    std::vector<std::uint16_t> pairs_set_;
+    // Every longer string: an open-addressing table whose slots hold
     // (prefix << 8 | pixel) << 12 | code, 0 when empty. It is small enough to stay in the first-level
     // cache, and it is emptied whenever the dictionary starts over.
     std::unique_ptr<std::uint32_t[]> slots_;
-    // Runs of one pixel value: run_byte_[code] is the value when the code stands for that value
-    // repeated run_len_[code] times (0xFFFF otherwise); run_code_[value * 4096 + len] is the code of
-    // the value repeated len times, for len up to run_max_[value].
-    std::unique_ptr<std::uint16_t[]> run_byte_;
-    std::unique_ptr<std::uint16_t[]> run_len_;
-    std::unique_ptr<std::uint16_t[]> run_code_;
     std::uint16_t run_max_[256] = {};
 
     unsigned min_code_size_ = 8;
