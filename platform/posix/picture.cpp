@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "gif/gif_frame.h"
 #include "platform/bmp.h"
 #include "platform/picture.h"
 
@@ -68,6 +69,7 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (is_jpeg(bytes)) return decode_jpeg(bytes, out);
     if (is_png(bytes)) return decode_png(bytes, out);
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return decode_bmp(bytes, out);
+    if (bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0) return decode_gif_picture(bytes, out);
     return LoadResult::undecodable;
 }
 

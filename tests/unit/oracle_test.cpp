@@ -254,14 +254,32 @@ TEST(Oracle, JpegAndPngInputsKeepTheirSizeAndColours) {
                   [&](int x, int y) { return x < 50 ? Rgb{0, 0, 0} : quantised(quads(x, y)); }, "png with alpha");
 }
 
-TEST(Oracle, GifInputIsNotDecodedYet) {
+TEST(Oracle, GifInputGivesItsFirstFrameOnTheLogicalScreen) {
     Scratch s;
+    // A 4 x 3 frame at (2, 1) on an 8 x 6 screen, then a second frame that must not matter.
+    GifMaker source;
+    AnimationInfo info;
+    info.Width = 8;
+    info.Depth = 6;
+    source.Create(info);
+    FrameInfo at;
+    at.Left = 2;
+    at.Top = 1;
+    ASSERT_TRUE(source.AddFrame(at, {}, make_bmp(4, 3, [](int, int) { return Rgb{0xF0, 0x80, 0x10}; })));
+    ASSERT_TRUE(source.AddFrame(FrameInfo{}, {}, make_bmp(8, 6, [](int, int) { return Rgb{0x10, 0x10, 0xF0}; })));
+    ASSERT_TRUE(source.SaveGif(s.dir / "in.gif"));
+
     GifMaker maker;
     maker.Create(AnimationInfo{});
-    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, make_bmp(60, 60, [](int, int) { return Rgb{1, 2, 3}; })));
-    ASSERT_TRUE(maker.SaveGif(s.dir / "in.gif"));
-    EXPECT_FALSE(maker.AddFrame(FrameInfo{}, s.dir / "in.gif"));
-    EXPECT_EQ(maker.GetError(), "读入图片文件失败");
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, s.dir / "in.gif")) << maker.GetError();
+    ASSERT_TRUE(maker.SaveGif(s.dir / "out.gif"));
+    const OracleGif gif = oracle_decode(s.dir / "out.gif");
+    ASSERT_EQ(gif.frames.size(), 1u);
+    expect_pixels(gif.frames[0], gif.global_palette, 8, 6,
+                  [](int x, int y) {
+                      return x >= 2 && x < 6 && y >= 1 && y < 4 ? Rgb{0xF0, 0x80, 0x10} : Rgb{0, 0, 0};
+                  },
+                  "first frame");
 }
 
 // The command-line tool, run in-process.
