@@ -131,8 +131,10 @@ TEST(GifReader, FileLoadsAndAVersionFailureLeavesNothingLoaded) {
 
     ASSERT_TRUE(reader.LoadGif(dir / "good.gif"));
     ASSERT_TRUE(reader.SaveGif(dir / "copy.gif"));
-    std::ifstream in(dir / "copy.gif", std::ios::binary);
-    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), one);
+    {
+        std::ifstream in(dir / "copy.gif", std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), one);
+    }
     fs::remove_all(dir);
 }
 
