@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "gif/colour_reduction.h"
+#include "gif/failure.h"
 #include "gif/gif_writer.h"
 #include "gif/lzw_encoder.h"
 #include "platform/file.h"
@@ -14,16 +15,6 @@
 namespace gifanim {
 
 namespace {
-
-// Failures of the library itself carry this code; any other code is a file-system failure.
-constexpr int kLibraryError = 9527;
-
-struct Failure {
-    int code;
-    std::string text;
-};
-
-[[noreturn]] void fail(const char* text) { throw Failure{kLibraryError, text}; }
 
 // A text field as the records hold it: up to the first NUL, at most max bytes.
 std::string text_field(const std::string& s, std::size_t max) {
@@ -246,12 +237,8 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
         st.pending = true;
         st.worker.run(&State::convert, &job);
         return true;
-    } catch (const Failure& f) {
-        st.error = f.text;
-    } catch (const platform::FileError& e) {
-        st.error = e.text.empty() ? "未知错误" : e.text;
     } catch (...) {
-        st.error = "未知错误";
+        st.error = current_error_text();
     }
     return false;
 }
@@ -270,10 +257,8 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
         write_gif(file, st.settings, st.records, st.frames);
         file.close();
         return true;
-    } catch (const platform::FileError& e) {
-        st.error = e.text.empty() ? "未知错误" : e.text;
     } catch (...) {
-        st.error = "未知错误";
+        st.error = current_error_text();
     }
     return false;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "gif/failure.h"
 #include "gif/gif_frame.h"
 #include "gif/gif_index.h"
 #include "platform/file.h"
@@ -10,15 +11,6 @@
 namespace gifanim {
 
 namespace {
-
-constexpr int kLibraryError = 9527;
-
-struct Failure {
-    int code;
-    std::string text;
-};
-
-[[noreturn]] void fail(const char* text) { throw Failure{kLibraryError, text}; }
 
 bool has_signature(std::span<const std::uint8_t> b) {
     auto lower = [](std::uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
@@ -103,12 +95,8 @@ Result guarded(std::unique_ptr<ReaderState>& state, Result fallback, Body body) 
     if (!state) return fallback;
     try {
         return body(*state);
-    } catch (const Failure& f) {
-        state->error = f.text;
-    } catch (const platform::FileError& e) {
-        state->error = e.text.empty() ? "未知错误" : e.text;
     } catch (...) {
-        state->error = "未知错误";
+        state->error = current_error_text();
     }
     return fallback;
 }
