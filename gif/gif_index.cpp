@@ -1,5 +1,7 @@
 #include "gif/gif_index.h"
 
+#include <cstring>
+
 namespace gifanim {
 
 namespace {
@@ -23,6 +25,15 @@ ColourTable table_of(std::uint8_t packed, std::size_t offset) {
 // A graphic control extension at `pos` whose first sub-block holds the 4 bytes of its fields.
 bool is_control(std::span<const std::uint8_t> b, std::size_t pos) {
     return pos + 8 <= b.size() && b[pos + 1] == 0xF9 && b[pos + 2] == 4;
+}
+
+// A looping extension's sub-blocks from `first`: the identifier "NETSCAPE2.0" or "ANIMEXTS1.0" in
+// 11 bytes, then 3 bytes of data: 1 and the loop count. Other application extensions (encoders
+// write their own, with text data) hold no loop count, so the reader neither reports nor patches one.
+bool is_looping(std::span<const std::uint8_t> b, std::size_t first) {
+    if (first + 16 > b.size() || b[first] != 11 || b[first + 12] != 3 || b[first + 13] != 1) return false;
+    const auto* id = reinterpret_cast<const char*>(b.data() + first + 1);
+    return std::memcmp(id, "NETSCAPE2.0", 11) == 0 || std::memcmp(id, "ANIMEXTS1.0", 11) == 0;
 }
 
 }  // namespace
@@ -54,17 +65,14 @@ GifIndex build_index(std::span<const std::uint8_t> b) {
                     index.frames.push_back(pos);
                     frame_open = true;
                 }
-            } else if (label == 0x01 || label == 0xFF) {
-                // The data of the last 11-byte sub-block, if its loop count lies inside the bytes.
-                for (std::size_t q = first; q < b.size() && b[q] != 0; q += 1u + b[q]) {
-                    if (b[q] == 11 && q + 1 + 13 + 2 <= b.size()) index.loop = q + 1;
-                }
+            } else if (label == 0xFF) {
+                if (is_looping(b, first)) index.loop = first + 1;
             } else if (label == 0xFE) {
                 if (first < b.size() && !frame_open) {
                     const std::size_t end = first + 1 + b[first];
                     if (b[first] != 0 && end < b.size() && b[end] == 0) index.comment = first + 1;
                 }
-            } else {
+            } else if (label != 0x01) {  // plain text extensions are only passed over
                 index = GifIndex{};
                 index.damaged = true;
                 return index;

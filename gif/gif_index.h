@@ -27,7 +27,7 @@ struct ColourTable {
 // extension if it has one, otherwise its image descriptor.
 struct GifIndex {
     std::vector<std::size_t> frames;
-    std::optional<std::size_t> loop;     // data of the looping sub-block; its count lies 13 bytes on
+    std::optional<std::size_t> loop;     // data of the last looping extension's identifier; its count lies 13 bytes on
     std::optional<std::size_t> comment;  // data of the animation comment's first sub-block
     bool damaged = false;                // an unknown block: frames is then empty
 };

@@ -8,7 +8,7 @@ pkgs=(
   g++-mingw-w64-x86-64-posix wine64 xvfb xauth
   libturbojpeg0-dev libjpeg-dev libpng-dev
   libgif-dev imagemagick libjpeg-turbo-progs fonts-dejavu-core python3
-  ffmpeg time
+  ffmpeg gifsicle time
 )
 missing=()
 for p in "${pkgs[@]}"; do

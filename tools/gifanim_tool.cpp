@@ -1,12 +1,15 @@
 #include "tools/gifanim_tool.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string_view>
 
 #include "gif/gif_maker.h"
+#include "gif/gif_reader.h"
+#include "platform/file.h"
 #include "platform/text.h"
 
 namespace gifanim::tool {
@@ -20,8 +23,17 @@ constexpr const char* kUsage =
     "  make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
     "       [--dither] [--interlace] [--comment TEXT] [--reverse] IMAGE...\n"
     "      build an animation from image files (BMP, JPEG, PNG), one frame each\n"
+    "  info FILE.gif\n"
+    "      print the settings of the animation and of every frame\n"
+    "  extract FILE.gif N OUT.bmp\n"
+    "      write frame N as a BMP file (N = 0: the whole GIF)\n"
+    "  set FILE.gif -o OUT.gif [--frame N] [--delay CS] [--left X] [--top Y] [--disposal D]\n"
+    "      [--transparency 0|1] [--width W] [--height H] [--bg I] [--loop-count N]\n"
+    "      [--palette FRAME:INDEX=RRGGBB]...\n"
+    "      change settings and colours in place and save the result\n"
     "\n"
-    "  --help  show this text\n";
+    "  COMMAND --help  show the options of a command\n"
+    "  --help          show this text\n";
 
 constexpr const char* kMakeUsage =
     "usage: gifanim make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
@@ -34,6 +46,33 @@ constexpr const char* kMakeUsage =
     "  --interlace       interlaced rows\n"
     "  --comment TEXT    comment of the animation\n"
     "  --reverse         add the images last to first\n";
+
+constexpr const char* kInfoUsage =
+    "usage: gifanim info FILE.gif\n"
+    "  prints one line for the animation and one per frame, as key=value pairs:\n"
+    "  animation width= height= loop= loop_count= bg= frames= colors= comment=\n"
+    "  frame N delay= left= top= width= height= disposal= transparency= transparent_index= colors= comment=\n"
+    "  colors is the size of the global or local colour table, 0 when there is none\n";
+
+constexpr const char* kExtractUsage =
+    "usage: gifanim extract FILE.gif N OUT.bmp\n"
+    "  writes frame N (from 1) as a BMP file; N = 0 writes the whole GIF\n";
+
+constexpr const char* kSetUsage =
+    "usage: gifanim set FILE.gif -o OUT.gif [options]\n"
+    "  animation:\n"
+    "  --width W, --height H   logical screen size (0..65535)\n"
+    "  --bg I                  background colour index (0..255)\n"
+    "  --loop-count N          repetitions, 0 = endless (0..65535); the GIF must loop already\n"
+    "  frame (frame 1 unless --frame N is given):\n"
+    "  --frame N               the frame to change (from 1)\n"
+    "  --delay CS              delay in 1/100 s (0..65535)\n"
+    "  --left X, --top Y       position on the screen (0..65535)\n"
+    "  --disposal D            disposal method (0..7)\n"
+    "  --transparency 0|1      transparent colour on or off\n"
+    "  (delay, disposal and transparency change only in a frame with a graphic control extension)\n"
+    "  colours (repeatable):\n"
+    "  --palette FRAME:INDEX=RRGGBB   colour INDEX of frame FRAME's table (0 = the global table)\n";
 
 int usage_error(const char* usage, const std::string& message) {
     platform::write_stderr("gifanim: " + message + "\n" + usage);
@@ -121,6 +160,252 @@ int make(const std::vector<Argument>& args) {
     return 0;
 }
 
+// Loads the GIF named by `file`; on failure reports the reader's error and answers false.
+bool load(GifReader& reader, const Argument& file) {
+    reader.Create();
+    if (reader.LoadGif(file.path)) return true;
+    platform::write_stderr("gifanim: " + file.text + ": " + reader.GetError() + "\n");
+    return false;
+}
+
+int reader_failure(const GifReader& reader) {
+    platform::write_stderr("gifanim: " + reader.GetError() + "\n");
+    return 1;
+}
+
+// A comment as one token of a key=value line: as it stands when it holds no space, control
+// character, backslash or double quote, otherwise in double quotes with backslash escapes.
+// On POSIX the GBK text is shown as UTF-8, whose multibyte characters hold no ASCII bytes; on
+// Windows the GBK bytes go out as they are, so the second byte of a double-byte character
+// (which may be a backslash) is passed over.
+std::string quoted_comment(const std::string& gbk) {
+#ifdef _WIN32
+    const std::string& text = gbk;
+    constexpr bool gbk_pairs = true;
+#else
+    const std::string text = platform::gbk_to_utf8(gbk);
+    constexpr bool gbk_pairs = false;
+#endif
+    auto special = [](unsigned char c) { return c <= 0x20 || c == 0x7F || c == '\\' || c == '"'; };
+    bool quote = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (gbk_pairs && c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+            ++i;
+            continue;
+        }
+        if (special(c)) quote = true;
+    }
+    if (!quote) return text;
+    std::string out = "\"";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (gbk_pairs && c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+            out += text.substr(i, 2);
+            ++i;
+        } else if (c == '\\' || c == '"') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            static constexpr char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string field(const char* key, long value) { return std::string(" ") + key + "=" + std::to_string(value); }
+
+int info(const std::vector<Argument>& args) {
+    std::vector<const Argument*> files;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kInfoUsage, stdout);
+            return 0;
+        }
+        if (a.size() > 1 && a[0] == '-') return usage_error(kInfoUsage, "unknown option " + a);
+        files.push_back(&args[i]);
+    }
+    if (files.size() != 1) return usage_error(kInfoUsage, "one GIF file expected");
+
+    GifReader reader;
+    if (!load(reader, *files.front())) return 1;
+    const AnimationInfo gif = reader.GetGifInfo();
+    // The records keep 16-bit fields signed; the file holds them unsigned.
+    auto u16 = [](std::int16_t v) { return static_cast<long>(static_cast<std::uint16_t>(v)); };
+    std::string out = "animation" + field("width", u16(gif.Width)) + field("height", u16(gif.Depth)) +
+                      field("loop", gif.LOOP ? 1 : 0) + field("loop_count", u16(gif.LoopCount)) +
+                      field("bg", gif.BgColorIndex) + field("frames", gif.FrameCount) +
+                      field("colors", gif.ColorNum) + " comment=" + quoted_comment(gif.exposition) + "\n";
+    for (int n = 1; n <= reader.FrameCount(); ++n) {
+        const FrameInfo frame = reader.GetFrameInfo(n);
+        out += "frame " + std::to_string(n) + field("delay", u16(frame.DelayTime)) + field("left", u16(frame.Left)) +
+               field("top", u16(frame.Top)) + field("width", u16(frame.Width)) + field("height", u16(frame.Depth)) +
+               field("disposal", frame.DisposalMethod) + field("transparency", frame.Transparency & 1) +
+               field("transparent_index", frame.TransparencyIndex) + field("colors", frame.ColorNum) +
+               " comment=" + quoted_comment(frame.exposition) + "\n";
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+int extract(const std::vector<Argument>& args) {
+    std::vector<const Argument*> operands;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kExtractUsage, stdout);
+            return 0;
+        }
+        if (a.size() > 1 && a[0] == '-') return usage_error(kExtractUsage, "unknown option " + a);
+        operands.push_back(&args[i]);
+    }
+    if (operands.size() != 3) return usage_error(kExtractUsage, "FILE.gif, N and OUT.bmp expected");
+    const auto n = parse_number(operands[1]->text, 0, 65535);
+    if (!n) return usage_error(kExtractUsage, "N needs a frame number from 0 to 65535");
+
+    GifReader reader;
+    if (!load(reader, *operands[0])) return 1;
+    const std::vector<std::uint8_t> data = reader.GetGifData(static_cast<int>(*n));
+    if (data.empty()) return reader_failure(reader);
+    try {
+        platform::File out = platform::File::create(operands[2]->path);
+        out.write(data);
+        out.close();
+    } catch (const platform::FileError& e) {
+        platform::write_stderr("gifanim: " + operands[2]->text + ": " + e.text + "\n");
+        return 1;
+    }
+    return 0;
+}
+
+// "FRAME:INDEX=RRGGBB" with the colour turned into 0x00BBGGRR.
+struct PaletteChange {
+    int frame = 0;
+    std::uint8_t index = 0;
+    std::uint32_t colour = 0;
+};
+
+std::optional<PaletteChange> parse_palette_change(std::string_view s) {
+    const std::size_t colon = s.find(':');
+    const std::size_t equals = s.find('=');
+    if (colon == std::string_view::npos || equals == std::string_view::npos || equals < colon) return std::nullopt;
+    const auto frame = parse_number(s.substr(0, colon), 0, 65535);
+    const auto index = parse_number(s.substr(colon + 1, equals - colon - 1), 0, 255);
+    const std::string_view hex = s.substr(equals + 1);
+    std::uint32_t rgb = 0;
+    const auto [end, ec] = std::from_chars(hex.data(), hex.data() + hex.size(), rgb, 16);
+    if (!frame || !index || hex.size() != 6 || ec != std::errc() || end != hex.data() + hex.size() ||
+        !std::all_of(hex.begin(), hex.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+        return std::nullopt;
+    const std::uint32_t colour = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
+    return PaletteChange{static_cast<int>(*frame), static_cast<std::uint8_t>(*index), colour};
+}
+
+int set(const std::vector<Argument>& args) {
+    std::optional<std::filesystem::path> output;
+    const Argument* input = nullptr;
+    std::optional<long> frame_number, delay, left, top, disposal, transparency;
+    std::optional<long> width, height, bg, loop_count;
+    std::vector<PaletteChange> palette;
+
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        auto value = [&]() -> const Argument* { return i + 1 < args.size() ? &args[++i] : nullptr; };
+        auto number = [&](long min, long max, std::optional<long>& out) -> bool {
+            const Argument* v = value();
+            if (v) out = parse_number(v->text, min, max);
+            return v && out;
+        };
+        auto range = [&](const char* what, long min, long max) {
+            return a + " needs " + what + " from " + std::to_string(min) + " to " + std::to_string(max);
+        };
+        if (a == "-o" || a == "--output") {
+            const Argument* v = value();
+            if (!v) return usage_error(kSetUsage, "-o needs a file name");
+            output = v->path;
+        } else if (a == "--frame") {
+            if (!number(1, 65535, frame_number)) return usage_error(kSetUsage, range("a frame number", 1, 65535));
+        } else if (a == "--delay") {
+            if (!number(0, 65535, delay)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--left") {
+            if (!number(0, 65535, left)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--top") {
+            if (!number(0, 65535, top)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--disposal") {
+            if (!number(0, 7, disposal)) return usage_error(kSetUsage, range("a number", 0, 7));
+        } else if (a == "--transparency") {
+            if (!number(0, 1, transparency)) return usage_error(kSetUsage, range("a number", 0, 1));
+        } else if (a == "--width") {
+            if (!number(0, 65535, width)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--height") {
+            if (!number(0, 65535, height)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--bg") {
+            if (!number(0, 255, bg)) return usage_error(kSetUsage, range("a number", 0, 255));
+        } else if (a == "--loop-count") {
+            if (!number(0, 65535, loop_count)) return usage_error(kSetUsage, range("a number", 0, 65535));
+        } else if (a == "--palette") {
+            const Argument* v = value();
+            const auto change = v ? parse_palette_change(v->text) : std::nullopt;
+            if (!change) return usage_error(kSetUsage, "--palette needs FRAME:INDEX=RRGGBB");
+            palette.push_back(*change);
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kSetUsage, stdout);
+            return 0;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error(kSetUsage, "unknown option " + a);
+        } else if (input) {
+            return usage_error(kSetUsage, "one GIF file expected");
+        } else {
+            input = &args[i];
+        }
+    }
+    if (!input) return usage_error(kSetUsage, "no GIF file");
+    if (!output) return usage_error(kSetUsage, "no output file (-o OUT.gif)");
+
+    GifReader reader;
+    if (!load(reader, *input)) return 1;
+    auto s16 = [](long v) { return static_cast<std::int16_t>(static_cast<std::uint16_t>(v)); };
+    if (width || height || bg || loop_count) {
+        AnimationInfo gif = reader.GetGifInfo();
+        if (loop_count && !gif.LOOP) {
+            platform::write_stderr("gifanim: " + input->text + ": the GIF has no looping extension\n");
+            return 1;
+        }
+        if (width) gif.Width = s16(*width);
+        if (height) gif.Depth = s16(*height);
+        if (bg) gif.BgColorIndex = static_cast<std::uint8_t>(*bg);
+        if (loop_count) gif.LoopCount = s16(*loop_count);
+        if (!reader.SetGifInfo(gif)) return reader_failure(reader);
+    }
+    if (frame_number || delay || left || top || disposal || transparency) {
+        const int n = static_cast<int>(frame_number.value_or(1));
+        FrameInfo frame = reader.GetFrameInfo(n);
+        if (delay) frame.DelayTime = s16(*delay);
+        if (left) frame.Left = s16(*left);
+        if (top) frame.Top = s16(*top);
+        if (disposal) frame.DisposalMethod = static_cast<std::uint8_t>(*disposal);
+        if (transparency) frame.Transparency = static_cast<Bool32>(*transparency);
+        if (!reader.SetFrameInfo(frame, n)) return reader_failure(reader);
+    }
+    for (const PaletteChange& change : palette)
+        if (!reader.SetPalette(change.frame, change.index, change.colour)) return reader_failure(reader);
+    if (!reader.SaveGif(*output)) return reader_failure(reader);
+    return 0;
+}
+
 }  // namespace
 
 int run(const std::vector<Argument>& args) {
@@ -129,6 +414,9 @@ int run(const std::vector<Argument>& args) {
         return args.empty() ? 2 : 0;
     }
     if (args[0].text == "make") return make(args);
+    if (args[0].text == "info") return info(args);
+    if (args[0].text == "extract") return extract(args);
+    if (args[0].text == "set") return set(args);
     return usage_error(kUsage, "unknown command " + args[0].text);
 }
 

@@ -143,6 +143,8 @@ TEST(GifReader, IndexesFramesCommentsAndLoops) {
     const Bytes gif = GifBuilder()
                           .header(10, 6, 2)
                           .looping(7)
+                          // Another encoder's application extension with text data: not a loop count.
+                          .raw({0x21, 0xFF, 11, 'I', 'm', 'a', 'g', 'e', 'M', 'a', 'g', 'i', 'c', 'k', 5, 'g', 'a', 'm', 'm', 'a', 0})
                           .raw({0, 0})  // stray zeros
                           .control(0x09, 25, 3)
                           .image(1, 2, 3, 2, counting(6, 4), 0)
@@ -164,6 +166,14 @@ TEST(GifReader, IndexesFramesCommentsAndLoops) {
     EXPECT_EQ(info.ColorNum, 4);
     EXPECT_EQ(info.exposition, "the end");
     EXPECT_EQ(info.Interlace, 0);
+    AnimationInfo loop = info;
+    loop.LoopCount = 0x0102;
+    ASSERT_TRUE(reader.SetGifInfo(loop));
+    const Bytes patched = reader.GetGifData(0);
+    const std::size_t count_at = 13 + 12 + 16;  // header, table, 0x21 0xFF 11 "NETSCAPE2.0" 3 1
+    EXPECT_EQ(patched[count_at], 0x02);
+    EXPECT_EQ(patched[count_at + 1], 0x01);
+    EXPECT_TRUE(std::equal(gif.begin() + count_at + 2, gif.end(), patched.begin() + count_at + 2));
 
     const FrameInfo f1 = reader.GetFrameInfo(1);
     EXPECT_EQ(f1.DelayTime, 25);

@@ -1,0 +1,303 @@
+// The tool's reading subcommands (info, extract, set), run in-process on GIFs the maker writes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "gif/gif_maker.h"
+#include "tests/unit/test_images.h"
+#include "tools/gifanim_tool.h"
+
+namespace gifanim::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+struct Scratch {
+    fs::path dir;
+    Scratch() {
+        dir = fs::temp_directory_path() /
+              ("gifanim-tool-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~Scratch() {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    std::string operator/(const std::string& name) const { return (dir / name).string(); }
+};
+
+Bytes read_bytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_text(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the tool with standard output and standard error sent to files.
+Outcome run_tool(const Scratch& s, const std::vector<std::string>& words) {
+    std::vector<tool::Argument> args;
+    for (const auto& w : words) args.push_back({fs::path(w), w});
+    const std::string out_path = s / "stdout.txt", err_path = s / "stderr.txt";
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int saved_out = dup(1), saved_err = dup(2);
+    const int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    Outcome r;
+    r.status = tool::run(args);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_out, 1);
+    dup2(saved_err, 2);
+    for (int fd : {saved_out, saved_err, out_fd, err_fd}) close(fd);
+    r.out = read_text(out_path);
+    r.err = read_text(err_path);
+    return r;
+}
+
+Bytes solid_bmp(int w, int h, Rgb c) {
+    return make_bmp(w, h, [c](int, int) { return c; });
+}
+
+// Three frames of different sizes, delays, positions and comments; 0x1357 and (3, 5) mark the
+// second frame's delay and position so that its bytes can be found.
+Bytes make_animation(const Scratch& s, const std::string& name, bool loop = true) {
+    GifMaker maker;
+    AnimationInfo info;
+    info.LOOP = loop;
+    info.LoopCount = 4;
+    info.exposition = "plain";
+    maker.Create(info);
+    FrameInfo a;
+    a.DelayTime = 7;
+    a.exposition = "a b";
+    FrameInfo b;
+    b.DelayTime = 0x1357;
+    b.Left = 3;
+    b.Top = 5;
+    b.DisposalMethod = 2;
+    b.Transparency = 1;
+    b.exposition = "say \"hi\"\\ \t\n\r\x01\x7f#";  // the maker stops a comment at a zero byte
+    FrameInfo c;
+    c.DelayTime = 300;
+    c.exposition = "录制";
+    EXPECT_TRUE(maker.AddFrame(a, {}, solid_bmp(6, 4, {200, 0, 0})));
+    EXPECT_TRUE(maker.AddFrame(b, {}, solid_bmp(5, 3, {0, 200, 0})));
+    EXPECT_TRUE(maker.AddFrame(c, {}, solid_bmp(2, 7, {0, 0, 200})));
+    EXPECT_TRUE(maker.SaveGif(s / name)) << maker.GetError();
+    return read_bytes(s / name);
+}
+
+std::size_t find(const Bytes& hay, const Bytes& needle) {
+    const auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end());
+    EXPECT_NE(it, hay.end()) << "pattern not found";
+    return static_cast<std::size_t>(it - hay.begin());
+}
+
+// Where a and b differ, with b's bytes there.
+std::vector<std::pair<std::size_t, int>> differences(const Bytes& a, const Bytes& b) {
+    std::vector<std::pair<std::size_t, int>> out;
+    EXPECT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+        if (a[i] != b[i]) out.emplace_back(i, b[i]);
+    return out;
+}
+
+using Diff = std::vector<std::pair<std::size_t, int>>;
+
+TEST(ToolInfo, PrintsTheAnimationAndEveryFrameWithQuotedComments) {
+    Scratch s;
+    Bytes gif = make_animation(s, "anim.gif");
+    gif[find(gif, {0x7F, '#'}) + 1] = 0x00;
+    write_bytes(s / "anim.gif", gif);
+    const Outcome r = run_tool(s, {"info", s / "anim.gif"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              "animation width=6 height=4 loop=1 loop_count=4 bg=0 frames=3 colors=256 comment=plain\n"
+              "frame 1 delay=7 left=0 top=0 width=6 height=4 disposal=0 transparency=0 transparent_index=0 "
+              "colors=256 comment=\"a b\"\n"
+              "frame 2 delay=4951 left=3 top=5 width=5 height=3 disposal=2 transparency=1 transparent_index=0 "
+              "colors=256 comment=\"say \\\"hi\\\"\\\\ \\t\\n\\r\\x01\\x7F\\x00\"\n"
+              "frame 3 delay=300 left=0 top=0 width=2 height=7 disposal=0 transparency=0 transparent_index=0 "
+              "colors=256 comment=\xE5\xBD\x95\xE5\x88\xB6\n");  // the comment in UTF-8
+}
+
+TEST(ToolInfo, StillImageHasNoLoopNoLocalTableAndAnEmptyComment) {
+    Scratch s;
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(9, 2, {1, 2, 3})));
+    ASSERT_TRUE(maker.SaveGif(s / "still.gif"));
+    const Outcome r = run_tool(s, {"info", s / "still.gif"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "animation width=9 height=2 loop=0 loop_count=0 bg=0 frames=1 colors=256 comment=\n"
+              "frame 1 delay=0 left=0 top=0 width=9 height=2 disposal=0 transparency=0 transparent_index=0 "
+              "colors=0 comment=\n");
+}
+
+TEST(ToolExtract, WritesFramesAsBmpFilesAndZeroAsTheWholeGif) {
+    Scratch s;
+    const Bytes gif = make_animation(s, "anim.gif");
+    const int sizes[3][2] = {{6, 4}, {5, 3}, {2, 7}};
+    for (int n = 1; n <= 3; ++n) {
+        const std::string out = s / ("f" + std::to_string(n) + ".bmp");
+        ASSERT_EQ(run_tool(s, {"extract", s / "anim.gif", std::to_string(n), out}).status, 0);
+        const Bytes bmp = read_bytes(out);
+        ASSERT_GE(bmp.size(), 54u);
+        EXPECT_EQ(bmp[0], 'B');
+        EXPECT_EQ(bmp[1], 'M');
+        EXPECT_EQ(bmp[18] | (bmp[19] << 8), sizes[n - 1][0]) << "frame " << n;
+        EXPECT_EQ(bmp[22] | (bmp[23] << 8), sizes[n - 1][1]) << "frame " << n;
+    }
+    ASSERT_EQ(run_tool(s, {"extract", s / "anim.gif", "0", s / "whole.gif"}).status, 0);
+    EXPECT_EQ(read_bytes(s / "whole.gif"), gif);
+
+    const Outcome r = run_tool(s, {"extract", s / "anim.gif", "4", s / "f4.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err.rfind("gifanim: ", 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(s / "f4.bmp"));
+}
+
+TEST(ToolSet, EachOptionChangesExactlyItsBytes) {
+    Scratch s;
+    const Bytes gif = make_animation(s, "anim.gif");
+    const std::size_t gce2 = find(gif, {0x21, 0xF9, 0x04, 0x09, 0x57, 0x13, 0x00, 0x00});
+    const std::size_t desc2 = find(gif, {0x2C, 3, 0, 5, 0, 5, 0, 3, 0, 0x87});
+    const std::size_t gce1 = find(gif, {0x21, 0xF9, 0x04, 0x00, 7, 0, 0x00, 0x00});
+    const std::size_t loop = find(gif, {'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1}) + 13;
+    const std::size_t local2 = desc2 + 10;
+    struct Case {
+        std::vector<std::string> options;
+        Diff expected;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}},
+        {{"--frame", "2", "--delay", "1234"}, {{gce2 + 4, 0xD2}, {gce2 + 5, 0x04}}},
+        {{"--delay", "65535"}, {{gce1 + 4, 0xFF}, {gce1 + 5, 0xFF}}},  // frame 1 by default
+        {{"--frame", "2", "--left", "513", "--top", "0"}, {{desc2 + 1, 0x01}, {desc2 + 2, 0x02}, {desc2 + 3, 0x00}}},
+        {{"--frame", "2", "--disposal", "7", "--transparency", "0"}, {{gce2 + 3, 0x1C}}},
+        {{"--transparency", "1"}, {{gce1 + 3, 0x01}}},
+        {{"--width", "300", "--bg", "255"}, {{6, 0x2C}, {7, 0x01}, {11, 0xFF}}},
+        {{"--height", "258"}, {{8, 0x02}, {9, 0x01}}},
+        {{"--loop-count", "513"}, {{loop, 0x01}, {loop + 1, 0x02}}},
+        {{"--palette", "0:1=123456", "--palette", "2:0=abcdef"},
+         {{13 + 3, 0x12}, {13 + 4, 0x34}, {13 + 5, 0x56}, {local2, 0xAB}, {local2 + 1, 0xCD}, {local2 + 2, 0xEF}}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> words = {"set", s / "anim.gif", "-o", s / "out.gif"};
+        words.insert(words.end(), c.options.begin(), c.options.end());
+        std::string what;
+        for (const auto& o : c.options) what += o + " ";
+        const Outcome r = run_tool(s, words);
+        ASSERT_EQ(r.status, 0) << what << r.err;
+        EXPECT_EQ(differences(gif, read_bytes(s / "out.gif")), c.expected) << what;
+    }
+}
+
+TEST(ToolSet, FailuresLeaveNoOutput) {
+    Scratch s;
+    make_animation(s, "anim.gif");
+    make_animation(s, "once.gif", false);
+    GifMaker maker;
+    maker.Create(AnimationInfo{});
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(3, 3, {1, 2, 3})));
+    ASSERT_TRUE(maker.SaveGif(s / "still.gif"));
+    const std::vector<std::vector<std::string>> failing = {
+        {"set", s / "anim.gif", "-o", s / "out.gif", "--frame", "4", "--delay", "1"},
+        {"set", s / "once.gif", "-o", s / "out.gif", "--loop-count", "2"},
+        {"set", s / "still.gif", "-o", s / "out.gif", "--palette", "1:0=000000"},
+        {"set", s / "missing.gif", "-o", s / "out.gif"},
+    };
+    for (const auto& words : failing) {
+        const Outcome r = run_tool(s, words);
+        EXPECT_EQ(r.status, 1) << words[1] << " " << words.back();
+        EXPECT_EQ(r.err.rfind("gifanim: ", 0), 0u) << r.err;
+        EXPECT_FALSE(fs::exists(s / "out.gif")) << words.back();
+    }
+}
+
+TEST(ToolReader, UsageErrorsAndUnreadableFiles) {
+    Scratch s;
+    make_animation(s, "anim.gif");
+    const std::string gif = s / "anim.gif", out = s / "out.gif";
+    const std::vector<std::vector<std::string>> usage = {
+        {"info"},
+        {"info", gif, gif},
+        {"info", "--verbose", gif},
+        {"extract", gif, "1"},
+        {"extract", gif, "one", out},
+        {"extract", gif, "-1", out},
+        {"set", gif},
+        {"set", "-o", out},
+        {"set", gif, gif, "-o", out},
+        {"set", gif, "-o", out, "--delay", "65536"},
+        {"set", gif, "-o", out, "--frame", "0", "--delay", "1"},
+        {"set", gif, "-o", out, "--disposal", "8"},
+        {"set", gif, "-o", out, "--transparency", "2"},
+        {"set", gif, "-o", out, "--bg", "256"},
+        {"set", gif, "-o", out, "--left"},
+        {"set", gif, "-o", out, "--palette", "1:2=12345"},
+        {"set", gif, "-o", out, "--palette", "1:256=123456"},
+        {"set", gif, "-o", out, "--palette", "1=2:123456"},
+        {"set", gif, "-o", out, "--palette", "1:2=12345g"},
+        {"set", gif, "-o", out, "--bogus"},
+    };
+    for (const auto& words : usage) {
+        const Outcome r = run_tool(s, words);
+        EXPECT_EQ(r.status, 2) << words.back();
+        EXPECT_NE(r.err.find("usage: gifanim " + words[0]), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(out));
+
+    write_bytes(s / "text.gif", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!'});
+    Bytes cut = read_bytes(gif);
+    cut.resize(12);
+    write_bytes(s / "cut.gif", cut);
+    for (const char* name : {"missing.gif", "text.gif", "cut.gif"}) {
+        for (const std::vector<std::string>& words :
+             {std::vector<std::string>{"info", s / name}, {"extract", s / name, "1", s / "f.bmp"}}) {
+            const Outcome r = run_tool(s, words);
+            EXPECT_EQ(r.status, 1) << words[0] << " " << name;
+            EXPECT_EQ(r.err.rfind("gifanim: " + (s / name) + ": ", 0), 0u) << r.err;
+            EXPECT_GT(r.err.size(), ("gifanim: " + (s / name) + ": \n").size()) << "no reason given";
+            EXPECT_EQ(r.out, "");
+        }
+    }
+
+    const Outcome help = run_tool(s, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"make", "info FILE", "extract FILE", "set FILE"})
+        EXPECT_NE(help.out.find(command), std::string::npos) << command;
+    for (const char* command : {"info", "extract", "set"})
+        EXPECT_EQ(run_tool(s, {command, "--help"}).status, 0) << command;
+}
+
+}  // namespace
+}  // namespace gifanim::test
