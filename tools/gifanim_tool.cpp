@@ -22,7 +22,7 @@ constexpr const char* kUsage =
     "commands:\n"
     "  make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
     "       [--dither] [--interlace] [--comment TEXT] [--reverse] IMAGE...\n"
-    "      build an animation from image files (BMP, JPEG, PNG), one frame each\n"
+    "      build an animation from image files (BMP, JPEG, PNG, GIF), one frame each\n"
     "  info FILE.gif\n"
     "      print the settings of the animation and of every frame\n"
     "  extract FILE.gif N OUT.bmp\n"
