@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the linux-release preset and runs every benchmark against its peer in the same run:
-# LZW against giflib, colour reduction, the stage split of `gifanim make`, and the whole make
-# against ffmpeg. Results and a summary go to build/linux-release/bench-results/.
+# LZW against giflib, colour reduction, the reader's decode and index against giflib, the stage
+# split of `gifanim make`, and the whole make against ffmpeg. Results and a summary go to
+# build/linux-release/bench-results/.
 #   bench/run.sh
 #   GIFANIM_CORPUS=DIR   an existing corpus (otherwise build/corpus, generated on first use, ~45 s)
 #   REPS=9               Google Benchmark repetitions (interleaved at random; medians reported)
@@ -31,6 +32,7 @@ gbench() {
 }
 gbench lzw_bench
 gbench reduce_bench
+gbench reader_bench
 
 echo "== make_split"
 "$BUILD/bench/make_split" --runs "$SPLIT_RUNS" -o "$OUT/make_split.gif" | tee "$OUT/make_split.txt"
@@ -46,4 +48,4 @@ else
 fi
 
 echo "== summary"
-python3 "$ROOT/bench/summarize.py" "$OUT/lzw_bench.json" "$OUT/reduce_bench.json" | tee "$OUT/summary.txt"
+python3 "$ROOT/bench/summarize.py" "$OUT/lzw_bench.json" "$OUT/reduce_bench.json" "$OUT/reader_bench.json" | tee "$OUT/summary.txt"

@@ -24,6 +24,7 @@ std::vector<std::uint8_t> frame_pixels(std::span<const std::uint8_t> gif, const 
     height = read16(gif, f.descriptor + 7);
     const std::size_t w = static_cast<std::size_t>(width);
     std::vector<std::uint8_t> sent(w * static_cast<std::size_t>(height));
+    if (sent.empty()) return sent;  // no pixels, and no buffer to copy rows of
     const std::span<const std::uint8_t> data =
         f.image_data < gif.size() ? gif.subspan(f.image_data) : std::span<const std::uint8_t>{};
     lzw_decode(data, sent);
@@ -97,6 +98,7 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
     }
 
     const std::size_t w = static_cast<std::size_t>(width);
+    if (w == 0) return bmp;  // rows of no bytes; `pixels` holds no buffer to copy from
     const unsigned mask = colours - 1;
     for (int r = 0; r < height; ++r) {
         const std::uint8_t* src = pixels.data() + static_cast<std::size_t>(r) * w;
@@ -121,6 +123,11 @@ platform::LoadResult decode_gif_picture(std::span<const std::uint8_t> gif, platf
     const std::optional<FrameBlocks> f = walk_frame(gif, index.frames.front());
     if (!f) return platform::LoadResult::undecodable;
 
+    // The frame is decoded whole, so it must be a picture we would decode on its own.
+    if (const auto r = platform::check_picture_size(std::max<int>(read16(gif, f->descriptor + 5), 1),
+                                                    std::max<int>(read16(gif, f->descriptor + 7), 1));
+        r != platform::LoadResult::ok)
+        return r;
     int fw = 0, fh = 0;
     const std::vector<std::uint8_t> pixels = frame_pixels(gif, *f, fw, fh);
     const int left = read16(gif, f->descriptor + 1), top = read16(gif, f->descriptor + 3);

@@ -71,7 +71,7 @@ std::size_t lzw_decode(std::span<const std::uint8_t> data, std::span<std::uint8_
     const std::size_t n = pixels.size();
     std::size_t done = 0;
     const auto finish = [&] {
-        std::memset(out + done, 0, n - done);
+        if (done < n) std::memset(out + done, 0, n - done);  // `out` is null for an empty span
         return done;
     };
     if (data.empty() || n == 0) return finish();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: Linux natively (debug and ASan+UBSan), the release
-# build, and the Windows build under Wine on a private Xvfb. Installs what is missing first.
+# build, 60 s of fuzzing, and the Windows build under Wine on a private Xvfb. Installs what is
+# missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -18,6 +19,9 @@ for preset in linux linux-asan linux-release; do
   step "test $preset"
   ctest --preset "$preset" -j "$jobs"
 done
+
+step "fuzz reader_fuzz for 60 s (clang, libFuzzer, ASan + UBSan)"
+"$root/scripts/fuzz.sh" 60
 
 step "build windows"
 cmake --preset windows -DGIFANIM_CORPUS_DIR="$corpus" >/dev/null

@@ -8,6 +8,7 @@
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "gif/lzw_decoder.h"
+#include "platform/picture.h"
 #include "tests/unit/gif_builder.h"
 #include "tests/unit/test_images.h"
 
@@ -494,6 +495,59 @@ TEST(LzwDecoder, CorruptDataKeepsWhatWasDecodedAndFillsZero) {
     std::fill(out.begin(), out.end(), 0xEE);
     EXPECT_EQ(lzw_decode(Bytes{15, 1, 0xFF, 0}, out), 0u);
     EXPECT_EQ(out[0], 0);
+}
+
+// Frames without pixels: a 0x0 frame and an interlaced frame 0 wide and 3 high, at 1 and 8 bits.
+// Their BMP files hold a header and a colour table only; no row is copied from the empty pixel
+// buffer (a null pointer for memset and memcpy, which UBSan reports; found by fuzzing).
+TEST(GifReader, FramesWithoutPixels) {
+    for (const int depth : {1, 8}) {
+        GifBuilder b;
+        b.header(4, 4, depth == 1 ? 1 : 0);
+        if (depth == 8) b.bytes[10] = 0x07;  // 256 colours announced, no table: the grey ramp
+        b.raw({0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 2, 2, 0x44, 0x01, 0});  // 0 x 0
+        b.raw({0x2C, 1, 0, 1, 0, 0, 0, 3, 0, 0x40, 2, 2, 0x44, 0x01, 0});  // 0 x 3, interlaced
+        const Bytes gif = b.trailer().bytes;
+        GifReader reader;
+        reader.Create();
+        ASSERT_TRUE(reader.LoadGif({}, gif)) << reader.GetError();
+        ASSERT_EQ(reader.FrameCount(), 2);
+        for (int f = 1; f <= 2; ++f) {
+            const Bytes bmp = reader.GetGifData(f);
+            ASSERT_EQ(bmp.size(), 54u + (4u << depth)) << f;
+            const Bmp parsed = parse_bmp(bmp);
+            EXPECT_EQ(parsed.width, 0);
+            EXPECT_EQ(parsed.height, f == 1 ? 0 : 3);
+            EXPECT_EQ(parsed.depth, depth);
+            EXPECT_EQ(parsed.table[1], depth == 1 ? (Rgb{1, 2, 3}) : (Rgb{1, 1, 1}));
+        }
+    }
+}
+
+// The picture loader on a GIF whose screen is 0 high and whose first frame is 0 wide: nothing to
+// show, and nothing decoded into the empty frame buffer on the way (found by fuzzing).
+TEST(GifPicture, EmptyFrameOnAnEmptyScreenIsUndecodable) {
+    const Bytes gif = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x40, 0x00, 0x00, 0x00, 0x00, 0x73,
+                       0x00, 0x2C, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x08, 0x3B, 0x3B};
+    platform::Dib24 dib;
+    EXPECT_EQ(platform::load_picture(gif, dib), platform::LoadResult::undecodable);
+}
+
+// A tiny file whose first frame claims 65535 x 65535 pixels is refused before anything is decoded.
+TEST(GifPicture, HugeFrameOnASmallScreenIsRefused) {
+    const Bytes gif = GifBuilder()
+                          .header(10, 10, 1)
+                          .raw({0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 2, 2, 0x44, 0x01, 0})
+                          .trailer()
+                          .bytes;
+    platform::Dib24 dib;
+    EXPECT_EQ(platform::load_picture(gif, dib), platform::LoadResult::too_large);
+}
+
+TEST(LzwDecoder, EmptyOutput) {
+    const Bytes data = {2, 2, 0x44, 0x01, 0};
+    EXPECT_EQ(lzw_decode(data, std::span<std::uint8_t>{}), 0u);
+    EXPECT_EQ(lzw_decode(Bytes{}, std::span<std::uint8_t>{}), 0u);
 }
 
 }  // namespace

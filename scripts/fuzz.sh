@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) and runs reader_fuzz for SECONDS
+# (default 60) from seeds made by fuzz/make_seeds.sh. The corpus grows in build/fuzz/fuzz/corpus
+# from run to run; crashing inputs land in build/fuzz/fuzz/artifacts/. Fails on any crash, leak,
+# timeout, out-of-memory or sanitizer report.
+#   scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+seconds=${1:-60}
+cd "$root"
+"$root/scripts/setup.sh"
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j 2
+
+work=$root/build/fuzz/fuzz
+"$root/fuzz/make_seeds.sh" "$root/build/fuzz/tools/gifanim" "$work/seeds"
+# libFuzzer writes new inputs into the first folder: a copy, so that the seeds stay as made.
+mkdir -p "$work/corpus" "$work/artifacts"
+cp -f "$work/seeds"/* "$work/corpus"/
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+"$work/reader_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$work/artifacts/" "$work/corpus"
