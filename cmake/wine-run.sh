@@ -46,8 +46,9 @@ if [ -z "${WINEPREFIX:-}" ]; then
 fi
 export WINEPREFIX
 export WINEARCH=win64 WINEDEBUG=-all
-# No Mono or Gecko installer dialogs: none of our programs uses .NET or the HTML engine.
-export WINEDLLOVERRIDES="mscoree=;mshtml=${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
+# No Mono or Gecko installer dialogs: none of our programs uses .NET or the HTML engine. No
+# debugger on a crash either: it would wait for ever, and the test must fail instead.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}"
 
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
