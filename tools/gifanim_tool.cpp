@@ -7,8 +7,10 @@
 #include <optional>
 #include <string_view>
 
+#include "capture/grab.h"
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
+#include "imaging/convert.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -31,6 +33,10 @@ constexpr const char* kUsage =
     "      [--transparency 0|1] [--width W] [--height H] [--bg I] [--loop-count N]\n"
     "      [--palette FRAME:INDEX=RRGGBB]...\n"
     "      change settings and colours in place and save the result\n"
+    "  convert --format bmp|jpeg|gif|tiff|png IN OUT\n"
+    "      re-encode an image file in another format\n"
+    "  grab --rect LEFT,TOP,RIGHT,BOTTOM [--cursor] [--format bmp|jpeg|gif|tiff|png] OUT\n"
+    "      save a rectangle of the screen (default format bmp)\n"
     "\n"
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
@@ -73,6 +79,14 @@ constexpr const char* kSetUsage =
     "  (delay, disposal and transparency change only in a frame with a graphic control extension)\n"
     "  colours (repeatable):\n"
     "  --palette FRAME:INDEX=RRGGBB   colour INDEX of frame FRAME's table (0 = the global table)\n";
+
+constexpr const char* kConvertUsage =
+    "usage: gifanim convert --format bmp|jpeg|gif|tiff|png IN OUT\n"
+    "  re-encodes the image file IN (BMP, JPEG, GIF, TIFF or PNG) as OUT\n";
+
+constexpr const char* kGrabUsage =
+    "usage: gifanim grab --rect LEFT,TOP,RIGHT,BOTTOM [--cursor] [--format bmp|jpeg|gif|tiff|png] OUT\n"
+    "  saves the screen pixels of the rectangle, with the mouse cursor drawn in when --cursor is given\n";
 
 int usage_error(const char* usage, const std::string& message) {
     platform::write_stderr("gifanim: " + message + "\n" + usage);
@@ -406,6 +420,120 @@ int set(const std::vector<Argument>& args) {
     return 0;
 }
 
+
+// The format number of a format name.
+std::optional<int> format_number(std::string_view name) {
+    static constexpr std::pair<std::string_view, int> kNames[] = {
+        {"bmp", imaging::kBmp}, {"jpeg", imaging::kJpeg}, {"jpg", imaging::kJpeg}, {"gif", imaging::kGif},
+        {"tiff", imaging::kTiff}, {"tif", imaging::kTiff}, {"png", imaging::kPng}};
+    for (const auto& [n, number] : kNames)
+        if (n == name) return number;
+    return std::nullopt;
+}
+
+int write_output(const Argument& out, const std::vector<std::uint8_t>& bytes) {
+    try {
+        platform::File file = platform::File::create(out.path);
+        file.write(bytes);
+        file.close();
+    } catch (const platform::FileError& e) {
+        platform::write_stderr("gifanim: " + out.text + ": " + e.text + "\n");
+        return 1;
+    }
+    return 0;
+}
+
+int convert(const std::vector<Argument>& args) {
+    std::optional<int> format;
+    std::vector<const Argument*> operands;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kConvertUsage, stdout);
+            return 0;
+        }
+        if (a == "--format") {
+            if (i + 1 >= args.size() || !(format = format_number(args[++i].text)))
+                return usage_error(kConvertUsage, "--format needs bmp, jpeg, gif, tiff or png");
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error(kConvertUsage, "unknown option " + a);
+        } else {
+            operands.push_back(&args[i]);
+        }
+    }
+    if (!format) return usage_error(kConvertUsage, "no --format");
+    if (operands.size() != 2) return usage_error(kConvertUsage, "IN and OUT expected");
+    std::vector<std::uint8_t> input;
+    try {
+        platform::File in = platform::File::open_read(operands[0]->path);
+        input.resize(static_cast<std::size_t>(in.size()));
+        in.read(input);
+    } catch (const platform::FileError& e) {
+        platform::write_stderr("gifanim: " + operands[0]->text + ": " + e.text + "\n");
+        return 1;
+    }
+    const std::vector<std::uint8_t> output = imaging::Convert(input, *format);
+    if (output.empty()) {
+        platform::write_stderr("gifanim: " + operands[0]->text + ": not an image this program can read\n");
+        return 1;
+    }
+    return write_output(*operands[1], output);
+}
+
+int grab(const std::vector<Argument>& args) {
+    std::optional<platform::ScreenRect> rect;
+    int format = imaging::kBmp;
+    bool cursor = false;
+    std::vector<const Argument*> operands;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i].text;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kGrabUsage, stdout);
+            return 0;
+        }
+        if (a == "--rect") {
+            long v[4];
+            std::string_view rest = i + 1 < args.size() ? std::string_view(args[++i].text) : std::string_view();
+            bool ok = !rest.empty();
+            for (int k = 0; k < 4 && ok; ++k) {
+                const std::size_t comma = k < 3 ? rest.find(',') : rest.size();
+                const auto n = comma == std::string_view::npos ? std::nullopt
+                                                                : parse_number(rest.substr(0, comma), -1000000, 1000000);
+                ok = n.has_value();
+                if (ok) v[k] = *n;
+                rest = ok && k < 3 ? rest.substr(comma + 1) : rest;
+            }
+            if (!ok) return usage_error(kGrabUsage, "--rect needs LEFT,TOP,RIGHT,BOTTOM");
+            rect = platform::ScreenRect{static_cast<std::int32_t>(v[0]), static_cast<std::int32_t>(v[1]),
+                                        static_cast<std::int32_t>(v[2]), static_cast<std::int32_t>(v[3])};
+        } else if (a == "--format") {
+            const auto f = i + 1 < args.size() ? format_number(args[++i].text) : std::nullopt;
+            if (!f) return usage_error(kGrabUsage, "--format needs bmp, jpeg, gif, tiff or png");
+            format = *f;
+        } else if (a == "--cursor") {
+            cursor = true;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return usage_error(kGrabUsage, "unknown option " + a);
+        } else {
+            operands.push_back(&args[i]);
+        }
+    }
+    if (!rect) return usage_error(kGrabUsage, "no --rect");
+    if (operands.size() != 1) return usage_error(kGrabUsage, "OUT expected");
+    if (rect->right <= rect->left || rect->bottom <= rect->top)
+        return usage_error(kGrabUsage, "the rectangle is empty");
+    if (platform::screen_bits_per_pixel() == 0) {
+        platform::write_stderr("gifanim: no screen to grab (is DISPLAY set?)\n");
+        return 1;
+    }
+    const std::vector<std::uint8_t> image = capture::GrabRegion(*rect, format, cursor);
+    if (image.empty()) {
+        platform::write_stderr("gifanim: the screen could not be read\n");
+        return 1;
+    }
+    return write_output(*operands[0], image);
+}
+
 }  // namespace
 
 int run(const std::vector<Argument>& args) {
@@ -417,6 +545,8 @@ int run(const std::vector<Argument>& args) {
     if (args[0].text == "info") return info(args);
     if (args[0].text == "extract") return extract(args);
     if (args[0].text == "set") return set(args);
+    if (args[0].text == "convert") return convert(args);
+    if (args[0].text == "grab") return grab(args);
     return usage_error(kUsage, "unknown command " + args[0].text);
 }
 

@@ -1,0 +1,120 @@
+// Screen grabbing of the Win32 build: GDI copies the rectangle from the screen's device context
+// into a compatible bitmap, draws the cursor into it on request, and reads it back as a DIB.
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "platform/screen.h"
+
+namespace gifanim::platform {
+
+namespace {
+
+struct ScreenDcRelease {
+    void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
+};
+using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcRelease>;
+
+struct MemoryDcDelete {
+    void operator()(HDC dc) const { DeleteDC(dc); }
+};
+using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDelete>;
+
+struct BitmapDelete {
+    void operator()(HBITMAP b) const { DeleteObject(b); }
+};
+using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDelete>;
+
+// Puts back the object that was selected before, so that the bitmap is free to be read by
+// GetDIBits (which must not be given a selected bitmap) and deleted afterwards.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+    ~Selection() {
+        if (ok()) SelectObject(dc_, previous_);
+    }
+    bool ok() const { return previous_ && previous_ != HGDI_ERROR; }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// Palette screens are read at 32 bits: a BMP of theirs would need the palette as well.
+int bmp_bits(HDC screen) {
+    const int bits = GetDeviceCaps(screen, BITSPIXEL);
+    if (bits <= 0) return 0;
+    return bits <= 8 ? 32 : bits;
+}
+
+// The pointer's cursor, drawn with its top-left corner at the pointer position relative to the
+// rectangle. The cursor's own visibility flag is not looked at.
+void draw_cursor_into(HDC memory, const ScreenRect& rect) {
+    CURSORINFO cursor{};
+    cursor.cbSize = sizeof cursor;
+    if (!GetCursorInfo(&cursor) || !cursor.hCursor) return;
+    DrawIcon(memory, cursor.ptScreenPos.x - rect.left, cursor.ptScreenPos.y - rect.top, cursor.hCursor);
+}
+
+}  // namespace
+
+int screen_bits_per_pixel() {
+    const ScreenDc screen(GetDC(nullptr));
+    if (!screen) return 0;
+    return bmp_bits(screen.get());
+}
+
+bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
+    out.bits_per_pixel = 0;
+    out.rows.clear();
+    const std::int64_t width = std::int64_t{rect.right} - rect.left;
+    const std::int64_t height = std::int64_t{rect.bottom} - rect.top;
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
+    const int w = static_cast<int>(width);
+    const int h = static_cast<int>(height);
+
+    // Declared in the reverse of the order of release: screen DC, bitmap, memory DC.
+    MemoryDc memory;
+    Bitmap bitmap;
+    const ScreenDc screen(GetDC(nullptr));
+    if (!screen) return false;
+    const int bits = bmp_bits(screen.get());
+    if (bits == 0) return false;
+    const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<unsigned>(bits) + 31) >> 5) << 2;
+    const std::uint64_t total = stride * static_cast<std::uint64_t>(height);
+    if (total > static_cast<std::uint64_t>(INT32_MAX)) return false;
+
+    memory.reset(CreateCompatibleDC(screen.get()));
+    if (!memory) return false;
+    bitmap.reset(CreateCompatibleBitmap(screen.get(), w, h));
+    if (!bitmap) return false;
+    {
+        const Selection selected(memory.get(), bitmap.get());
+        if (!selected.ok()) return false;
+        if (!BitBlt(memory.get(), 0, 0, w, h, screen.get(), rect.left, rect.top, SRCCOPY)) return false;
+        if (draw_cursor) draw_cursor_into(memory.get(), rect);
+    }
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;  // positive: bottom-up rows, as a BMP keeps them
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = static_cast<WORD>(bits);
+    info.bmiHeader.biCompression = BI_RGB;  // at 16 bits this means 5-5-5
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(total), 0);
+    const int lines = GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), rows.data(), &info, DIB_RGB_COLORS);
+    if (lines == 0) return false;
+
+    out.bits_per_pixel = bits;
+    out.rows = std::move(rows);
+    return true;
+}
+
+}  // namespace gifanim::platform
