@@ -271,7 +271,9 @@ bool encode_gif(const Dib24& dib, std::vector<std::uint8_t>& out) {
 
 bool transcode(std::span<const std::uint8_t> bytes, ImageFormat format, std::vector<std::uint8_t>& out) {
     out.clear();
-    Dib24 dib;
+    // Kept per thread: a fresh picture-sized block costs a page fault per 4 KiB on every call, which
+    // is most of the time of a screen frame.
+    thread_local Dib24 dib;
     if (is_tiff(bytes)) {
         if (!decode_tiff(bytes, dib)) return false;
     } else if (load_picture(bytes, dib) != LoadResult::ok) {
