@@ -14,23 +14,14 @@
 #include <type_traits>
 
 #include "platform/codecs.h"
+#include "platform/win32/handles.h"
 
 namespace gifanim::platform {
 
 namespace {
 
 namespace gdip = Gdiplus::DllExports;
-
-struct ComRelease {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
-template <class T>
-using ComPtr = std::unique_ptr<T, ComRelease>;
-
-struct GlobalFreeDeleter {
-    void operator()(HGLOBAL h) const { GlobalFree(h); }
-};
-using GlobalMemory = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFreeDeleter>;
+using namespace win32;
 
 struct ImageDispose {
     void operator()(Gdiplus::GpImage* image) const { gdip::GdipDisposeImage(image); }

@@ -13,52 +13,13 @@
 #include <utility>
 
 #include "platform/picture.h"
+#include "platform/win32/handles.h"
 
 namespace gifanim::platform {
 
 namespace {
 
-struct ComRelease {
-    void operator()(IUnknown* p) const { p->Release(); }
-};
-template <class T>
-using ComPtr = std::unique_ptr<T, ComRelease>;
-
-struct GlobalFreeDeleter {
-    void operator()(HGLOBAL h) const { GlobalFree(h); }
-};
-using GlobalMemory = std::unique_ptr<std::remove_pointer_t<HGLOBAL>, GlobalFreeDeleter>;
-
-struct ScreenDcRelease {
-    void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
-};
-using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcRelease>;
-
-struct MemoryDcDelete {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDelete>;
-
-struct BitmapDelete {
-    void operator()(HBITMAP b) const { DeleteObject(b); }
-};
-using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDelete>;
-
-// Puts back the object that was selected before, so the selected one can be deleted afterwards.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-    ~Selection() {
-        if (previous_ && previous_ != HGDI_ERROR) SelectObject(dc_, previous_);
-    }
-    bool ok() const { return previous_ && previous_ != HGDI_ERROR; }
-
-private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
+using namespace win32;
 
 // Selects and realises a palette for the lifetime of the object; on a palette display the
 // colours GetDIBits reports then come from this palette, not from whatever was realised last.

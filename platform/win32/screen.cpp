@@ -9,42 +9,13 @@
 #include <vector>
 
 #include "platform/screen.h"
+#include "platform/win32/handles.h"
 
 namespace gifanim::platform {
 
 namespace {
 
-struct ScreenDcRelease {
-    void operator()(HDC dc) const { ReleaseDC(nullptr, dc); }
-};
-using ScreenDc = std::unique_ptr<std::remove_pointer_t<HDC>, ScreenDcRelease>;
-
-struct MemoryDcDelete {
-    void operator()(HDC dc) const { DeleteDC(dc); }
-};
-using MemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDelete>;
-
-struct BitmapDelete {
-    void operator()(HBITMAP b) const { DeleteObject(b); }
-};
-using Bitmap = std::unique_ptr<std::remove_pointer_t<HBITMAP>, BitmapDelete>;
-
-// Puts back the object that was selected before, so that the bitmap is free to be read by
-// GetDIBits (which must not be given a selected bitmap) and deleted afterwards.
-class Selection {
-public:
-    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    Selection(const Selection&) = delete;
-    Selection& operator=(const Selection&) = delete;
-    ~Selection() {
-        if (ok()) SelectObject(dc_, previous_);
-    }
-    bool ok() const { return previous_ && previous_ != HGDI_ERROR; }
-
-private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
+using namespace win32;
 
 // Palette screens are read at 32 bits: a BMP of theirs would need the palette as well.
 int bmp_bits(HDC screen) {
