@@ -58,10 +58,7 @@ int append_output(GifFileType* gif, const GifByteType* data, int len) {
     return len;
 }
 
-struct MemoryInput {
-    std::span<const std::uint8_t> bytes;
-    std::size_t pos = 0;
-};
+}  // namespace
 
 int read_input(GifFileType* gif, GifByteType* data, int len) {
     auto* in = static_cast<MemoryInput*>(gif->UserData);
@@ -70,6 +67,8 @@ int read_input(GifFileType* gif, GifByteType* data, int len) {
     in->pos += n;
     return static_cast<int>(n);
 }
+
+namespace {
 
 void put16(std::vector<std::uint8_t>& out, int v) {
     out.push_back(static_cast<std::uint8_t>(v & 0xFF));

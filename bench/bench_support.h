@@ -1,5 +1,7 @@
 #pragma once
 // Shared set-up of the benchmark programs: the corpus, decoded frames, and giflib as peer and oracle.
+#include <gif_lib.h>
+
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -34,5 +36,12 @@ std::vector<std::uint8_t> wrap_image_data(const IndexedImage& image, std::span<c
 
 // The indices of the first image of a GIF, decoded by giflib. Dies when giflib refuses the stream.
 std::vector<std::uint8_t> giflib_decode(std::span<const std::uint8_t> gif);
+
+// giflib input over bytes in memory: DGifOpen(&input, read_input, &error).
+struct MemoryInput {
+    std::span<const std::uint8_t> bytes;
+    std::size_t pos = 0;
+};
+int read_input(GifFileType* gif, GifByteType* data, int len);
 
 }  // namespace gifanim::bench

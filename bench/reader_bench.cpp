@@ -62,19 +62,6 @@ Bytes make_animation(int passes) {
     return bytes;
 }
 
-struct MemoryInput {
-    std::span<const std::uint8_t> bytes;
-    std::size_t pos = 0;
-};
-
-int read_input(GifFileType* gif, GifByteType* data, int len) {
-    auto* in = static_cast<MemoryInput*>(gif->UserData);
-    const std::size_t n = std::min(static_cast<std::size_t>(len), in->bytes.size() - in->pos);
-    std::memcpy(data, in->bytes.data() + in->pos, n);
-    in->pos += n;
-    return static_cast<int>(n);
-}
-
 // giflib's whole decode of a GIF in memory; the caller closes it with DGifCloseFile.
 GifFileType* slurp(std::span<const std::uint8_t> bytes, MemoryInput& in) {
     in = MemoryInput{bytes};

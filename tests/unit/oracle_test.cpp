@@ -8,6 +8,7 @@
 
 #include "gif/gif_maker.h"
 #include "tests/unit/gif_oracle.h"
+#include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 #include "tools/gifanim_tool.h"
 
@@ -17,18 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Scratch {
-    fs::path dir;
-    Scratch() {
-        dir = fs::temp_directory_path() /
-              ("gifanim-oracle-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+struct Scratch : ScratchDir {
+    Scratch() : ScratchDir("gifanim-oracle-") {}
 };
 
 Rgb quantised(Rgb c) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gif/gif_maker.h"
+#include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 #include "tools/gifanim_tool.h"
 
@@ -21,18 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-struct Scratch {
-    fs::path dir;
-    Scratch() {
-        dir = fs::temp_directory_path() /
-              ("gifanim-tool-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    ~Scratch() {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+struct Scratch : ScratchDir {
+    Scratch() : ScratchDir("gifanim-tool-") {}
     std::string operator/(const std::string& name) const { return (dir / name).string(); }
 };
 
