@@ -117,7 +117,7 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
 }
 
 platform::LoadResult decode_gif_picture(std::span<const std::uint8_t> gif, platform::Dib24& out) {
-    if (gif.size() < 13 || gif[0] != 'G' || gif[1] != 'I' || gif[2] != 'F') return platform::LoadResult::undecodable;
+    if (gif.size() < 13 || !is_gif_signature(gif)) return platform::LoadResult::undecodable;
     const GifIndex index = build_index(gif);
     if (index.damaged || index.frames.empty()) return platform::LoadResult::undecodable;
     const std::optional<FrameBlocks> f = walk_frame(gif, index.frames.front());

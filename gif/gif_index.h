@@ -17,6 +17,13 @@ inline void write16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) 
     b[at + 1] = static_cast<std::uint8_t>(v >> 8);
 }
 
+// Whether the bytes start with the signature "GIF", letter case ignored: the one rule of every
+// GIF decoder here.
+inline bool is_gif_signature(std::span<const std::uint8_t> b) {
+    auto lower = [](std::uint8_t c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
+    return b.size() >= 3 && lower(b[0]) == 'g' && lower(b[1]) == 'i' && lower(b[2]) == 'f';
+}
+
 struct ColourTable {
     std::size_t offset = 0;  // first entry (red, green, blue); entries may run past the loaded bytes
     unsigned entries = 0;    // 2^bits

@@ -195,6 +195,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
                 case platform::LoadResult::ok: break;
                 case platform::LoadResult::undecodable: fail("读入图片文件失败");
                 case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
+                case platform::LoadResult::implausible: fail("图片声明的尺寸远超其数据所能填满的大小");
             }
         }
 

@@ -12,11 +12,6 @@ namespace gifanim {
 
 namespace {
 
-bool has_signature(std::span<const std::uint8_t> b) {
-    auto lower = [](std::uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); };
-    return lower(b[0]) == 'g' && lower(b[1]) == 'i' && lower(b[2]) == 'f';
-}
-
 // 0 for "87a", 1 for "89a", -1 otherwise (letter case ignored).
 int version_of(std::span<const std::uint8_t> b) {
     const char a = static_cast<char>(b[5] >= 'A' && b[5] <= 'Z' ? b[5] + 32 : b[5]);
@@ -27,7 +22,7 @@ int version_of(std::span<const std::uint8_t> b) {
 
 // The signature and version checks; null when they pass.
 const char* header_error(std::span<const std::uint8_t> b) {
-    if (!has_signature(b)) return "不是GIF图片数据";
+    if (!is_gif_signature(b)) return "不是GIF图片数据";
     if (version_of(b) < 0) return "GIF图片版本号不正确";
     return nullptr;
 }

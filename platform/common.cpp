@@ -22,6 +22,16 @@ LoadResult check_picture_size(long long width, long long height) {
     return LoadResult::ok;
 }
 
+LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes,
+                              unsigned max_pixels_per_byte) {
+    if (const LoadResult r = check_picture_size(width, height); r != LoadResult::ok) return r;
+    const long long pixels = width * height;
+    if (pixels <= kPlausiblePixels) return LoadResult::ok;
+    // Both sides stay far below 2^63: the size check caps pixels at 2^30.
+    const unsigned long long most = static_cast<unsigned long long>(data_bytes) * max_pixels_per_byte;
+    return static_cast<unsigned long long>(pixels) <= most ? LoadResult::ok : LoadResult::implausible;
+}
+
 std::string cut_gbk(std::string text, std::size_t max_bytes) {
     if (text.size() <= max_bytes) return text;
     // Walk characters from the start: a lead byte 0x81..0xFE opens a two-byte character.

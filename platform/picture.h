@@ -27,11 +27,20 @@ struct Dib24 {
     }
 };
 
-enum class LoadResult { ok, undecodable, too_large };
+// implausible: the declared size is out of all proportion to the data that could fill it (a
+// decompression bomb), refused before anything is allocated for it.
+enum class LoadResult { ok, undecodable, too_large, implausible };
 
 // Whether a picture of this size can be decoded: undecodable when a side is not positive,
 // too_large beyond 65535 pixels a side or 2^30 pixels in all.
 LoadResult check_picture_size(long long width, long long height);
+
+// As check_picture_size, and implausible when `data_bytes` of a format that packs at most
+// `max_pixels_per_byte` pixels into a byte could not fill the picture. Pictures of up to
+// kPlausiblePixels pass whatever their data, so only a size out of all proportion is refused.
+inline constexpr long long kPlausiblePixels = 1ll << 24;
+LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes,
+                              unsigned max_pixels_per_byte);
 
 // Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it) into `out`,
 // whose buffer is reused; after a failure its contents are undefined. Pictures wider or
