@@ -22,9 +22,11 @@ ColourTable table_of(std::uint8_t packed, std::size_t offset) {
     return {offset, 1u << bits, bits};
 }
 
-// A graphic control extension at `pos` whose first sub-block holds the 4 bytes of its fields.
+// A graphic control extension at `pos` (introducer 0x21, label 0xF9) whose first sub-block holds
+// the 4 bytes of its fields. An image descriptor whose left position is 0x04F9 has the same bytes
+// after its own first one.
 bool is_control(std::span<const std::uint8_t> b, std::size_t pos) {
-    return pos + 8 <= b.size() && b[pos + 1] == 0xF9 && b[pos + 2] == 4;
+    return pos + 8 <= b.size() && b[pos] == 0x21 && b[pos + 1] == 0xF9 && b[pos + 2] == 4;
 }
 
 // A looping extension's sub-blocks from `first`: the identifier "NETSCAPE2.0" or "ANIMEXTS1.0" in

@@ -9,6 +9,7 @@
 #include "gif/failure.h"
 #include "gif/gif_writer.h"
 #include "gif/lzw_encoder.h"
+#include "gif/picture_loader.h"
 #include "platform/file.h"
 #include "platform/picture.h"
 
@@ -191,7 +192,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
                 file.read(contents);
                 data = contents;
             }
-            switch (platform::load_picture(data, picture)) {
+            switch (decode_picture(data, picture)) {
                 case platform::LoadResult::ok: break;
                 case platform::LoadResult::undecodable: fail("读入图片文件失败");
                 case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
