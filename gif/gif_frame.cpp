@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "gif/failure.h"
 #include "gif/lzw_decoder.h"
-#include "gif/lzw_encoder.h"
 
 namespace gifanim {
 
@@ -17,25 +17,106 @@ constexpr std::uint8_t kSixteen[16][3] = {
     {255, 0, 0},     {255, 0, 255}, {255, 255, 0}, {255, 255, 255},
 };
 
-// The frame's pixels in its own rectangle, top-down, rows in place even when interlaced.
-std::vector<std::uint8_t> frame_pixels(std::span<const std::uint8_t> gif, const FrameBlocks& f, int& width,
-                                       int& height) {
-    width = read16(gif, f.descriptor + 5);
-    height = read16(gif, f.descriptor + 7);
-    const std::size_t w = static_cast<std::size_t>(width);
-    std::vector<std::uint8_t> sent(w * static_cast<std::size_t>(height));
-    if (sent.empty()) return sent;  // no pixels, and no buffer to copy rows of
-    const std::span<const std::uint8_t> data =
-        f.image_data < gif.size() ? gif.subspan(f.image_data) : std::span<const std::uint8_t>{};
-    lzw_decode(data, sent);
-    if (!(gif[f.descriptor + 9] & 0x40) || height < 2) return sent;
-    std::vector<std::uint8_t> rows(sent.size());
-    const std::uint8_t* src = sent.data();
-    for_each_gif_row(height, true, [&](int r) {
-        std::memcpy(rows.data() + static_cast<std::size_t>(r) * w, src, w);
-        src += w;
-    });
+// Frames of up to this many pixels are decoded whatever their data; beyond it, only when the
+// image data could hold them.
+constexpr std::uint64_t kPlausibleFramePixels = std::uint64_t{1} << 24;
+
+struct FrameSize {
+    std::size_t width = 0;
+    std::size_t height = 0;
+};
+
+// The frame's image data: the minimum code size byte and the sub-blocks (empty when the bytes end
+// before it).
+std::span<const std::uint8_t> image_data(std::span<const std::uint8_t> gif, const FrameBlocks& f) {
+    return f.image_data < gif.size() ? gif.subspan(f.image_data) : std::span<const std::uint8_t>{};
+}
+
+FrameSize frame_size(std::span<const std::uint8_t> gif, const FrameBlocks& f) {
+    return {read16(gif, f.descriptor + 5), read16(gif, f.descriptor + 7)};
+}
+
+// Whether the frame's image data could fill it. A frame whose declared size is out of all
+// proportion to its data (a few bytes claiming gigapixels) is refused before anything is allocated
+// for it; every frame the data can fill decodes, whatever its size.
+bool plausible(std::span<const std::uint8_t> gif, const FrameBlocks& f, std::uint64_t pixels) {
+    return pixels <= kPlausibleFramePixels || pixels <= lzw_pixel_bound(image_data(gif, f));
+}
+// The row of an interlaced frame of `height` rows that is sent k-th: the passes send rows 0, 8,
+// 16, ...; then 4, 12, ...; then 2, 6, ...; then 1, 3, ...
+std::size_t interlaced_row(std::size_t k, std::size_t height) {
+    const std::size_t pass1 = (height + 7) / 8, pass2 = (height + 3) / 8, pass3 = (height + 1) / 4;
+    if (k < pass1) return 8 * k;
+    k -= pass1;
+    if (k < pass2) return 8 * k + 4;
+    k -= pass2;
+    if (k < pass3) return 4 * k + 2;
+    return 2 * (k - pass3) + 1;
+}
+
+// Puts rows of `row_bytes` bytes, `stride` apart from `base`, into their places: the row now at
+// position k belongs at position `place(k)`. Cycle by cycle, so that each row moves once and only
+// one row is held aside.
+template <class Place>
+void permute_rows(std::uint8_t* base, std::size_t stride, std::size_t row_bytes, std::size_t rows, Place place) {
+    std::vector<bool> placed(rows);
+    std::vector<std::uint8_t> held(row_bytes), next(row_bytes);
+    for (std::size_t start = 0; start < rows; ++start) {
+        if (placed[start] || place(start) == start) continue;
+        std::memcpy(held.data(), base + start * stride, row_bytes);
+        for (std::size_t from = start;;) {
+            const std::size_t to = place(from);
+            placed[to] = true;
+            std::uint8_t* row = base + to * stride;
+            if (to != start) std::memcpy(next.data(), row, row_bytes);
+            std::memcpy(row, held.data(), row_bytes);
+            if (to == start) break;
+            held.swap(next);
+            from = to;
+        }
+    }
+}
+
+// The frame's pixels in its own rectangle, one byte each, rows top-down and in place even when
+// interlaced.
+std::vector<std::uint8_t> frame_pixels(std::span<const std::uint8_t> gif, const FrameBlocks& f, FrameSize size) {
+    std::vector<std::uint8_t> rows(size.width * size.height);
+    if (rows.empty()) return rows;
+    lzw_decode(image_data(gif, f), rows);
+    if (gif[f.descriptor + 9] & 0x40)
+        permute_rows(rows.data(), size.width, size.width, size.height,
+                     [&](std::size_t k) { return interlaced_row(k, size.height); });
     return rows;
+}
+
+// Gives rows of `width` one-byte pixels, `width` apart from `base` in the order they were sent,
+// their BMP layout: `depth` bits a pixel, `stride` apart. Rows move in the order that never
+// overwrites a row still to be read.
+void restride_rows(std::uint8_t* base, std::size_t width, std::size_t height, std::size_t stride, unsigned depth) {
+    const std::size_t used = (width * depth + 7) / 8;
+    std::vector<std::uint8_t> row(depth == 8 ? 0 : width);
+    auto move_row = [&](std::size_t k) {
+        const std::uint8_t* src = base + k * width;
+        std::uint8_t* dst = base + k * stride;
+        if (depth == 8) {
+            std::memmove(dst, src, width);
+        } else {
+            std::memcpy(row.data(), src, width);
+            const unsigned per_byte = 8 / depth, mask = (1u << depth) - 1;
+            std::memset(dst, 0, used);
+            for (std::size_t x = 0; x < width; ++x) {
+                const unsigned shift = 8 - depth * (static_cast<unsigned>(x % per_byte) + 1);
+                dst[x / per_byte] = static_cast<std::uint8_t>(dst[x / per_byte] | ((row[x] & mask) << shift));
+            }
+        }
+        std::memset(dst + used, 0, stride - used);
+    };
+    if (stride == width && depth == 8) return;
+    if (stride <= width) {
+        for (std::size_t k = 0; k < height; ++k) move_row(k);
+    } else {
+        for (std::size_t k = height; k-- > 0;) move_row(k);
+    }
 }
 
 // The table the frame's pixels index: the local one, else the global one.
@@ -61,20 +142,23 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
     const unsigned depth = table_bits == 1 ? 1 : table_bits <= 4 ? 4 : 8;
     const unsigned colours = 1u << depth;
 
-    int width = 0, height = 0;
-    const std::vector<std::uint8_t> pixels = frame_pixels(gif, f, width, height);
-    const std::size_t stride = ((static_cast<std::size_t>(width) * depth + 31) / 32) * 4;
-    const std::size_t image_size = stride * static_cast<std::size_t>(height);
+    const FrameSize size = frame_size(gif, f);
+    const std::size_t w = size.width, h = size.height;
+    if (!plausible(gif, f, std::uint64_t{w} * h)) fail("当前帧声明的尺寸远超其图像数据所能填满的大小");
+    const std::size_t stride = ((w * depth + 31) / 32) * 4;
+    const std::size_t image_size = stride * h;
     const std::size_t offset = 14 + 40 + 4u * colours;
-    std::vector<std::uint8_t> bmp(offset + image_size, 0);
+    // One buffer for the frame: the pixels are decoded into it one byte each in the order they
+    // are sent, then packed to the BMP's depth and stride and put in their rows in place.
+    std::vector<std::uint8_t> bmp(offset + std::max(image_size, w * h), 0);
 
     bmp[0] = 'B';
     bmp[1] = 'M';
-    put32(bmp, 2, static_cast<std::uint32_t>(bmp.size()));
+    put32(bmp, 2, static_cast<std::uint32_t>(offset + image_size));
     put32(bmp, 10, static_cast<std::uint32_t>(offset));
     put32(bmp, 14, 40);
-    put32(bmp, 18, static_cast<std::uint32_t>(width));
-    put32(bmp, 22, static_cast<std::uint32_t>(height));
+    put32(bmp, 18, static_cast<std::uint32_t>(w));
+    put32(bmp, 22, static_cast<std::uint32_t>(h));
     bmp[26] = 1;
     bmp[28] = static_cast<std::uint8_t>(depth);
     put32(bmp, 34, static_cast<std::uint32_t>(image_size));
@@ -97,22 +181,17 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
         e[2] = rgb[0];
     }
 
-    const std::size_t w = static_cast<std::size_t>(width);
-    if (w == 0) return bmp;  // rows of no bytes; `pixels` holds no buffer to copy from
-    const unsigned mask = colours - 1;
-    for (int r = 0; r < height; ++r) {
-        const std::uint8_t* src = pixels.data() + static_cast<std::size_t>(r) * w;
-        std::uint8_t* dst = bmp.data() + offset + stride * static_cast<std::size_t>(height - 1 - r);
-        if (depth == 8) {
-            std::memcpy(dst, src, w);
-        } else {
-            const unsigned per_byte = 8 / depth;
-            for (std::size_t x = 0; x < w; ++x) {
-                const unsigned shift = 8 - depth * (static_cast<unsigned>(x % per_byte) + 1);
-                dst[x / per_byte] |= static_cast<std::uint8_t>((src[x] & mask) << shift);
-            }
-        }
+    if (w != 0 && h != 0) {
+        std::uint8_t* pixels = bmp.data() + offset;
+        lzw_decode(image_data(gif, f), {pixels, w * h});
+        restride_rows(pixels, w, h, stride, depth);
+        const bool interlaced = gif[f.descriptor + 9] & 0x40;
+        // BMP rows run bottom-up.
+        permute_rows(pixels, stride, stride, h, [&](std::size_t k) {
+            return h - 1 - (interlaced ? interlaced_row(k, h) : k);
+        });
     }
+    bmp.resize(offset + image_size);
     return bmp;
 }
 
@@ -124,19 +203,24 @@ platform::LoadResult decode_gif_picture(std::span<const std::uint8_t> gif, platf
     if (!f) return platform::LoadResult::undecodable;
 
     // The frame is decoded whole, so it must be a picture we would decode on its own.
-    if (const auto r = platform::check_picture_size(std::max<int>(read16(gif, f->descriptor + 5), 1),
-                                                    std::max<int>(read16(gif, f->descriptor + 7), 1));
+    const FrameSize size = frame_size(gif, *f);
+    if (const auto r = platform::check_picture_size(std::max<std::size_t>(size.width, 1),
+                                                    std::max<std::size_t>(size.height, 1));
         r != platform::LoadResult::ok)
         return r;
-    int fw = 0, fh = 0;
-    const std::vector<std::uint8_t> pixels = frame_pixels(gif, *f, fw, fh);
-    const int left = read16(gif, f->descriptor + 1), top = read16(gif, f->descriptor + 3);
+    if (!plausible(gif, *f, std::uint64_t{size.width} * size.height)) return platform::LoadResult::implausible;
     int sw = read16(gif, 6), sh = read16(gif, 8);
     if (sw == 0 || sh == 0) {
-        sw = fw;
-        sh = fh;
+        sw = static_cast<int>(size.width);
+        sh = static_cast<int>(size.height);
     }
     if (const auto r = platform::check_picture_size(sw, sh); r != platform::LoadResult::ok) return r;
+    // The screen around a frame is background; a screen out of all proportion to the frame's data
+    // is refused as the frame would be.
+    if (!plausible(gif, *f, std::uint64_t(sw) * std::uint64_t(sh))) return platform::LoadResult::implausible;
+    const std::vector<std::uint8_t> pixels = frame_pixels(gif, *f, size);
+    const int fw = static_cast<int>(size.width), fh = static_cast<int>(size.height);
+    const int left = read16(gif, f->descriptor + 1), top = read16(gif, f->descriptor + 3);
 
     std::uint8_t colour[256][3] = {};
     if (const auto table = frame_table(gif, *f)) {

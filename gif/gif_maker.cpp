@@ -1,7 +1,6 @@
 #include "gif/gif_maker.h"
 
-#include <condition_variable>
-#include <mutex>
+#include <algorithm>
 #include <new>
 #include <thread>
 
@@ -10,6 +9,7 @@
 #include "gif/gif_writer.h"
 #include "gif/lzw_encoder.h"
 #include "gif/picture_loader.h"
+#include "gif/worker_pool.h"
 #include "platform/file.h"
 #include "platform/picture.h"
 
@@ -22,129 +22,151 @@ std::string text_field(const std::string& s, std::size_t max) {
     return s.substr(0, std::min(s.find('\0'), max));
 }
 
-// Runs one task at a time on a thread of its own, so that a frame is reduced and compressed while
-// the caller decodes the next one. Without a thread the task runs at once on the caller's.
-class BackgroundTask {
-public:
-    ~BackgroundTask() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-
-    // The task must not throw.
-    void run(void (*task)(void*), void* arg) {
-        wait();
-        if (!thread_.joinable()) {
-            try {
-                thread_ = std::thread([this] { loop(); });
-            } catch (...) {
-                task(arg);
-                return;
-            }
-        }
-        {
-            std::lock_guard lock(mutex_);
-            task_ = task;
-            arg_ = arg;
-        }
-        wake_.notify_all();
-    }
-
-    void wait() {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return task_ == nullptr; });
-    }
-
-private:
-    void loop() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || task_ != nullptr; });
-            if (stop_) return;
-            lock.unlock();
-            task_(arg_);
-            lock.lock();
-            task_ = nullptr;
-            done_.notify_all();
-        }
-    }
-
-    std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable wake_, done_;
-    void (*task_)(void*) = nullptr;
-    void* arg_ = nullptr;
-    bool stop_ = false;
-};
+// Bytes of scratch a slot may keep across Reset: enough for small frames, so that a maker reused
+// for little animations does not allocate anew each time, while the buffers of a large recording
+// go back to the system once it is done.
+constexpr std::size_t kKeptScratch = std::size_t{4} << 20;
 
 }  // namespace
+
+// One frame on its way from decoded picture to compressed data, with all the scratch that takes.
+// The caller's thread decodes into `picture` and reserves every buffer before handing the slot to a
+// worker, so the work on the worker's side cannot fail.
+struct FrameSlot {
+    platform::Dib24 picture;
+    bool dither = false;
+    bool interlace = false;
+    EncodedFrame frame;
+    IndexedImage indexed;
+    std::vector<std::uint16_t> bins;
+    std::unique_ptr<LzwEncoder> encoder;
+
+    void convert() {
+        if (dither) {
+            dither_reduce(picture, indexed);
+        } else {
+            popularity_reduce(picture, indexed, bins);
+        }
+        frame.palette = indexed.palette;
+        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
+                        frame.data);
+    }
+
+    std::size_t scratch_bytes() const {
+        return picture.capacity + indexed.indices.capacity() + 2 * bins.capacity() + frame.data.capacity();
+    }
+};
 
 struct GifMaker::State {
     std::string error;
     AnimationSettings settings;
     std::vector<FrameRecord> records;
-    std::vector<EncodedFrame> frames;  // finished frames; the last record may still be in `job`
-    platform::Dib24 decoded;           // the caller's side: the picture being decoded
+    std::vector<EncodedFrame> frames;  // finished frames; the last records may still be in flight
 
-    // The frame being reduced and compressed in the background, and its scratch. The caller's side
-    // touches these only while no task runs.
-    struct Job {
-        platform::Dib24 picture;
-        bool dither = false;
-        bool interlace = false;
-        EncodedFrame frame;
-        IndexedImage indexed;
-        std::vector<std::uint16_t> bins;
-        LzwEncoder encoder;
-    } job;
-    bool pending = false;
-    BackgroundTask worker;  // last: stops before the job it works on goes away
+    // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
+    // when the state goes, so no worker touches a slot after it is gone.
+    std::vector<std::unique_ptr<FrameSlot>> slots;
+    std::vector<FrameSlot*> in_flight;
+    std::vector<FrameSlot*> free_slots;
+    std::unique_ptr<WorkerPool<FrameSlot>> pool;
+    unsigned pool_threads = 0;
+    std::size_t max_slots = 0;
 
-    // Every allocation was made beforehand, so nothing here can fail.
-    static void convert(void* arg) {
-        Job& job = *static_cast<Job*>(arg);
-        if (job.dither) {
-            dither_reduce(job.picture, job.indexed);
-        } else {
-            popularity_reduce(job.picture, job.indexed, job.bins);
+    // Takes the oldest frame in flight once it is done and appends it to the finished ones. Room
+    // for it was reserved when it was added; its data is copied out at its exact size when there is
+    // memory for that, so the slot keeps its large buffer for the next frame.
+    void finish_oldest() {
+        FrameSlot* slot = in_flight.front();
+        pool->wait(*slot);
+        in_flight.erase(in_flight.begin());
+        EncodedFrame done;
+        done.width = slot->frame.width;
+        done.height = slot->frame.height;
+        done.palette = slot->frame.palette;
+        try {
+            done.data.assign(slot->frame.data.begin(), slot->frame.data.end());
+            slot->frame.data.clear();
+        } catch (const std::bad_alloc&) {
+            done.data = std::move(slot->frame.data);
+            slot->frame.data = {};
         }
-        job.frame.palette = job.indexed.palette;
-        job.encoder.encode(job.indexed.indices.data(), job.indexed.width, job.indexed.height, job.indexed.width, 8,
-                           job.interlace, job.frame.data);
-        job.frame.data.shrink_to_fit();
+        frames.push_back(std::move(done));
+        free_slots.push_back(slot);
     }
 
-    // Waits for the background frame and appends it to the finished ones (room was reserved).
-    void finish_pending() {
-        worker.wait();
-        if (!pending) return;
-        frames.push_back(std::move(job.frame));
-        job.frame = EncodedFrame{};
-        pending = false;
+    void finish_all() {
+        while (!in_flight.empty()) finish_oldest();
+    }
+
+    // A slot for the next frame: a free one, a new one while there are fewer than the pool can
+    // keep busy, or else the oldest in flight once it is done. Throws std::bad_alloc.
+    FrameSlot& take_slot(unsigned threads) {
+        if (pool && pool_threads != threads && in_flight.empty()) {
+            pool.reset();
+            free_slots.clear();
+            slots.clear();
+        }
+        if (!pool) {
+            // One slot more than threads, so the caller decodes while every thread works.
+            max_slots = std::size_t{threads} + 1;
+            slots.reserve(max_slots);
+            in_flight.reserve(max_slots);
+            free_slots.reserve(max_slots);
+            pool = std::make_unique<WorkerPool<FrameSlot>>(threads, max_slots, [](FrameSlot& s) { s.convert(); });
+            pool_threads = threads;
+        }
+        if (free_slots.empty() && slots.size() == max_slots) finish_oldest();
+        if (free_slots.empty()) {
+            slots.push_back(std::make_unique<FrameSlot>());
+            free_slots.push_back(slots.back().get());
+        }
+        FrameSlot* slot = free_slots.back();
+        free_slots.pop_back();
+        return *slot;
+    }
+
+    // Gives back the slot a failed AddFrame took.
+    void return_slot(FrameSlot& slot) { free_slots.push_back(&slot); }
+
+    // Drops the scratch of a large animation; small scratch and the threads stay.
+    void release_scratch() {
+        finish_all();
+        std::size_t bytes = 0;
+        for (const auto& s : slots) bytes += s->scratch_bytes();
+        if (bytes <= kKeptScratch) return;
+        free_slots.clear();
+        slots.clear();
     }
 };
 
 GifMaker::GifMaker() = default;
 GifMaker::~GifMaker() = default;
 
+void GifMaker::SetThreads(unsigned threads) { threads_ = threads; }
+
 bool GifMaker::Create(const AnimationInfo& info) {
     if (state_) {
         Reset();
     } else {
-        state_ = std::make_unique<State>();
+        try {
+            state_ = std::make_unique<State>();
+        } catch (...) {
+            return false;  // not created: GetError answers for a maker that does not exist
+        }
     }
     AnimationSettings& s = state_->settings;
     s.width = static_cast<std::uint16_t>(info.Width);
     s.height = static_cast<std::uint16_t>(info.Depth);
     s.loop = info.LOOP != 0;
     s.loop_count = info.LoopCount;
-    s.comment = text_field(info.exposition, 255);
     s.interlace = info.Interlace != 0;
+    try {
+        s.comment = text_field(info.exposition, 255);
+    } catch (...) {
+        s.comment.clear();
+        state_->error = "未知错误";
+        return false;
+    }
     return true;
 }
 
@@ -153,9 +175,9 @@ void GifMaker::Clear() { state_.reset(); }
 void GifMaker::Reset() {
     if (!state_) return;
     State& st = *state_;
-    st.finish_pending();
-    st.records.clear();
-    st.frames.clear();
+    st.release_scratch();
+    st.records = {};
+    st.frames = {};
     const bool interlace = st.settings.interlace;
     st.settings = AnimationSettings{};
     st.settings.interlace = interlace;
@@ -176,41 +198,49 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
         }
     }
     st.error.clear();
+    FrameSlot* taken = nullptr;
     try {
-        platform::Dib24& picture = st.decoded;
-        {
-            std::vector<std::uint8_t> contents;
-            if (has_path) {
-                platform::File file = platform::File::open_read(path);
-                const std::uint64_t size = file.size();
-                try {
-                    if (size > contents.max_size()) throw std::bad_alloc();
-                    contents.resize(static_cast<std::size_t>(size));
-                } catch (const std::bad_alloc&) {
-                    fail("为读取文件分配内存失败");
-                }
-                file.read(contents);
-                data = contents;
+        std::vector<std::uint8_t> contents;
+        if (has_path) {
+            platform::File file = platform::File::open_read(path);
+            const std::uint64_t size = file.size();
+            try {
+                if (size > contents.max_size()) throw std::bad_alloc();
+                contents.resize(static_cast<std::size_t>(size));
+            } catch (const std::bad_alloc&) {
+                fail("为读取文件分配内存失败");
             }
-            switch (decode_picture(data, picture)) {
-                case platform::LoadResult::ok: break;
-                case platform::LoadResult::undecodable: fail("读入图片文件失败");
-                case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
-                case platform::LoadResult::implausible: fail("图片声明的尺寸远超其数据所能填满的大小");
-            }
+            file.read(contents);
+            data = contents;
         }
-
-        // The previous frame is done; its scratch and the room for this frame are allocated here,
-        // so that a shortage is reported by this call and the background work cannot fail.
-        st.finish_pending();
-        State::Job& job = st.job;
-        const std::size_t pixels = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+        const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());
         try {
-            job.indexed.indices.reserve(pixels);
-            if (info.Dither == 0) job.bins.reserve(pixels);
-            job.encoder.reserve(pixels);
-            job.frame.data.reserve(LzwEncoder::max_data_size(pixels));
-            if (st.frames.capacity() < st.frames.size() + 1) st.frames.reserve(2 * st.frames.size() + 1);
+            taken = &st.take_slot(threads);
+        } catch (const std::bad_alloc&) {
+            fail("为位图分配内存失败");
+        }
+        FrameSlot& slot = *taken;
+        switch (decode_picture(data, slot.picture)) {
+            case platform::LoadResult::ok: break;
+            case platform::LoadResult::undecodable: fail("读入图片文件失败");
+            case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
+            case platform::LoadResult::implausible: fail("图片声明的尺寸远超其数据所能填满的大小");
+        }
+        contents = {};
+
+        // Every buffer the frame needs on its way is allocated here, so that a shortage is reported
+        // by this call and the work on a worker's thread cannot fail.
+        const std::size_t pixels =
+            static_cast<std::size_t>(slot.picture.width) * static_cast<std::size_t>(slot.picture.height);
+        try {
+            if (!slot.encoder) slot.encoder = std::make_unique<LzwEncoder>();
+            slot.indexed.indices.reserve(pixels);
+            if (info.Dither == 0) slot.bins.reserve(pixels);
+            slot.encoder->reserve(pixels);
+            slot.frame.data.clear();
+            slot.frame.data.reserve(LzwEncoder::max_data_size(pixels));
+            const std::size_t finished = st.frames.size() + st.in_flight.size() + 1;
+            if (st.frames.capacity() < finished) st.frames.reserve(std::max(finished, 2 * st.frames.size()));
         } catch (const std::bad_alloc&) {
             fail("为位图分配内存失败");
         }
@@ -220,26 +250,26 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
         record.top = info.Top;
         record.disposal = info.DisposalMethod;
         record.transparency = info.Transparency;
-        record.comment = text_field(info.exposition, 255);
         try {
+            record.comment = text_field(info.exposition, 255);
             st.records.push_back(std::move(record));
         } catch (const std::bad_alloc&) {
             fail("为帧图片信息分配内存时出错");
         }
 
-        std::swap(job.picture, picture);
-        job.dither = info.Dither != 0;
-        job.interlace = st.settings.interlace;
-        job.frame.width = static_cast<std::uint16_t>(job.picture.width);
-        job.frame.height = static_cast<std::uint16_t>(job.picture.height);
+        slot.dither = info.Dither != 0;
+        slot.interlace = st.settings.interlace;
+        slot.frame.width = static_cast<std::uint16_t>(slot.picture.width);
+        slot.frame.height = static_cast<std::uint16_t>(slot.picture.height);
         if (st.records.size() == 1) {
-            if (st.settings.width == 0) st.settings.width = job.frame.width;
-            if (st.settings.height == 0) st.settings.height = job.frame.height;
+            if (st.settings.width == 0) st.settings.width = slot.frame.width;
+            if (st.settings.height == 0) st.settings.height = slot.frame.height;
         }
-        st.pending = true;
-        st.worker.run(&State::convert, &job);
+        st.in_flight.push_back(&slot);  // room reserved with the slots
+        st.pool->submit(slot);
         return true;
     } catch (...) {
+        if (taken) st.return_slot(*taken);
         st.error = current_error_text();
     }
     return false;
@@ -248,7 +278,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
 bool GifMaker::SaveGif(const std::filesystem::path& path) {
     if (!state_) return false;
     State& st = *state_;
-    st.finish_pending();
+    st.finish_all();
     if (st.frames.empty()) {
         st.error = "还没有加入任何图片";
         return false;
@@ -265,7 +295,13 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
     return false;
 }
 
-std::string GifMaker::GetError() const { return state_ ? state_->error : std::string("对象还未创建"); }
+std::string GifMaker::GetError() const {
+    try {
+        return state_ ? state_->error : std::string("对象还未创建");
+    } catch (...) {
+        return {};
+    }
+}
 
 int GifMaker::FrameCount() const { return state_ ? static_cast<int>(state_->records.size()) : 0; }
 

@@ -38,9 +38,15 @@ public:
     // The number of frames added so far (0 on a maker that is not created).
     int FrameCount() const;
 
+    // How many threads reduce and compress added frames while the caller decodes the next one;
+    // 0 (the default) is one per core. The bytes written do not depend on it. Takes effect with the
+    // next frame added after Create or Reset.
+    void SetThreads(unsigned threads);
+
 private:
     struct State;
     std::unique_ptr<State> state_;
+    unsigned threads_ = 0;
 };
 
 }  // namespace gifanim

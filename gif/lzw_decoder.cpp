@@ -137,4 +137,12 @@ std::size_t lzw_decode(std::span<const std::uint8_t> data, std::span<std::uint8_
     return finish();
 }
 
+std::uint64_t lzw_pixel_bound(std::span<const std::uint8_t> data) {
+    if (data.empty() || data[0] < 1 || data[0] > 11) return 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t pos = 1; pos < data.size() && data[pos] != 0; pos += 1 + data[pos])
+        bytes += std::min<std::size_t>(data[pos], data.size() - pos - 1);
+    return bytes * 8 / (data[0] + 1u) * 4096;
+}
+
 }  // namespace gifanim

@@ -13,4 +13,9 @@ namespace gifanim {
 // is read or written outside the two spans. Returns the number of pixels decoded from the data.
 std::size_t lzw_decode(std::span<const std::uint8_t> data, std::span<std::uint8_t> pixels);
 
+// The most pixels image data that starts at `data[0]` can yield: every code takes at least the
+// minimum code size plus one bit and stands for at most 4096 pixels. Counts only the sub-blocks
+// the bytes hold; 0 for a minimum code size the decoder does not take.
+std::uint64_t lzw_pixel_bound(std::span<const std::uint8_t> data);
+
 }  // namespace gifanim

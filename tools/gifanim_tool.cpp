@@ -23,7 +23,7 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
-    "       [--dither] [--interlace] [--comment TEXT] [--reverse] IMAGE...\n"
+    "       [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N] IMAGE...\n"
     "      build an animation from image files (BMP, JPEG, PNG, GIF), one frame each\n"
     "  info FILE.gif\n"
     "      print the settings of the animation and of every frame\n"
@@ -43,7 +43,7 @@ constexpr const char* kUsage =
 
 constexpr const char* kMakeUsage =
     "usage: gifanim make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
-    "                    [--dither] [--interlace] [--comment TEXT] [--reverse] IMAGE...\n"
+    "                    [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N] IMAGE...\n"
     "  --delay CS        frame delay in 1/100 s (0..65535, default 60)\n"
     "  --disposal D      disposal method (0..7, default 0)\n"
     "  --no-loop         no looping extension\n"
@@ -51,7 +51,9 @@ constexpr const char* kMakeUsage =
     "  --dither          ordered dither instead of a per-frame palette\n"
     "  --interlace       interlaced rows\n"
     "  --comment TEXT    comment of the animation\n"
-    "  --reverse         add the images last to first\n";
+    "  --reverse         add the images last to first\n"
+    "  --jobs N          threads that reduce and compress frames (default: one per core);\n"
+    "                    the GIF is the same for every N\n";
 
 constexpr const char* kInfoUsage =
     "usage: gifanim info FILE.gif\n"
@@ -105,6 +107,7 @@ int make(const std::vector<Argument>& args) {
     FrameInfo frame;
     std::optional<std::filesystem::path> output;
     bool reverse = false;
+    unsigned jobs = 0;
     std::vector<const Argument*> images;
 
     for (std::size_t i = 1; i < args.size(); ++i) {
@@ -144,6 +147,9 @@ int make(const std::vector<Argument>& args) {
             animation.exposition = v->text;
         } else if (a == "--reverse") {
             reverse = true;
+        } else if (a == "--jobs" || a == "-j") {
+            if (!number(1, 1024, n)) return usage_error(kMakeUsage, "--jobs needs a number from 1 to 1024");
+            jobs = static_cast<unsigned>(n);
         } else if (a == "--help" || a == "-h") {
             std::fputs(kMakeUsage, stdout);
             return 0;
@@ -160,7 +166,11 @@ int make(const std::vector<Argument>& args) {
     if (reverse) std::reverse(images.begin(), images.end());
 
     GifMaker maker;
-    maker.Create(animation);
+    maker.SetThreads(jobs);
+    if (!maker.Create(animation)) {
+        platform::write_stderr("gifanim: " + maker.GetError() + "\n");
+        return 1;
+    }
     for (const Argument* image : images) {
         if (!maker.AddFrame(frame, image->path)) {
             platform::write_stderr("gifanim: " + image->text + ": " + maker.GetError() + "\n");
