@@ -1,6 +1,7 @@
 #pragma once
 // How the library's methods fail: deep inside they throw, at their boundary the failure becomes
 // the object's last error text.
+#include <new>
 #include <string>
 
 #include "platform/file.h"
@@ -18,16 +19,31 @@ struct Failure {
 [[noreturn]] inline void fail(const char* text) { throw Failure{kLibraryError, text}; }
 
 // Inside a catch block: the text of the failure being handled. The library's own text, the
-// platform's description of a file error, or "未知错误" for anything else.
+// platform's description of a file error, "内存不足" when memory ran out, or "未知错误" for anything
+// else. Never throws: texts are moved out of the failure, and the fixed ones are short enough to
+// stay inside the string without an allocation.
 inline std::string current_error_text() {
     try {
         throw;
-    } catch (const Failure& f) {
-        return f.text;
-    } catch (const platform::FileError& e) {
-        return e.text.empty() ? "未知错误" : e.text;
+    } catch (Failure& f) {
+        return std::move(f.text);
+    } catch (platform::FileError& e) {
+        if (e.text.empty()) return "未知错误";
+        return std::move(e.text);
+    } catch (const std::bad_alloc&) {
+        return "内存不足";
     } catch (...) {
         return "未知错误";
+    }
+}
+
+// Sets a last-error text without throwing: when there is no memory even for the text, the short
+// "内存不足", which needs none, stands in.
+inline void set_error(std::string& error, const char* text) noexcept {
+    try {
+        error = text;
+    } catch (...) {
+        error = "内存不足";
     }
 }
 

@@ -38,6 +38,14 @@ bool is_looping(std::span<const std::uint8_t> b, std::size_t first) {
     return std::memcmp(id, "NETSCAPE2.0", 11) == 0 || std::memcmp(id, "ANIMEXTS1.0", 11) == 0;
 }
 
+// An index that met a block it cannot read: no frames, but the loop count and the comment found
+// before the damage stay, so that they can still be reported and patched.
+GifIndex damaged(GifIndex index) {
+    index.frames.clear();
+    index.damaged = true;
+    return index;
+}
+
 }  // namespace
 
 std::optional<ColourTable> global_table(std::span<const std::uint8_t> b) {
@@ -74,11 +82,9 @@ GifIndex build_index(std::span<const std::uint8_t> b) {
                     const std::size_t end = first + 1 + b[first];
                     if (b[first] != 0 && end < b.size() && b[end] == 0) index.comment = first + 1;
                 }
-            } else if (label != 0x01) {  // plain text extensions are only passed over
-                index = GifIndex{};
-                index.damaged = true;
-                return index;
             }
+            // Plain text extensions, and extensions of labels we do not know, are passed over by
+            // their sub-blocks, as every decoder must.
             const auto after = skip_sub_blocks(b, first);
             if (!after) break;
             pos = *after;
@@ -89,11 +95,7 @@ GifIndex build_index(std::span<const std::uint8_t> b) {
             std::size_t after = pos + 10;
             if (b[pos + 9] & 0x80) {
                 after += 3u * table_of(b[pos + 9], after).entries;
-                if (after > b.size()) {  // a local colour table that runs past the end
-                    index = GifIndex{};
-                    index.damaged = true;
-                    return index;
-                }
+                if (after > b.size()) return damaged(std::move(index));  // a local table past the end
             }
             if (!frame_open) index.frames.push_back(pos);
             frame_open = false;
@@ -102,9 +104,7 @@ GifIndex build_index(std::span<const std::uint8_t> b) {
             pos = *end;
             continue;
         }
-        index = GifIndex{};
-        index.damaged = true;
-        return index;
+        return damaged(std::move(index));
     }
     return index;
 }

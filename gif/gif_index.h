@@ -36,7 +36,7 @@ struct GifIndex {
     std::vector<std::size_t> frames;
     std::optional<std::size_t> loop;     // data of the last looping extension's identifier; its count lies 13 bytes on
     std::optional<std::size_t> comment;  // data of the animation comment's first sub-block
-    bool damaged = false;                // an unknown block: frames is then empty
+    bool damaged = false;                // an unknown block: frames is then empty, loop and comment stay
 };
 
 // The blocks of one frame, found by walking from its first block to its image descriptor.

@@ -164,7 +164,7 @@ bool GifMaker::Create(const AnimationInfo& info) {
         s.comment = text_field(info.exposition, 255);
     } catch (...) {
         s.comment.clear();
-        state_->error = "未知错误";
+        set_error(state_->error, "内存不足");
         return false;
     }
     return true;
@@ -189,11 +189,11 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
     const bool has_path = !path.empty();
     if (!has_path) {
         if (data.empty()) {
-            st.error = "没有指定载入文件路径和图片数据";
+            set_error(st.error, "没有指定载入文件路径和图片数据");
             return false;
         }
         if (data.size() < 54) {
-            st.error = "不是有效的图片数据";
+            set_error(st.error, "不是有效的图片数据");
             return false;
         }
     }
@@ -280,7 +280,7 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
     State& st = *state_;
     st.finish_all();
     if (st.frames.empty()) {
-        st.error = "还没有加入任何图片";
+        set_error(st.error, "还没有加入任何图片");
         return false;
     }
     st.error.clear();

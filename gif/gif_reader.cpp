@@ -1,6 +1,7 @@
 #include "gif/gif_reader.h"
 
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "gif/failure.h"
@@ -73,13 +74,24 @@ GifReader::GifReader() = default;
 GifReader::~GifReader() = default;
 
 bool GifReader::Create() {
-    state_ = std::make_unique<State>();
+    state_.reset();
+    try {
+        state_ = std::make_unique<State>();
+    } catch (...) {
+        return false;  // not created: GetError answers for a reader that does not exist
+    }
     return true;
 }
 
 void GifReader::Clear() { state_.reset(); }
 
-std::string GifReader::GetError() const { return state_ ? state_->error : std::string("对象还未创建"); }
+std::string GifReader::GetError() const {
+    try {
+        return state_ ? state_->error : std::string("对象还未创建");
+    } catch (...) {
+        return {};
+    }
+}
 
 int GifReader::FrameCount() const { return state_ ? static_cast<int>(state_->index.frames.size()) : 0; }
 
@@ -104,7 +116,12 @@ bool GifReader::LoadGif(const std::filesystem::path& path, std::span<const std::
             if (const char* e = header_error(data)) fail(e);
             st.index = {};
             st.bytes.reset();
-            st.bytes.emplace(data.begin(), data.end());
+            try {
+                st.bytes.emplace(data.begin(), data.end());
+            } catch (const std::bad_alloc&) {
+                st.bytes.reset();
+                fail("为读取文件分配内存失败");
+            }
             st.error.clear();
         } else {
             st.error.clear();
@@ -113,7 +130,13 @@ bool GifReader::LoadGif(const std::filesystem::path& path, std::span<const std::
             if (size < 34) fail("不是有效的GIF图片数据");
             st.index = {};
             st.bytes.reset();
-            std::vector<std::uint8_t> contents(static_cast<std::size_t>(size));
+            std::vector<std::uint8_t> contents;
+            try {
+                if (size > contents.max_size()) throw std::bad_alloc();
+                contents.resize(static_cast<std::size_t>(size));
+            } catch (const std::bad_alloc&) {
+                fail("为读取文件分配内存失败");
+            }
             file.read(contents);
             if (const char* e = header_error(contents)) fail(e);
             st.bytes = std::move(contents);

@@ -263,9 +263,18 @@ int info(const std::vector<Argument>& args) {
     }
     if (files.size() != 1) return usage_error(kInfoUsage, "one GIF file expected");
 
+    // A damaged GIF still shows what could be read before the damage: the animation line with
+    // its loop count and comment, and every frame that reads; then the errors, and status 1.
+    const Argument& file = *files.front();
     GifReader reader;
-    if (!load(reader, *files.front())) return 1;
+    if (!reader.Create()) return reader_failure(reader);
+    std::string errors;
+    if (!reader.LoadGif(file.path)) errors += "gifanim: " + file.text + ": " + reader.GetError() + "\n";
     const AnimationInfo gif = reader.GetGifInfo();
+    if (!reader.GetError().empty()) {
+        platform::write_stderr(errors);
+        return 1;
+    }
     // The records keep 16-bit fields signed; the file holds them unsigned.
     auto u16 = [](std::int16_t v) { return static_cast<long>(static_cast<std::uint16_t>(v)); };
     std::string out = "animation" + field("width", u16(gif.Width)) + field("height", u16(gif.Depth)) +
@@ -274,6 +283,10 @@ int info(const std::vector<Argument>& args) {
                       field("colors", gif.ColorNum) + " comment=" + quoted_comment(gif.exposition) + "\n";
     for (int n = 1; n <= reader.FrameCount(); ++n) {
         const FrameInfo frame = reader.GetFrameInfo(n);
+        if (!reader.GetError().empty()) {
+            errors += "gifanim: " + file.text + ": frame " + std::to_string(n) + ": " + reader.GetError() + "\n";
+            continue;
+        }
         out += "frame " + std::to_string(n) + field("delay", u16(frame.DelayTime)) + field("left", u16(frame.Left)) +
                field("top", u16(frame.Top)) + field("width", u16(frame.Width)) + field("height", u16(frame.Depth)) +
                field("disposal", frame.DisposalMethod) + field("transparency", frame.Transparency & 1) +
@@ -282,7 +295,9 @@ int info(const std::vector<Argument>& args) {
     }
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    return 0;
+    if (errors.empty()) return 0;
+    platform::write_stderr(errors);
+    return 1;
 }
 
 int extract(const std::vector<Argument>& args) {
@@ -303,7 +318,12 @@ int extract(const std::vector<Argument>& args) {
     GifReader reader;
     if (!load(reader, *operands[0])) return 1;
     const std::vector<std::uint8_t> data = reader.GetGifData(static_cast<int>(*n));
-    if (data.empty()) return reader_failure(reader);
+    if (data.empty()) {
+        // A frame whose blocks end before its image descriptor comes back empty without a text.
+        const std::string error = reader.GetError().empty() ? std::string("当前帧已经损坏") : reader.GetError();
+        platform::write_stderr("gifanim: " + operands[0]->text + ": frame " + std::to_string(*n) + ": " + error + "\n");
+        return 1;
+    }
     try {
         platform::File out = platform::File::create(operands[2]->path);
         out.write(data);
