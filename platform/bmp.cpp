@@ -1,7 +1,9 @@
 #include "platform/bmp.h"
 
-#include <bit>
 #include <cstring>
+#include <limits>
+
+#include "platform/bit_channel.h"
 
 namespace gifanim::platform {
 
@@ -17,37 +19,48 @@ std::uint32_t u32(const std::uint8_t* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Extracts one channel through a bit mask and scales it to 8 bits.
-struct Channel {
-    std::uint32_t mask = 0;
-    unsigned shift = 0;
-    unsigned bits = 0;
-
-    explicit Channel(std::uint32_t m = 0) : mask(m) {
-        if (m == 0) return;
-        shift = static_cast<unsigned>(std::countr_zero(m));
-        bits = static_cast<unsigned>(std::popcount(m >> shift));
-        if (bits > 8) {  // keep the top eight bits of a wide channel
-            shift += bits - 8;
-            bits = 8;
-        }
-    }
-    std::uint8_t operator()(std::uint32_t px) const {
-        if (bits == 0) return 0;
-        const std::uint32_t v = (px >> shift) & ((1u << bits) - 1);
-        if (bits == 8) return static_cast<std::uint8_t>(v);
-        // Replicate the bits to fill eight, so that the largest value becomes 255.
-        std::uint32_t out = 0;
-        int have = 0;
-        while (have < 8) {
-            out = (out << bits) | v;
-            have += static_cast<int>(bits);
-        }
-        return static_cast<std::uint8_t>(out >> (have - 8));
-    }
-};
+void put16(std::uint8_t* p, std::uint32_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
 
 }  // namespace
+
+std::optional<std::uint32_t> bmp_file_size(std::uint64_t width, std::uint64_t rows, unsigned bits_per_pixel,
+                                           std::uint32_t pixel_offset) {
+    constexpr std::uint64_t kMost = std::numeric_limits<std::uint32_t>::max();
+    // Widths and heights of a BMP are 32-bit numbers, so neither product below can wrap.
+    if (width > kMost || rows > kMost || bits_per_pixel > 64) return std::nullopt;
+    const std::uint64_t stride = bmp_stride(width, bits_per_pixel);
+    if (rows != 0 && stride > (kMost - pixel_offset) / rows) return std::nullopt;
+    return static_cast<std::uint32_t>(pixel_offset + stride * rows);
+}
+
+bool write_bmp_headers(std::span<std::uint8_t, kBmpHeadersSize> out, std::int32_t width, std::int32_t height,
+                       unsigned bits_per_pixel, std::uint32_t colours_used, std::uint32_t image_size,
+                       std::uint32_t pixel_offset) {
+    const auto rows = static_cast<std::uint64_t>(height < 0 ? -static_cast<std::int64_t>(height) : height);
+    const auto columns = static_cast<std::uint64_t>(width < 0 ? 0 : width);
+    const std::optional<std::uint32_t> file_size = bmp_file_size(columns, rows, bits_per_pixel, pixel_offset);
+    if (!file_size) return false;
+    std::uint8_t* h = out.data();
+    std::memset(h, 0, kBmpHeadersSize);
+    h[0] = 'B';
+    h[1] = 'M';
+    put32(h + 2, *file_size);
+    put32(h + 10, pixel_offset);
+    put32(h + 14, 40);
+    put32(h + 18, static_cast<std::uint32_t>(width));
+    put32(h + 22, static_cast<std::uint32_t>(height));
+    put16(h + 26, 1);
+    put16(h + 28, bits_per_pixel);
+    put32(h + 34, image_size);
+    put32(h + 46, colours_used);
+    return true;
+}
 
 LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
     const std::size_t size = bytes.size();
@@ -84,7 +97,7 @@ LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (const LoadResult r = check_picture_size(width, height); r != LoadResult::ok) return r;
 
     // Channel masks: from the header (V2 and later), after the 40-byte header, or the defaults.
-    Channel red, green, blue;
+    BitChannel red, green, blue;
     std::size_t table_offset = 14 + header_size;
     if (compression == kBiBitfields || compression == kBiAlphaBitfields) {
         if (bit_count != 16 && bit_count != 32) return LoadResult::undecodable;
@@ -97,19 +110,19 @@ LoadResult decode_bmp(std::span<const std::uint8_t> bytes, Dib24& out) {
             for (int i = 0; i < 3; ++i) masks[i] = u32(b + table_offset + 4 * i);
             table_offset += extra;
         }
-        red = Channel(masks[0]);
-        green = Channel(masks[1]);
-        blue = Channel(masks[2]);
+        red = BitChannel(masks[0]);
+        green = BitChannel(masks[1]);
+        blue = BitChannel(masks[2]);
     } else if (compression != kBiRgb) {
         return LoadResult::undecodable;  // run-length and embedded JPEG/PNG data are not read
     } else if (bit_count == 16) {
-        red = Channel(0x7C00);
-        green = Channel(0x03E0);
-        blue = Channel(0x001F);
+        red = BitChannel(0x7C00);
+        green = BitChannel(0x03E0);
+        blue = BitChannel(0x001F);
     } else if (bit_count == 32) {
-        red = Channel(0x00FF0000);
-        green = Channel(0x0000FF00);
-        blue = Channel(0x000000FF);
+        red = BitChannel(0x00FF0000);
+        green = BitChannel(0x0000FF00);
+        blue = BitChannel(0x000000FF);
     }
 
     // Colour table of paletted pictures.
