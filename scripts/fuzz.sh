@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) and runs reader_fuzz for SECONDS
-# (default 60) from seeds made by fuzz/make_seeds.sh. The corpus grows in build/fuzz/fuzz/corpus
-# from run to run; crashing inputs land in build/fuzz/fuzz/artifacts/. Fails on any crash, leak,
-# timeout, out-of-memory or sanitizer report.
+# (default 60) from seeds made by fuzz/make_seeds.sh. The corpus grows in BUILD/fuzz/corpus from
+# run to run; crashing inputs land in BUILD/fuzz/artifacts/. Fails on any crash, leak, timeout,
+# out-of-memory or sanitizer report. BUILD is build/fuzz, or GIFANIM_FUZZ_BUILD_DIR when set.
 #   scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,11 +10,12 @@ seconds=${1:-60}
 cd "$root"
 "$root/scripts/setup.sh"
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j 2
+build=${GIFANIM_FUZZ_BUILD_DIR:-$root/build/fuzz}
+cmake --preset fuzz -B "$build" >/dev/null
+cmake --build "$build" -j 2
 
-work=$root/build/fuzz/fuzz
-"$root/fuzz/make_seeds.sh" "$root/build/fuzz/tools/gifanim" "$work/seeds"
+work=$build/fuzz
+"$root/fuzz/make_seeds.sh" "$build/tools/gifanim" "$work/seeds"
 # libFuzzer writes new inputs into the first folder: a copy, so that the seeds stay as made.
 mkdir -p "$work/corpus" "$work/artifacts"
 cp -f "$work/seeds"/* "$work/corpus"/
