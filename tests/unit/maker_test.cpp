@@ -3,9 +3,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+#include <malloc.h>
+#endif
 
 #include "gif/gif_maker.h"
 #include "gif/lzw_encoder.h"
+#include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
 namespace gifanim::test {
@@ -24,22 +28,9 @@ void write_bytes(const fs::path& p, const Bytes& b) {
     out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
-class TempDir {
-public:
-    TempDir() {
-        path_ = fs::temp_directory_path() /
-                ("gifanim-test-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    fs::path operator/(const char* name) const { return path_ / name; }
-
-private:
-    fs::path path_;
+struct TempDir : ScratchDir {
+    TempDir() : ScratchDir("gifanim-maker-") {}
+    fs::path operator/(const char* name) const { return dir / name; }
 };
 
 Bytes solid_bmp(int w, int h, Rgb c) {
@@ -273,6 +264,75 @@ TEST(GifMaker, CreateOnACreatedMakerStartsAgain) {
     EXPECT_EQ(word_at(gif, 8), 3);
     EXPECT_EQ(word_at(gif, 13 + 768 + 16), 2);
 }
+
+// Frames are reduced and compressed on several threads; the file must not show how many. Mixed
+// sizes, dithered and popularity frames, an interlaced animation and a picture that fails to decode
+// in the middle, for 1 to 7 threads.
+TEST(GifMaker, BytesDoNotDependOnTheThreadCount) {
+    TempDir dir;
+    std::vector<Bytes> pictures;
+    for (int i = 0; i < 9; ++i) {
+        const int w = 37 + 61 * (i % 4), h = 23 + 47 * (i % 3);
+        pictures.push_back(make_bmp(w, h, [i](int x, int y) { return screen_like_pixel(x + 13 * i, y + 7 * i, i); }));
+    }
+    const Bytes not_a_picture(200, 0x42);
+    for (bool interlace : {false, true}) {
+        Bytes first;
+        for (unsigned threads : {1u, 2u, 3u, 7u}) {
+            GifMaker maker;
+            maker.SetThreads(threads);
+            AnimationInfo info;
+            info.Interlace = interlace;
+            ASSERT_TRUE(maker.Create(info));
+            for (std::size_t i = 0; i < pictures.size(); ++i) {
+                FrameInfo frame;
+                frame.DelayTime = static_cast<std::int16_t>(10 + i);
+                frame.Dither = i % 3 == 1;
+                ASSERT_TRUE(maker.AddFrame(frame, {}, pictures[i])) << maker.GetError();
+                if (i == 4) {
+                    EXPECT_FALSE(maker.AddFrame(frame, {}, not_a_picture));
+                    EXPECT_EQ(maker.GetError(), kUndecodable);
+                }
+            }
+            EXPECT_EQ(maker.FrameCount(), 9);
+            const fs::path out = dir / "threads.gif";
+            ASSERT_TRUE(maker.SaveGif(out)) << maker.GetError();
+            const Bytes gif = read_bytes(out);
+            if (first.empty()) {
+                first = gif;
+            } else {
+                EXPECT_EQ(gif, first) << threads << " threads, interlace " << interlace;
+            }
+        }
+    }
+}
+
+#if defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+// A maker kept for a whole run must not hold the scratch of its largest frame once the animation
+// is reset: the buffers of a 2000 x 1500 frame (more than 20 MB) go back after Reset.
+std::size_t bytes_in_use() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;  // heap blocks and blocks of their own mapping
+}
+
+TEST(GifMaker, ResetGivesBackTheScratchOfLargeFrames) {
+    TempDir dir;
+    const Bytes big = make_bmp(2000, 1500, [](int x, int y) { return screen_like_pixel(x, y, 3); });
+    GifMaker maker;
+    maker.SetThreads(2);
+    ASSERT_TRUE(maker.Create(AnimationInfo{}));
+    const std::size_t before = bytes_in_use();
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, big));
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, big));
+    ASSERT_TRUE(maker.SaveGif(dir / "big.gif"));
+    EXPECT_GT(bytes_in_use(), before + (20u << 20));
+    maker.Reset();
+    EXPECT_LT(bytes_in_use(), before + (4u << 20));
+    // Small frames keep their scratch between animations, and everything still works.
+    ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, solid_bmp(8, 8, {1, 2, 3})));
+    ASSERT_TRUE(maker.SaveGif(dir / "small.gif"));
+}
+#endif
 
 }  // namespace
 }  // namespace gifanim::test

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gif/gif_maker.h"
+#include "platform/text.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 #include "tools/gifanim_tool.h"
@@ -232,6 +233,40 @@ TEST(ToolSet, FailuresLeaveNoOutput) {
         EXPECT_EQ(r.err.rfind("gifanim: ", 0), 0u) << r.err;
         EXPECT_FALSE(fs::exists(s / "out.gif")) << words.back();
     }
+}
+
+// Damage: info shows what it could read before it (the animation line with its loop count, the
+// frames that read) and says what is damaged; extract of a damaged frame says so. Both exit 1.
+TEST(ToolReader, DamagedFilesShowWhatReadsAndSayWhatIsDamaged) {
+    Scratch s;
+    Bytes gif = make_animation(s, "anim.gif");
+    const std::string damaged_file = platform::gbk_to_utf8("GIF图片文件已经损坏");
+    const std::string damaged_frame = platform::gbk_to_utf8("当前帧已经损坏");
+
+    // The second frame's control block made an unknown block: nothing but the animation reads.
+    Bytes broken = gif;
+    broken[find(broken, {0x21, 0xF9, 4, 0x09, 0x57, 0x13})] = 0x2D;
+    write_bytes(s / "broken.gif", broken);
+    Outcome r = run_tool(s, {"info", s / "broken.gif"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.rfind("animation width=6 height=4 loop=1 loop_count=4 bg=0 frames=0 ", 0), 0u) << r.out;
+    EXPECT_NE(r.err.find(damaged_file), std::string::npos) << r.err;
+
+    // Cut right behind the third frame's control block: its walk finds no image descriptor.
+    const std::size_t third = find(gif, {0x21, 0xF9, 4, 0x00, 0x2C, 0x01});
+    Bytes cut(gif.begin(), gif.begin() + static_cast<std::ptrdiff_t>(third + 8));
+    write_bytes(s / "cut.gif", cut);
+    r = run_tool(s, {"info", s / "cut.gif"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("frames=3 "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nframe 2 delay=4951 "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("frame 3"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "gifanim: " + (s / "cut.gif") + ": frame 3: " + damaged_frame + "\n");
+    r = run_tool(s, {"extract", s / "cut.gif", "3", s / "f.bmp"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "gifanim: " + (s / "cut.gif") + ": frame 3: " + damaged_frame + "\n");
+    EXPECT_FALSE(fs::exists(s / "f.bmp"));
+    EXPECT_EQ(run_tool(s, {"extract", s / "cut.gif", "2", s / "f.bmp"}).status, 0);
 }
 
 TEST(ToolReader, UsageErrorsAndUnreadableFiles) {
