@@ -5,6 +5,7 @@
 
 #include "gif/failure.h"
 #include "gif/lzw_decoder.h"
+#include "platform/bmp.h"
 
 namespace gifanim {
 
@@ -130,10 +131,6 @@ void entry_colour(std::span<const std::uint8_t> gif, const ColourTable& t, unsig
     for (int c = 0; c < 3; ++c) rgb[c] = i < t.entries && at + 3 <= gif.size() ? gif[at + c] : 0;
 }
 
-void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<std::uint8_t>(x >> (8 * i));
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const FrameBlocks& f) {
@@ -148,21 +145,14 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
     const std::size_t stride = ((w * depth + 31) / 32) * 4;
     const std::size_t image_size = stride * h;
     const std::size_t offset = 14 + 40 + 4u * colours;
+    if (!platform::bmp_file_size(w, h, depth, static_cast<std::uint32_t>(offset))) fail("当前帧太大，BMP文件容纳不下");
     // One buffer for the frame: the pixels are decoded into it one byte each in the order they
     // are sent, then packed to the BMP's depth and stride and put in their rows in place.
     std::vector<std::uint8_t> bmp(offset + std::max(image_size, w * h), 0);
 
-    bmp[0] = 'B';
-    bmp[1] = 'M';
-    put32(bmp, 2, static_cast<std::uint32_t>(offset + image_size));
-    put32(bmp, 10, static_cast<std::uint32_t>(offset));
-    put32(bmp, 14, 40);
-    put32(bmp, 18, static_cast<std::uint32_t>(w));
-    put32(bmp, 22, static_cast<std::uint32_t>(h));
-    bmp[26] = 1;
-    bmp[28] = static_cast<std::uint8_t>(depth);
-    put32(bmp, 34, static_cast<std::uint32_t>(image_size));
-    put32(bmp, 46, colours);
+    platform::write_bmp_headers(std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize),
+                                static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), depth, colours,
+                                static_cast<std::uint32_t>(image_size), static_cast<std::uint32_t>(offset));
 
     for (unsigned i = 0; i < colours; ++i) {
         std::uint8_t rgb[3];
