@@ -1,34 +1,16 @@
 #include "capture/grab.h"
 
 #include "imaging/convert.h"
+#include "platform/bmp.h"
+#include "platform/picture.h"
 
 namespace gifanim::capture {
 
-namespace {
-
-void put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
-
-void pack_bmp(int width, int height, const platform::ScreenPixels& pixels, std::vector<std::uint8_t>& bmp) {
-    bmp.assign(54, 0);
-    std::uint8_t* h = bmp.data();
-    h[0] = 'B';
-    h[1] = 'M';
-    put32(h + 2, static_cast<std::uint32_t>(54 + pixels.rows.size()));
-    put32(h + 10, 54);
-    put32(h + 14, 40);
-    put32(h + 18, static_cast<std::uint32_t>(width));
-    put32(h + 22, static_cast<std::uint32_t>(height));
-    put16(h + 26, 1);
-    put16(h + 28, static_cast<std::uint32_t>(pixels.bits_per_pixel));
-    bmp.insert(bmp.end(), pixels.rows.begin(), pixels.rows.end());
+bool pack_bmp(int width, int height, platform::ScreenPixels& pixels) {
+    if (pixels.offset != platform::kBmpHeadersSize || pixels.data.size() < platform::kBmpHeadersSize) return false;
+    return platform::write_bmp_headers(std::span(pixels.data).first<platform::kBmpHeadersSize>(), width, height,
+                                       static_cast<unsigned>(pixels.bits_per_pixel), 0, 0,
+                                       platform::kBmpHeadersSize);
 }
 
 std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int format, bool draw_cursor) {
@@ -36,12 +18,22 @@ std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int forma
     const long long height = static_cast<long long>(rect.bottom) - rect.top;
     // An empty or inverted rectangle has no pixels to read; no image is decodable from it.
     if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return {};
-    // The pixel buffer is kept per thread: fresh pages for every frame would cost more than the grab.
-    thread_local platform::ScreenPixels pixels;
-    if (!platform::grab_screen(rect, draw_cursor, pixels)) return {};
-    thread_local std::vector<std::uint8_t> bmp;
-    pack_bmp(static_cast<int>(width), static_cast<int>(height), pixels, bmp);
-    return imaging::Convert(bmp, format);
+    try {
+        // The BMP is kept per thread: fresh pages for every frame would cost more than the grab.
+        // One far larger than a screen is let go again, whichever way we leave.
+        thread_local platform::ScreenPixels pixels;
+        struct Trim {
+            ~Trim() {
+                if (pixels.data.capacity() > platform::kKeptScratchBytes) pixels = platform::ScreenPixels{};
+            }
+        } trim;
+        pixels.offset = platform::kBmpHeadersSize;
+        if (!platform::grab_screen(rect, draw_cursor, pixels)) return {};
+        if (!pack_bmp(static_cast<int>(width), static_cast<int>(height), pixels)) return {};
+        return imaging::Convert(pixels.data, format);
+    } catch (...) {
+        return {};
+    }
 }
 
 }  // namespace gifanim::capture

@@ -7,9 +7,9 @@ namespace gifanim {
 namespace {
 
 // Collects small pieces and hands them to the file in large writes.
-class Output {
+class FileOutput {
 public:
-    explicit Output(platform::File& file) : file_(file) { buffer_.reserve(kChunk); }
+    explicit FileOutput(platform::File& file) : file_(file) { buffer_.reserve(kChunk); }
 
     void byte(std::uint8_t b) { buffer_.push_back(b); }
     void word(std::uint16_t v) {
@@ -40,6 +40,25 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
+// Appends everything to a buffer in memory.
+class MemoryOutput {
+public:
+    explicit MemoryOutput(std::vector<std::uint8_t>& out) : out_(out) {}
+
+    void byte(std::uint8_t b) { out_.push_back(b); }
+    void word(std::uint16_t v) {
+        byte(static_cast<std::uint8_t>(v & 0xFF));
+        byte(static_cast<std::uint8_t>(v >> 8));
+    }
+    void bytes(std::span<const std::uint8_t> data) { out_.insert(out_.end(), data.begin(), data.end()); }
+    void text(std::string_view s) { out_.insert(out_.end(), s.begin(), s.end()); }
+    void flush() {}
+
+private:
+    std::vector<std::uint8_t>& out_;
+};
+
+template <class Output>
 void comment_extension(Output& out, std::string_view comment) {
     const std::size_t len = std::min<std::size_t>(comment.size(), 255);
     out.byte(0x21);
@@ -49,11 +68,9 @@ void comment_extension(Output& out, std::string_view comment) {
     out.byte(0x00);
 }
 
-}  // namespace
-
-void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
-               std::span<const EncodedFrame> frames) {
-    Output out(file);
+template <class Output>
+void write_stream(Output& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
+                  std::span<const EncodedFrame> frames) {
     constexpr unsigned bits = 8;  // every frame has a 256-entry palette
     out.text("GIF89a");
     out.word(settings.width);
@@ -110,6 +127,20 @@ void write_gif(platform::File& file, const AnimationSettings& settings, std::spa
     if (!settings.comment.empty()) comment_extension(out, settings.comment);
     out.byte(0x3B);
     out.flush();
+}
+
+}  // namespace
+
+void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               std::span<const EncodedFrame> frames) {
+    FileOutput out(file);
+    write_stream(out, settings, records, frames);
+}
+
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
+               std::span<const FrameRecord> records, std::span<const EncodedFrame> frames) {
+    MemoryOutput memory(out);
+    write_stream(memory, settings, records, frames);
 }
 
 }  // namespace gifanim

@@ -45,4 +45,8 @@ struct AnimationSettings {
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames);
 
+// The same stream appended to `out`. Throws std::bad_alloc.
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
+               std::span<const FrameRecord> records, std::span<const EncodedFrame> frames);
+
 }  // namespace gifanim

@@ -27,6 +27,11 @@ struct Dib24 {
     }
 };
 
+// Scratch buffers that a platform service keeps between calls for speed (the picture of a
+// conversion, the pixels of a grab) are let go once they grow beyond this, so that one huge
+// picture does not hold its memory for the rest of the run; a 4K screen's fit.
+inline constexpr std::size_t kKeptScratchBytes = std::size_t{64} << 20;
+
 // implausible: the declared size is out of all proportion to the data that could fill it (a
 // decompression bomb), refused before anything is allocated for it.
 enum class LoadResult { ok, undecodable, too_large, implausible };
@@ -42,7 +47,12 @@ inline constexpr long long kPlausiblePixels = 1ll << 24;
 LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes,
                               unsigned max_pixels_per_byte);
 
-// Decodes a complete image file (BMP, JPEG, PNG, GIF where the platform reads it) into `out`,
+// Whether this platform's picture loader and image codecs read and write GIF themselves (Win32:
+// OleLoadPicture and GDI+). Where they do not, they refuse GIF bytes and the GIF library above
+// decodes and encodes that format instead.
+bool platform_handles_gif();
+
+// Decodes a complete image file (BMP, JPEG, PNG; GIF where platform_handles_gif()) into `out`,
 // whose buffer is reused; after a failure its contents are undefined. Pictures wider or
 // taller than 65535 pixels are refused with too_large, since no GIF can hold them. Memory
 // exhaustion throws std::bad_alloc.

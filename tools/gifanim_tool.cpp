@@ -4,6 +4,8 @@
 #include <cctype>
 #include <charconv>
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -11,6 +13,7 @@
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "imaging/convert.h"
+#include "platform/bmp.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -473,6 +476,21 @@ int write_output(const Argument& out, const std::vector<std::uint8_t>& bytes) {
     return 0;
 }
 
+std::string convert_failure(imaging::ConvertStatus status) {
+    switch (status) {
+        case imaging::ConvertStatus::ok: break;
+        case imaging::ConvertStatus::not_an_image: return "not an image this program can read";
+        case imaging::ConvertStatus::too_large:
+            return "the picture is too large (more than 65535 pixels a side or 2^30 pixels)";
+        case imaging::ConvertStatus::implausible:
+            return "the picture's size is out of all proportion to its data (a damaged or hostile file)";
+        case imaging::ConvertStatus::out_of_memory: return "not enough memory to convert the picture";
+        case imaging::ConvertStatus::not_encoded: return "the picture could not be encoded in that format";
+        case imaging::ConvertStatus::failed: return "the image could not be decoded or encoded";
+    }
+    return "the image could not be converted";
+}
+
 int convert(const std::vector<Argument>& args) {
     std::optional<int> format;
     std::vector<const Argument*> operands;
@@ -502,11 +520,13 @@ int convert(const std::vector<Argument>& args) {
         platform::write_stderr("gifanim: " + operands[0]->text + ": " + e.text + "\n");
         return 1;
     }
-    const std::vector<std::uint8_t> output = imaging::Convert(input, *format);
-    if (output.empty()) {
-        platform::write_stderr("gifanim: " + operands[0]->text + ": not an image this program can read\n");
+    std::vector<std::uint8_t> output;
+    const imaging::ConvertStatus status = imaging::convert_image(input, *format, output);
+    if (status != imaging::ConvertStatus::ok) {
+        platform::write_stderr("gifanim: " + operands[0]->text + ": " + convert_failure(status) + "\n");
         return 1;
     }
+    input = {};
     return write_output(*operands[1], output);
 }
 
@@ -552,8 +572,17 @@ int grab(const std::vector<Argument>& args) {
     if (operands.size() != 1) return usage_error(kGrabUsage, "OUT expected");
     if (rect->right <= rect->left || rect->bottom <= rect->top)
         return usage_error(kGrabUsage, "the rectangle is empty");
-    if (platform::screen_bits_per_pixel() == 0) {
+    const int bits = platform::screen_bits_per_pixel();
+    if (bits == 0) {
         platform::write_stderr("gifanim: no screen to grab (is DISPLAY set?)\n");
+        return 1;
+    }
+    const auto width = static_cast<std::uint64_t>(std::int64_t{rect->right} - rect->left);
+    const auto height = static_cast<std::uint64_t>(std::int64_t{rect->bottom} - rect->top);
+    if (width > 65535 || height > 65535 ||
+        !platform::bmp_file_size(width, height, static_cast<unsigned>(bits), platform::kBmpHeadersSize)) {
+        platform::write_stderr("gifanim: the rectangle is too large to grab (more than 65535 pixels a side or a "
+                               "BMP above 4 GiB)\n");
         return 1;
     }
     const std::vector<std::uint8_t> image = capture::GrabRegion(*rect, format, cursor);
@@ -564,9 +593,7 @@ int grab(const std::vector<Argument>& args) {
     return write_output(*operands[0], image);
 }
 
-}  // namespace
-
-int run(const std::vector<Argument>& args) {
+int dispatch(const std::vector<Argument>& args) {
     if (args.empty() || args[0].text == "--help" || args[0].text == "-h" || args[0].text == "help") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
@@ -578,6 +605,31 @@ int run(const std::vector<Argument>& args) {
     if (args[0].text == "convert") return convert(args);
     if (args[0].text == "grab") return grab(args);
     return usage_error(kUsage, "unknown command " + args[0].text);
+}
+
+}  // namespace
+
+int run(const std::vector<Argument>& args) {
+    // Every command reports its own failures; whatever still escapes one (memory running out
+    // where nothing expected it, a file error between the lines) ends as a failure with a message,
+    // never as a signal.
+    try {
+        try {
+            return dispatch(args);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const platform::FileError& e) {
+            platform::write_stderr("gifanim: " + e.text + "\n");
+        } catch (const std::exception& e) {
+            platform::write_stderr(std::string("gifanim: ") + e.what() + "\n");
+        } catch (...) {
+            platform::write_stderr("gifanim: unexpected failure\n");
+        }
+    } catch (...) {
+        // Memory ran out, perhaps again while a message above was put together: this one needs none.
+        std::fputs("gifanim: out of memory\n", stderr);
+    }
+    return 1;
 }
 
 }  // namespace gifanim::tool

@@ -1,5 +1,5 @@
 // Image re-encoding on POSIX: decoding through the picture loader (TIFF through libtiff), encoding
-// with libjpeg-turbo, libpng, libtiff, our own BMP writer and our own GIF library.
+// with libjpeg-turbo, libpng, libtiff and our own BMP writer. No GIF: the GIF library does that.
 #include <png.h>
 #include <tiffio.h>
 #include <turbojpeg.h>
@@ -11,23 +11,13 @@
 #include <limits>
 #include <memory>
 
-#include "gif/colour_reduction.h"
-#include "gif/lzw_encoder.h"
+#include "platform/bmp.h"
 #include "platform/codecs.h"
 #include "platform/picture.h"
 
 namespace gifanim::platform {
 
 namespace {
-
-void put16(std::vector<std::uint8_t>& out, unsigned v) {
-    out.push_back(static_cast<std::uint8_t>(v));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    put16(out, v & 0xFFFFu);
-    put16(out, v >> 16);
-}
 
 // ---- TIFF over memory --------------------------------------------------------------------------
 
@@ -104,30 +94,92 @@ TiffPtr open_tiff(TiffStream& stream, const char* mode) {
                                      tiff_size, tiff_map, tiff_unmap, opts.get()));
 }
 
-bool decode_tiff(std::span<const std::uint8_t> bytes, Dib24& out) {
+// The most pixels one byte of the file can stand for under each compression, so that a header
+// cannot promise a picture out of all proportion to the data behind it.
+unsigned tiff_pixels_per_byte(std::uint16_t compression, std::uint32_t width) {
+    switch (compression) {
+        case COMPRESSION_NONE: return 8;  // the samples themselves; 1-bit pixels pack 8 a byte
+        case COMPRESSION_PACKBITS: return 64 * 8;  // two bytes repeat one byte up to 128 times
+        case COMPRESSION_JPEG:
+        case COMPRESSION_OJPEG: return 64 * 8;  // Huffman coding: a bit at least per 8 x 8 block
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: return 1032 * 8;  // deflate's most, of 1-bit pixels
+        case COMPRESSION_LZW: return 1u << 15;  // a 12-bit code stands for at most 4096 bytes
+        case COMPRESSION_CCITTRLE:
+        case COMPRESSION_CCITTRLEW:
+        case COMPRESSION_CCITTFAX3:
+        case COMPRESSION_CCITTFAX4:  // a blank row still takes a bit
+            return static_cast<unsigned>(std::min<std::uint64_t>(std::uint64_t{width} * 8, 1u << 30));
+        default: return 1u << 20;  // LZMA, Zstandard, JBIG and the rest: far beyond deflate
+    }
+}
+
+struct RgbaImageEnd {
+    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
+};
+
+// Rows are decoded a band at a time into a small raster and go straight into the picture, so a
+// picture costs its 24-bit buffer and one band, not four bytes a pixel on top. Bands are whole
+// strips or rows of tiles, so that libtiff decodes every strip once.
+LoadResult decode_tiff(std::span<const std::uint8_t> bytes, Dib24& out) {
     TiffStream stream;
     stream.input = bytes.data();
     stream.input_size = bytes.size();
     TiffPtr tif = open_tiff(stream, "rm");
-    if (!tif) return false;
+    if (!tif) return LoadResult::undecodable;
+    TIFF* t = tif.get();
     std::uint32_t w = 0, h = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h))
-        return false;
-    if (check_picture_size(w, h) != LoadResult::ok) return false;
-    std::vector<std::uint32_t> raster(static_cast<std::size_t>(w) * h);
-    // Bottom-left orientation hands the rows over bottom-up, as the 24-bit layout stores them.
-    if (!TIFFReadRGBAImageOriented(tif.get(), w, h, raster.data(), ORIENTATION_BOTLEFT, 0)) return false;
+    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h))
+        return LoadResult::undecodable;
+    std::uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    if (const LoadResult r = check_picture_data(w, h, bytes.size(), tiff_pixels_per_byte(compression, w));
+        r != LoadResult::ok)
+        return r;
+
+    char message[1024] = {};
+    if (!TIFFRGBAImageOK(t, message)) return LoadResult::undecodable;
+    TIFFRGBAImage image{};
+    if (!TIFFRGBAImageBegin(&image, t, 0, message)) return LoadResult::undecodable;
+    const std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> end(&image);
+    // Rows are asked for in the file's own vertical order, so that a band is never flipped within
+    // itself; libtiff still mirrors rows stored right to left.
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+    const bool bottom_first = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
+                              orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
+    image.req_orientation = bottom_first ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT;
+
+    std::uint32_t unit = 0;  // rows that libtiff decodes together
+    if (TIFFIsTiled(t)) {
+        TIFFGetField(t, TIFFTAG_TILELENGTH, &unit);
+    } else {
+        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &unit);
+    }
+    unit = std::clamp<std::uint32_t>(unit, 1, h);
+    constexpr std::uint64_t kBandBytes = 4 << 20;
+    const std::uint64_t units = std::max<std::uint64_t>(1, kBandBytes / (std::uint64_t{w} * 4 * unit));
+    const auto band = static_cast<std::uint32_t>(std::min<std::uint64_t>(units * unit, h));
+
     out.allocate(static_cast<int>(w), static_cast<int>(h));
-    for (std::uint32_t r = 0; r < h; ++r) {
-        const std::uint32_t* src = raster.data() + static_cast<std::size_t>(r) * w;
-        std::uint8_t* dst = out.row(static_cast<int>(r));
-        for (std::uint32_t x = 0; x < w; ++x, dst += 3) {
-            dst[0] = static_cast<std::uint8_t>(TIFFGetB(src[x]));
-            dst[1] = static_cast<std::uint8_t>(TIFFGetG(src[x]));
-            dst[2] = static_cast<std::uint8_t>(TIFFGetR(src[x]));
+    std::vector<std::uint32_t> raster(static_cast<std::size_t>(w) * band);
+    for (std::uint32_t first = 0; first < h; first += band) {
+        const std::uint32_t rows = std::min(band, h - first);
+        image.row_offset = static_cast<int>(first);
+        if (!TIFFRGBAImageGet(&image, raster.data(), w, rows)) return LoadResult::undecodable;
+        for (std::uint32_t r = 0; r < rows; ++r) {
+            // File row first + r is picture row (from the top) first + r, or counted from the bottom.
+            const std::uint32_t from_top = bottom_first ? h - 1 - (first + r) : first + r;
+            const std::uint32_t* src = raster.data() + static_cast<std::size_t>(r) * w;
+            std::uint8_t* dst = out.row(static_cast<int>(h - 1 - from_top));
+            for (std::uint32_t x = 0; x < w; ++x, dst += 3) {
+                dst[0] = static_cast<std::uint8_t>(TIFFGetB(src[x]));
+                dst[1] = static_cast<std::uint8_t>(TIFFGetG(src[x]));
+                dst[2] = static_cast<std::uint8_t>(TIFFGetR(src[x]));
+            }
         }
     }
-    return true;
+    return LoadResult::ok;
 }
 
 bool encode_tiff(const Dib24& dib, std::vector<std::uint8_t>& out) {
@@ -205,90 +257,55 @@ bool encode_png(const Dib24& dib, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-// ---- BMP, GIF ----------------------------------------------------------------------------------
+// ---- BMP ---------------------------------------------------------------------------------------
 
 bool encode_bmp(const Dib24& dib, std::vector<std::uint8_t>& out) {
-    const std::uint64_t image_size = static_cast<std::uint64_t>(dib.stride) * static_cast<std::uint64_t>(dib.height);
-    if (image_size + 54 > std::numeric_limits<std::uint32_t>::max()) return false;
-    out.clear();
-    out.reserve(54 + image_size);
-    out.push_back('B');
-    out.push_back('M');
-    put32(out, static_cast<std::uint32_t>(54 + image_size));
-    put32(out, 0);
-    put32(out, 54);
-    put32(out, 40);
-    put32(out, static_cast<std::uint32_t>(dib.width));
-    put32(out, static_cast<std::uint32_t>(dib.height));  // positive: rows bottom-up
-    put16(out, 1);
-    put16(out, 24);
-    put32(out, 0);  // uncompressed
-    put32(out, static_cast<std::uint32_t>(image_size));
-    put32(out, 0);
-    put32(out, 0);
-    put32(out, 0);
-    put32(out, 0);
-    // The loader leaves the padding bytes of a row undefined; the file gets zeros there.
+    const std::uint64_t image_size = std::uint64_t{dib.stride} * static_cast<std::uint64_t>(dib.height);
+    if (!bmp_file_size(static_cast<std::uint64_t>(dib.width), static_cast<std::uint64_t>(dib.height), 24,
+                       kBmpHeadersSize))
+        return false;
+    out.assign(kBmpHeadersSize + image_size, 0);
+    write_bmp_headers(std::span(out).first<kBmpHeadersSize>(), dib.width, dib.height, 24, 0,
+                      static_cast<std::uint32_t>(image_size), kBmpHeadersSize);
+    // The loader leaves the padding bytes of a row undefined; the file keeps its zeros there.
     const std::size_t used = static_cast<std::size_t>(dib.width) * 3;
-    for (int r = 0; r < dib.height; ++r) {
-        const std::uint8_t* row = dib.row(r);
-        out.insert(out.end(), row, row + used);
-        out.insert(out.end(), dib.stride - used, 0);
-    }
-    return true;
-}
-
-bool encode_gif(const Dib24& dib, std::vector<std::uint8_t>& out) {
-    IndexedImage indexed;
-    std::vector<std::uint16_t> bins;
-    popularity_reduce(dib, indexed, bins);
-    const auto w = static_cast<unsigned>(dib.width);
-    const auto h = static_cast<unsigned>(dib.height);
-    std::vector<std::uint8_t> file;
-    file.reserve(13 + 768 + 10 + LzwEncoder::max_data_size(indexed.indices.size()) + 2);
-    for (char c : {'G', 'I', 'F', '8', '9', 'a'}) file.push_back(static_cast<std::uint8_t>(c));
-    put16(file, w);
-    put16(file, h);
-    file.push_back(0xF7);  // global table of 256 colours, 8 bits of colour resolution
-    file.push_back(0);     // background index
-    file.push_back(0);     // no aspect ratio
-    file.insert(file.end(), indexed.palette.begin(), indexed.palette.end());
-    file.push_back(0x2C);
-    put16(file, 0);
-    put16(file, 0);
-    put16(file, w);
-    put16(file, h);
-    file.push_back(0x07);
-    LzwEncoder encoder;
-    encoder.encode(indexed.indices.data(), dib.width, dib.height, dib.width, 8, false, file);
-    file.push_back(0x00);
-    file.push_back(0x3B);
-    out = std::move(file);
+    std::uint8_t* dst = out.data() + kBmpHeadersSize;
+    for (int r = 0; r < dib.height; ++r, dst += dib.stride) std::memcpy(dst, dib.row(r), used);
     return true;
 }
 
 }  // namespace
 
-bool transcode(std::span<const std::uint8_t> bytes, ImageFormat format, std::vector<std::uint8_t>& out) {
+LoadResult decode_image(std::span<const std::uint8_t> bytes, Dib24& out) {
+    return is_tiff(bytes) ? decode_tiff(bytes, out) : load_picture(bytes, out);
+}
+
+bool encode_image(const Dib24& picture, ImageFormat format, std::vector<std::uint8_t>& out) {
     out.clear();
-    // Kept per thread: a fresh picture-sized block costs a page fault per 4 KiB on every call, which
-    // is most of the time of a screen frame.
-    thread_local Dib24 dib;
-    if (is_tiff(bytes)) {
-        if (!decode_tiff(bytes, dib)) return false;
-    } else if (load_picture(bytes, dib) != LoadResult::ok) {
-        return false;
-    }
     bool ok = false;
     switch (format) {
-        case ImageFormat::bmp: ok = encode_bmp(dib, out); break;
-        case ImageFormat::jpeg: ok = encode_jpeg(dib, out); break;
-        case ImageFormat::gif: ok = encode_gif(dib, out); break;
-        case ImageFormat::tiff: ok = encode_tiff(dib, out); break;
-        case ImageFormat::png: ok = encode_png(dib, out); break;
+        case ImageFormat::bmp: ok = encode_bmp(picture, out); break;
+        case ImageFormat::jpeg: ok = encode_jpeg(picture, out); break;
+        case ImageFormat::tiff: ok = encode_tiff(picture, out); break;
+        case ImageFormat::png: ok = encode_png(picture, out); break;
+        case ImageFormat::gif: break;  // see platform_handles_gif()
     }
     if (!ok) out.clear();
     return ok;
+}
+
+bool transcode(std::span<const std::uint8_t> bytes, ImageFormat format, std::vector<std::uint8_t>& out) {
+    out.clear();
+    // Kept per thread: a fresh picture-sized block costs a page fault per 4 KiB on every call, which
+    // is most of the time of a screen frame. A huge one is let go again, whichever way we leave.
+    thread_local Dib24 dib;
+    struct Trim {
+        ~Trim() {
+            if (dib.capacity > kKeptScratchBytes) dib = Dib24{};
+        }
+    } trim;
+    if (decode_image(bytes, dib) != LoadResult::ok) return false;
+    return encode_image(dib, format, out);
 }
 
 }  // namespace gifanim::platform

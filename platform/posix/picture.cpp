@@ -1,9 +1,10 @@
+// The picture loader on POSIX: libjpeg-turbo for JPEG, libpng for PNG, our own BMP decoder. GIF is
+// left to the GIF library.
 #include <png.h>
 #include <turbojpeg.h>
 
 #include <cstring>
 
-#include "gif/gif_frame.h"
 #include "platform/bmp.h"
 #include "platform/picture.h"
 
@@ -24,6 +25,32 @@ struct TjHandle {
     }
 };
 
+// Whether the frame header (the first SOFn marker) says arithmetic coding (SOF9..SOF11, SOF13..SOF15).
+// Markers are walked by their segment lengths; a stream that ends before a frame header is
+// taken for Huffman coding, and libjpeg-turbo then refuses it anyway.
+bool arithmetic_coded(std::span<const std::uint8_t> b) {
+    std::size_t at = 2;  // after the start-of-image marker
+    while (at + 4 <= b.size()) {
+        if (b[at] != 0xFF) return false;
+        const std::uint8_t marker = b[at + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return marker >= 0xC9;
+        at += 2 + (static_cast<std::size_t>(b[at + 2]) << 8 | b[at + 3]);
+    }
+    return false;
+}
+
+// The most pixels one byte of a JPEG file can stand for. Huffman coding spends at least one bit on
+// every 8 x 8 block of every component, 512 pixels a byte for a greyscale picture. Arithmetic
+// coding can spend far less on a flat block; its bound is only there to stop a header of a few
+// hundred bytes from claiming a picture of gigabytes.
+constexpr unsigned kHuffmanPixelsPerByte = 64 * 8;
+constexpr unsigned kArithmeticPixelsPerByte = 1u << 16;
+
 LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     TjHandle tj;
     if (!tj.h) return LoadResult::undecodable;
@@ -31,7 +58,8 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     auto* src = const_cast<unsigned char*>(bytes.data());
     const auto len = static_cast<unsigned long>(bytes.size());
     if (tjDecompressHeader3(tj.h, src, len, &w, &h, &subsamp, &colourspace) != 0) return LoadResult::undecodable;
-    if (const LoadResult r = check_picture_size(w, h); r != LoadResult::ok) return r;
+    const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
+    if (const LoadResult r = check_picture_data(w, h, bytes.size(), most); r != LoadResult::ok) return r;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(w, h);
     // Rows bottom-up as the 24-bit layout wants them. A damaged stream that still yields pixels is
@@ -43,6 +71,9 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     return LoadResult::ok;
 }
 
+// Deflate packs at most 1032 bytes into one, and a byte of 1-bit pixels holds 8 of them.
+constexpr unsigned kPngPixelsPerByte = 1032 * 8;
+
 LoadResult decode_png(std::span<const std::uint8_t> bytes, Dib24& out) {
     png_image image;
     std::memset(&image, 0, sizeof image);
@@ -52,7 +83,9 @@ LoadResult decode_png(std::span<const std::uint8_t> bytes, Dib24& out) {
         png_image* p;
         ~Free() { png_image_free(p); }
     } guard{&image};
-    if (const LoadResult r = check_picture_size(image.width, image.height); r != LoadResult::ok) return r;
+    if (const LoadResult r = check_picture_data(image.width, image.height, bytes.size(), kPngPixelsPerByte);
+        r != LoadResult::ok)
+        return r;
     image.format = PNG_FORMAT_BGR;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     dib.allocate(static_cast<int>(image.width), static_cast<int>(image.height));
@@ -65,11 +98,12 @@ LoadResult decode_png(std::span<const std::uint8_t> bytes, Dib24& out) {
 
 }  // namespace
 
+bool platform_handles_gif() { return false; }
+
 LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (is_jpeg(bytes)) return decode_jpeg(bytes, out);
     if (is_png(bytes)) return decode_png(bytes, out);
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return decode_bmp(bytes, out);
-    if (bytes.size() >= 6 && std::memcmp(bytes.data(), "GIF", 3) == 0) return decode_gif_picture(bytes, out);
     return LoadResult::undecodable;
 }
 

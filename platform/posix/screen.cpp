@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/bit_channel.h"
+#include "platform/bmp.h"
 #include "platform/screen.h"
 
 namespace gifanim::platform {
@@ -136,32 +138,6 @@ Connection& connection() {
 
 int bmp_bits_for_depth(int depth) { return depth == 15 || depth == 16 ? 16 : 32; }
 
-unsigned lowest_bit(unsigned long mask) {
-    unsigned s = 0;
-    while (mask && !(mask & 1)) {
-        mask >>= 1;
-        ++s;
-    }
-    return s;
-}
-unsigned bit_count(unsigned long mask) {
-    unsigned n = 0;
-    for (; mask; mask &= mask - 1) ++n;
-    return n;
-}
-
-// One colour channel of a true-colour pixel scaled to 8 bits.
-struct Channel {
-    unsigned long mask;
-    unsigned shift, bits;
-    explicit Channel(unsigned long m) : mask(m), shift(lowest_bit(m)), bits(bit_count(m)) {}
-    unsigned to8(unsigned long pixel) const {
-        if (bits == 0) return 0;
-        const unsigned v = static_cast<unsigned>((pixel & mask) >> shift);
-        return bits >= 8 ? v >> (bits - 8) : (v * 255u + ((1u << bits) - 1) / 2) / ((1u << bits) - 1);
-    }
-};
-
 void store_pixel(std::uint8_t* dst, int bmp_bits, unsigned r, unsigned g, unsigned b) {
     if (bmp_bits == 32) {
         dst[0] = static_cast<std::uint8_t>(b);
@@ -215,17 +191,21 @@ void convert_rows(XImage* image, Display* d, Colormap colormap, Visual* visual, 
         return;
     }
     if (visual->c_class == TrueColor || visual->c_class == DirectColor) {
-        const Channel red(image->red_mask ? image->red_mask : visual->red_mask);
-        const Channel green(image->green_mask ? image->green_mask : visual->green_mask);
-        const Channel blue(image->blue_mask ? image->blue_mask : visual->blue_mask);
+        // X keeps masks in an unsigned long; true-colour pixels have at most 32 bits.
+        auto channel = [](unsigned long image_mask, unsigned long visual_mask) {
+            return BitChannel(static_cast<std::uint32_t>(image_mask ? image_mask : visual_mask));
+        };
+        const BitChannel red = channel(image->red_mask, visual->red_mask);
+        const BitChannel green = channel(image->green_mask, visual->green_mask);
+        const BitChannel blue = channel(image->blue_mask, visual->blue_mask);
         const int bytes = bmp_bits / 8;
         const bool native16 = image->bits_per_pixel == 16 && (image->byte_order == LSBFirst) == host_lsb;
         for (int j = 0; j < h; ++j) {
             std::uint8_t* dst = dst_row(j);
             const auto* src16 = reinterpret_cast<const std::uint16_t*>(image->data + image->bytes_per_line * j);
             for (int x = 0; x < w; ++x, dst += bytes) {
-                const unsigned long p = native16 ? src16[x] : XGetPixel(image, x, j);
-                store_pixel(dst, bmp_bits, red.to8(p), green.to8(p), blue.to8(p));
+                const auto p = static_cast<std::uint32_t>(native16 ? src16[x] : XGetPixel(image, x, j));
+                store_pixel(dst, bmp_bits, red(p), green(p), blue(p));
             }
         }
         return;
@@ -289,6 +269,7 @@ int screen_bits_per_pixel() {
 
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = 0;
+    out.data.clear();
     const long long width = static_cast<long long>(rect.right) - rect.left;
     const long long height = static_cast<long long>(rect.bottom) - rect.top;
     if (width <= 0 || height <= 0) return false;
@@ -302,10 +283,14 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     Visual* visual = DefaultVisual(d, screen);
     const int depth = DefaultDepth(d, screen);
     const int bits = bmp_bits_for_depth(depth);
-    const std::size_t stride = ((static_cast<std::size_t>(width) * bits + 31) >> 5) << 2;
-    // The caller's buffer is reused when it is large enough.
-    std::vector<std::uint8_t> rows = std::move(out.rows);
-    rows.assign(stride * static_cast<std::size_t>(height), 0);
+    if (!bmp_file_size(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                       static_cast<unsigned>(bits), kBmpHeadersSize))
+        return false;
+    const std::size_t stride = bmp_stride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bits));
+    // The caller's buffer is reused when it is large enough; the part off the screen stays zero.
+    std::vector<std::uint8_t> data = std::move(out.data);
+    data.assign(out.offset + stride * static_cast<std::size_t>(height), 0);
+    std::uint8_t* const rows = data.data() + out.offset;
 
     // Only the part on the screen is read; the rest stays zero.
     const long long x0 = std::max<long long>(rect.left, 0), y0 = std::max<long long>(rect.top, 0);
@@ -323,21 +308,26 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
                 const std::size_t need = static_cast<std::size_t>(image->bytes_per_line) * ch;
                 if (!conn.shm || conn.shm->size() < need) {
                     conn.shm.reset();
+                    // Room for the whole screen, so that any later grab fits, unless that is more
+                    // than we keep between grabs.
                     const std::size_t screen_bytes = static_cast<std::size_t>(image->bytes_per_line) / cw *
                                                      static_cast<std::size_t>(DisplayWidth(d, screen)) *
                                                      static_cast<std::size_t>(DisplayHeight(d, screen));
-                    conn.shm = std::make_unique<ShmSegment>(d, std::max(need, screen_bytes), trap);
+                    conn.shm = std::make_unique<ShmSegment>(
+                        d, std::max(need, std::min(screen_bytes, kKeptScratchBytes)), trap);
                 }
                 if (conn.shm->ready()) {
                     image->data = conn.shm->info()->shmaddr;
                     image->obdata = reinterpret_cast<char*>(conn.shm->info());
                     if (XShmGetImage(d, root, image.get(), static_cast<int>(x0), static_cast<int>(y0), AllPlanes) &&
                         !trap.failed()) {
-                        convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows.data(), stride,
+                        convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows, stride,
                                      static_cast<int>(height), first_row, column);
                         done = true;
                     }
                 }
+                // A segment for a screen larger than we keep goes again at once.
+                if (done && conn.shm->size() > kKeptScratchBytes) conn.shm.reset();
                 // A server that cannot share memory with us (another host) is read the plain way from now on.
                 if (!done) {
                     conn.shm.reset();
@@ -349,13 +339,13 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
             trap.clear();
             ImagePtr image(XGetImage(d, root, static_cast<int>(x0), static_cast<int>(y0), cw, ch, AllPlanes, ZPixmap));
             if (!image || trap.failed()) return false;
-            convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows.data(), stride,
+            convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows, stride,
                          static_cast<int>(height), first_row, column);
         }
     }
-    if (draw_cursor) draw_cursor_into(d, rect, bits, stride, static_cast<int>(height), rows.data());
+    if (draw_cursor) draw_cursor_into(d, rect, bits, stride, static_cast<int>(height), rows);
     out.bits_per_pixel = bits;
-    out.rows = std::move(rows);
+    out.data = std::move(data);
     return true;
 }
 

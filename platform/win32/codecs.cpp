@@ -13,6 +13,7 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/bmp.h"
 #include "platform/codecs.h"
 #include "platform/win32/handles.h"
 
@@ -147,6 +148,28 @@ bool transcode(std::span<const std::uint8_t> bytes, ImageFormat format, std::vec
         return false;
     }
     return true;
+}
+
+// GDI+ reads and writes files, not pictures: the halves go through a 24-bit BMP in memory.
+LoadResult decode_image(std::span<const std::uint8_t> bytes, Dib24& out) {
+    std::vector<std::uint8_t> bmp;
+    if (!transcode(bytes, ImageFormat::bmp, bmp)) return LoadResult::undecodable;
+    return decode_bmp(bmp, out);
+}
+
+bool encode_image(const Dib24& picture, ImageFormat format, std::vector<std::uint8_t>& out) {
+    out.clear();
+    const std::uint64_t image_size = std::uint64_t{picture.stride} * static_cast<std::uint64_t>(picture.height);
+    if (!bmp_file_size(static_cast<std::uint64_t>(picture.width), static_cast<std::uint64_t>(picture.height), 24,
+                       kBmpHeadersSize))
+        return false;
+    std::vector<std::uint8_t> bmp(kBmpHeadersSize + image_size, 0);
+    write_bmp_headers(std::span(bmp).first<kBmpHeadersSize>(), picture.width, picture.height, 24, 0,
+                      static_cast<std::uint32_t>(image_size), kBmpHeadersSize);
+    const std::size_t used = static_cast<std::size_t>(picture.width) * 3;
+    for (int r = 0; r < picture.height; ++r)
+        std::memcpy(bmp.data() + kBmpHeadersSize + picture.stride * static_cast<std::size_t>(r), picture.row(r), used);
+    return transcode(bmp, format, out);
 }
 
 }  // namespace gifanim::platform

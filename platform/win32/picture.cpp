@@ -106,6 +106,8 @@ bool natural_size(IPicture& picture, HDC screen, OLE_XSIZE_HIMETRIC hm_width, OL
 
 }  // namespace
 
+bool platform_handles_gif() { return true; }
+
 LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (bytes.empty()) return LoadResult::undecodable;
     LoadedPicture loaded;

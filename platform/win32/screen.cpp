@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/bmp.h"
 #include "platform/screen.h"
 #include "platform/win32/handles.h"
 
@@ -43,7 +44,7 @@ int screen_bits_per_pixel() {
 
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = 0;
-    out.rows.clear();
+    out.data.clear();
     const std::int64_t width = std::int64_t{rect.right} - rect.left;
     const std::int64_t height = std::int64_t{rect.bottom} - rect.top;
     if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return false;
@@ -57,9 +58,14 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     if (!screen) return false;
     const int bits = bmp_bits(screen.get());
     if (bits == 0) return false;
-    const std::uint64_t stride = ((static_cast<std::uint64_t>(width) * static_cast<unsigned>(bits) + 31) >> 5) << 2;
-    const std::uint64_t total = stride * static_cast<std::uint64_t>(height);
-    if (total > static_cast<std::uint64_t>(INT32_MAX)) return false;
+    // GetDIBits takes the size of its buffer as an int; a BMP beyond that is refused like one
+    // beyond its own 32-bit size field.
+    const std::uint64_t total = bmp_stride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bits)) *
+                                static_cast<std::uint64_t>(height);
+    if (total > static_cast<std::uint64_t>(INT32_MAX) ||
+        !bmp_file_size(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
+                       static_cast<unsigned>(bits), kBmpHeadersSize))
+        return false;
 
     memory.reset(CreateCompatibleDC(screen.get()));
     if (!memory) return false;
@@ -68,7 +74,9 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     {
         const Selection selected(memory.get(), bitmap.get());
         if (!selected.ok()) return false;
-        if (!BitBlt(memory.get(), 0, 0, w, h, screen.get(), rect.left, rect.top, SRCCOPY)) return false;
+        // The copy's result is not looked at: where it fails (a locked or secure desktop), the
+        // bitmap is still read, and GetDIBits decides whether there is a frame.
+        BitBlt(memory.get(), 0, 0, w, h, screen.get(), rect.left, rect.top, SRCCOPY);
         if (draw_cursor) draw_cursor_into(memory.get(), rect);
     }
 
@@ -79,12 +87,15 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = static_cast<WORD>(bits);
     info.bmiHeader.biCompression = BI_RGB;  // at 16 bits this means 5-5-5
-    std::vector<std::uint8_t> rows(static_cast<std::size_t>(total), 0);
-    const int lines = GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), rows.data(), &info, DIB_RGB_COLORS);
+    // The caller's buffer is reused when it is large enough.
+    std::vector<std::uint8_t> data = std::move(out.data);
+    data.assign(out.offset + static_cast<std::size_t>(total), 0);
+    const int lines = GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), data.data() + out.offset, &info,
+                                DIB_RGB_COLORS);
     if (lines == 0) return false;
 
     out.bits_per_pixel = bits;
-    out.rows = std::move(rows);
+    out.data = std::move(data);
     return true;
 }
 

@@ -88,7 +88,7 @@ struct Grab {
     std::size_t stride() const { return ((static_cast<std::size_t>(width) * 32 + 31) >> 5) << 2; }
     // (x, y) from the rectangle's top-left corner; rows are stored bottom-up.
     const std::uint8_t* at(int x, int y) const {
-        return pixels.rows.data() + stride() * static_cast<std::size_t>(height - 1 - y) + 4 * static_cast<std::size_t>(x);
+        return pixels.rows().data() + stride() * static_cast<std::size_t>(height - 1 - y) + 4 * static_cast<std::size_t>(x);
     }
     Rgb colour(int x, int y) const {
         const std::uint8_t* p = at(x, y);
@@ -102,7 +102,7 @@ Grab grab(const ScreenRect& r, bool cursor) {
     g.height = r.bottom - r.top;
     EXPECT_TRUE(grab_screen(r, cursor, g.pixels));
     EXPECT_EQ(g.pixels.bits_per_pixel, 32);
-    EXPECT_EQ(g.pixels.rows.size(), g.stride() * static_cast<std::size_t>(g.height));
+    EXPECT_EQ(g.pixels.rows().size(), g.stride() * static_cast<std::size_t>(g.height));
     return g;
 }
 
@@ -143,7 +143,7 @@ TEST_F(GrabTest, WindowColoursComeBackExactlyBottomUp) {
                        QuadrantWindow::kTop + 110};
     const Grab g = grab(r, false);
     ASSERT_EQ(g.stride(), 404u);
-    ASSERT_EQ(g.pixels.rows.size(), 404u * 100);
+    ASSERT_EQ(g.pixels.rows().size(), 404u * 100);
     int wrong = 0;
     for (int y = 0; y < g.height; ++y)
         for (int x = 0; x < g.width; ++x) {
@@ -154,8 +154,8 @@ TEST_F(GrabTest, WindowColoursComeBackExactlyBottomUp) {
         }
     EXPECT_EQ(wrong, 0);
     // The first row in memory is the bottom of the rectangle: blue, then yellow past the middle.
-    EXPECT_EQ(g.pixels.rows[0], 255);
-    EXPECT_EQ(g.pixels.rows[2], 0);
+    EXPECT_EQ(g.pixels.rows()[0], 255);
+    EXPECT_EQ(g.pixels.rows()[2], 0);
 }
 
 // The whole grab: the screen pixels packed as a BMP file, kept as they are (format 0) or re-encoded.
@@ -166,7 +166,7 @@ TEST_F(GrabTest, GrabRegionPacksTheScreenAsABmpFile) {
     const std::vector<std::uint8_t> bmp = capture::GrabRegion(r, 0, false);
     ASSERT_EQ(bmp.size(), 20054u);
     const Grab g = grab(r, false);
-    EXPECT_TRUE(std::equal(g.pixels.rows.begin(), g.pixels.rows.end(), bmp.begin() + 54));
+    EXPECT_TRUE(std::equal(g.pixels.rows().begin(), g.pixels.rows().end(), bmp.begin() + 54));
     EXPECT_EQ(bmp[28], 32);
     EXPECT_EQ(bmp[22], 50);
     const std::vector<std::uint8_t> jpeg = capture::GrabRegion(r, 2, true);
@@ -202,7 +202,7 @@ TEST_F(GrabTest, PixelsOffTheScreenStayZero) {
     {
         const ScreenRect r{sw + 10, 0, sw + 20, 10};
         const Grab g = grab(r, false);
-        EXPECT_TRUE(std::all_of(g.pixels.rows.begin(), g.pixels.rows.end(), [](std::uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(std::all_of(g.pixels.rows().begin(), g.pixels.rows().end(), [](std::uint8_t b) { return b == 0; }));
     }
 }
 
@@ -210,7 +210,7 @@ TEST_F(GrabTest, EmptyRectangleIsRefused) {
     ScreenPixels out;
     EXPECT_FALSE(grab_screen({10, 10, 10, 20}, false, out));
     EXPECT_FALSE(grab_screen({10, 10, 5, 20}, false, out));
-    EXPECT_TRUE(out.rows.empty());
+    EXPECT_TRUE(out.rows().empty());
 }
 
 // The expected picture: the window colours with the cursor image composed over them, its top-left

@@ -1,14 +1,19 @@
 // Conversion rules and BMP packing that hold on every platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "capture/grab.h"
+#include "gif/colour_reduction.h"
+#include "gif/lzw_encoder.h"
+#include "gif/still_gif.h"
 #include "imaging/convert.h"
 #include "platform/bmp.h"
+#include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
 namespace gifanim::test {
@@ -32,8 +37,8 @@ TEST(Convert, BmpBecomesEveryFormatAndTheDestinationGetsItsExtension) {
     const std::pair<int, Bytes> signatures[] = {
         {imaging::kBmp, {'B', 'M'}}, {imaging::kJpeg, {0xFF, 0xD8}}, {imaging::kGif, {'G', 'I', 'F', '8'}},
         {imaging::kTiff, {}}, {imaging::kPng, {0x89, 'P', 'N', 'G'}}};
-    const fs::path dir = fs::temp_directory_path() / "gifanim-convert-test";
-    fs::create_directories(dir);
+    const ScratchDir scratch("gifanim-convert-");
+    const fs::path& dir = scratch.dir;
     for (const auto& [format, signature] : signatures) {
 #ifdef _WIN32
         // Wine's GIF encoder writes a header and no image; on Windows proper this format works.
@@ -57,7 +62,6 @@ TEST(Convert, BmpBecomesEveryFormatAndTheDestinationGetsItsExtension) {
         std::ifstream in(written, std::ios::binary);
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), out) << written;
     }
-    fs::remove_all(dir);
 }
 
 TEST(Convert, ExtensionRule) {
@@ -70,12 +74,14 @@ TEST(Convert, ExtensionRule) {
 }
 
 TEST(GrabRegion, BmpLayoutOfScreenPixels) {
-    // 100 x 50 at 32 bits: 20,054 bytes.
+    // 100 x 50 at 32 bits: 20,054 bytes, the headers written into the room in front of the rows.
     platform::ScreenPixels px;
     px.bits_per_pixel = 32;
-    px.rows.assign(400 * 50, 0x11);
-    Bytes bmp;
-    capture::pack_bmp(100, 50, px, bmp);
+    px.offset = 54;
+    px.data.assign(54 + 400 * 50, 0x11);
+    std::fill_n(px.data.begin(), 54, 0);
+    ASSERT_TRUE(capture::pack_bmp(100, 50, px));
+    const Bytes& bmp = px.data;
     ASSERT_EQ(bmp.size(), 20054u);
     const Bytes header = {'B', 'M', 0x56, 0x4E, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 100, 0, 0, 0, 50, 0, 0, 0, 1, 0, 32, 0};
     EXPECT_TRUE(std::equal(header.begin(), header.end(), bmp.begin()));
@@ -85,17 +91,17 @@ TEST(GrabRegion, BmpLayoutOfScreenPixels) {
     // Width 101 at 24 bits: rows of 304 bytes, decoded exactly.
     platform::ScreenPixels rgb;
     rgb.bits_per_pixel = 24;
-    rgb.rows.assign(304 * 3, 0);
+    rgb.offset = 54;
+    rgb.data.assign(54 + 304 * 3, 0);
     for (int r = 0; r < 3; ++r)
         for (int x = 0; x < 101; ++x) {
-            std::uint8_t* p = rgb.rows.data() + 304 * r + 3 * x;
+            std::uint8_t* p = rgb.data.data() + 54 + 304 * r + 3 * x;
             p[0] = static_cast<std::uint8_t>(x), p[1] = static_cast<std::uint8_t>(r), p[2] = 200;
         }
     platform::Dib24 dib;
-    Bytes packed;
-    capture::pack_bmp(101, 3, rgb, packed);
-    ASSERT_EQ(packed.size(), 54u + 912u);
-    ASSERT_EQ(platform::decode_bmp(packed, dib), platform::LoadResult::ok);
+    ASSERT_TRUE(capture::pack_bmp(101, 3, rgb));
+    ASSERT_EQ(rgb.data.size(), 54u + 912u);
+    ASSERT_EQ(platform::decode_bmp(rgb.data, dib), platform::LoadResult::ok);
     EXPECT_EQ(dib.row(0)[3 * 100], 100);  // first stored row is the bottom screen row
     EXPECT_EQ(dib.row(2)[3 * 5 + 1], 2);
 
@@ -104,6 +110,52 @@ TEST(GrabRegion, BmpLayoutOfScreenPixels) {
         EXPECT_TRUE(capture::GrabRegion({10, 10, 10, 20}, format, false).empty());
         EXPECT_TRUE(capture::GrabRegion({10, 10, 20, 10}, format, true).empty());
         EXPECT_TRUE(capture::GrabRegion({20, 10, 10, 20}, format, true).empty());
+    }
+}
+
+// The still GIF of a conversion, written out field by field as a plain reference: header, the
+// popularity palette as the global table, one descriptor at (0, 0) with no local table and rows in
+// order, the LZW data, trailer.
+Bytes reference_still_gif(const platform::Dib24& dib) {
+    IndexedImage indexed;
+    std::vector<std::uint16_t> bins;
+    popularity_reduce(dib, indexed, bins);
+    Bytes file = {'G', 'I', 'F', '8', '9', 'a'};
+    auto word = [&](int v) {
+        file.push_back(static_cast<std::uint8_t>(v));
+        file.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    word(dib.width);
+    word(dib.height);
+    file.insert(file.end(), {0xF7, 0, 0});  // global table of 256 colours; background 0; no aspect
+    file.insert(file.end(), indexed.palette.begin(), indexed.palette.end());
+    file.push_back(0x2C);
+    word(0);
+    word(0);
+    word(dib.width);
+    word(dib.height);
+    file.push_back(0x07);
+    LzwEncoder encoder;
+    encoder.encode(indexed.indices.data(), dib.width, dib.height, dib.width, 8, false, file);
+    file.insert(file.end(), {0x00, 0x3B});
+    return file;
+}
+
+TEST(StillGif, TheOneFrameLayoutByteForByte) {
+    struct Case {
+        int w, h;
+        PixelFn pixel;
+    };
+    const Case cases[] = {
+        {1, 1, [](int, int) { return Rgb{10, 20, 30}; }},
+        {7, 3, [](int x, int y) { return Rgb{static_cast<std::uint8_t>(x * 36), static_cast<std::uint8_t>(y * 80), 5}; }},
+        {101, 37, [](int x, int y) { return screen_like_pixel(x, y, 3); }},
+        {640, 480, [](int x, int y) { return screen_like_pixel(x, y, 11); }},  // far more than 256 colours
+    };
+    for (const Case& c : cases) {
+        platform::Dib24 dib;
+        ASSERT_EQ(platform::decode_bmp(make_bmp(c.w, c.h, c.pixel), dib), platform::LoadResult::ok);
+        EXPECT_EQ(encode_still_gif(dib), reference_still_gif(dib)) << c.w << "x" << c.h;
     }
 }
 

@@ -9,8 +9,10 @@
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "gif/lzw_decoder.h"
+#include "gif/picture_loader.h"
 #include "platform/picture.h"
 #include "tests/unit/gif_builder.h"
+#include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
 namespace gifanim::test {
@@ -109,8 +111,8 @@ TEST(GifReader, StatesAndArgumentChecks) {
 }
 
 TEST(GifReader, FileLoadsAndAVersionFailureLeavesNothingLoaded) {
-    const fs::path dir = fs::temp_directory_path() / "gifanim-reader-files";
-    fs::create_directories(dir);
+    const ScratchDir scratch("gifanim-reader-");
+    const fs::path& dir = scratch.dir;
     const Bytes one = GifBuilder().header(2, 2, 1).image(0, 0, 2, 2, {0, 1, 1, 0}).trailer().bytes;
     Bytes bad = one;
     bad[3] = '9';
@@ -137,7 +139,6 @@ TEST(GifReader, FileLoadsAndAVersionFailureLeavesNothingLoaded) {
         std::ifstream in(dir / "copy.gif", std::ios::binary);
         EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), one);
     }
-    fs::remove_all(dir);
 }
 
 TEST(GifReader, IndexesFramesCommentsAndLoops) {
@@ -443,7 +444,8 @@ TEST(GifReader, EveryGifTheMakerWritesReadsBackExactly) {
             }
             expected.push_back(img);
         }
-        const fs::path path = fs::temp_directory_path() / "gifanim-reader-roundtrip.gif";
+        const ScratchDir folder("gifanim-reader-");
+        const fs::path path = folder.dir / "roundtrip.gif";
         ASSERT_TRUE(maker.SaveGif(path));
         GifReader reader;
         reader.Create();
@@ -460,7 +462,6 @@ TEST(GifReader, EveryGifTheMakerWritesReadsBackExactly) {
             }
             EXPECT_EQ(reader.GetFrameInfo(i + 1).DelayTime, i + 1);
         }
-        fs::remove(path);
     }
 }
 

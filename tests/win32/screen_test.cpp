@@ -85,7 +85,7 @@ Window show_window(const wchar_t* class_name, HBRUSH brush, int left, int top, i
 // The colour at (x, y), y counted from the top, of 32-bit bottom-up rows.
 COLORREF pixel(const ScreenPixels& p, int width, int height, int x, int y) {
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
-    const std::uint8_t* at = p.rows.data() + stride * static_cast<std::size_t>(height - 1 - y) + x * 4;
+    const std::uint8_t* at = p.rows().data() + stride * static_cast<std::size_t>(height - 1 - y) + x * 4;
     return RGB(at[2], at[1], at[0]);
 }
 
@@ -120,7 +120,7 @@ TEST(Win32Screen, GrabsTheRectangleExactlyWithRowsBottomUp) {
     ScreenPixels p;
     ASSERT_TRUE(grab_screen(rect, false, p));
     ASSERT_EQ(p.bits_per_pixel, 32);
-    ASSERT_EQ(p.rows.size(), 404u * height);  // 101 pixels of 4 bytes
+    ASSERT_EQ(p.rows().size(), 404u * height);  // 101 pixels of 4 bytes
     const int mid_x = width / 2, mid_y = height / 2;
     int wrong = 0;
     for (int y = 0; y < height; ++y) {
@@ -138,7 +138,7 @@ TEST(Win32Screen, GrabsTheRectangleExactlyWithRowsBottomUp) {
     // A rectangle inside the window, offset from its corner: only the bottom-right quadrant.
     const ScreenRect inner{left + mid_x + 3, top + mid_y + 2, left + mid_x + 13, top + mid_y + 7};
     ASSERT_TRUE(grab_screen(inner, false, p));
-    ASSERT_EQ(p.rows.size(), 40u * 5);
+    ASSERT_EQ(p.rows().size(), 40u * 5);
     for (int y = 0; y < 5; ++y) {
         for (int x = 0; x < 10; ++x) ASSERT_EQ(pixel(p, 10, 5, x, y), kBottomRight) << x << ',' << y;
     }
@@ -146,11 +146,11 @@ TEST(Win32Screen, GrabsTheRectangleExactlyWithRowsBottomUp) {
 
 TEST(Win32Screen, RefusesEmptyRectangles) {
     ScreenPixels p;
-    p.rows.assign(4, 1);
+    p.data.assign(4, 1);
     EXPECT_FALSE(grab_screen({10, 10, 10, 20}, false, p));
-    EXPECT_TRUE(p.rows.empty());
+    EXPECT_TRUE(p.rows().empty());
     EXPECT_FALSE(grab_screen({10, 20, 30, 19}, true, p));
-    EXPECT_TRUE(p.rows.empty());
+    EXPECT_TRUE(p.rows().empty());
 }
 
 TEST(Win32Screen, DrawsTheCursorAtThePointerWithoutHotspotCorrection) {
