@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds every preset and runs every test: Linux natively (debug and ASan+UBSan), the release
-# build, 60 s of fuzzing, and the Windows build under Wine on a private Xvfb. Installs what is
-# missing first.
+# Builds every preset and runs every test: Linux natively (debug, ASan+UBSan, the maker and reader
+# tests under ThreadSanitizer), the release build, 60 s of fuzzing, and the Windows build under
+# Wine on a private Xvfb. Installs what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -12,7 +12,8 @@ export GIFANIM_CORPUS=$corpus
 jobs=$(nproc 2>/dev/null || echo 2)
 step() { printf '\n== %s\n' "$*"; }
 
-for preset in linux linux-asan linux-release; do
+# linux-tsan builds and runs only the maker and reader tests (its build and test presets say which).
+for preset in linux linux-asan linux-tsan linux-release; do
   step "build $preset"
   cmake --preset "$preset" -DGIFANIM_CORPUS_DIR="$corpus" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
