@@ -1,8 +1,10 @@
 #pragma once
 // How the library's methods fail: deep inside they throw, at their boundary the failure becomes
 // the object's last error text.
+#include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "platform/file.h"
 
@@ -35,6 +37,20 @@ inline std::string current_error_text() {
     } catch (...) {
         return "未知错误";
     }
+}
+
+// The rest of an open file of `size` bytes, read whole; no memory for it is the library's failure
+// "为读取文件分配内存失败".
+inline std::vector<std::uint8_t> read_contents(platform::File& file, std::uint64_t size) {
+    std::vector<std::uint8_t> contents;
+    try {
+        if (size > contents.max_size()) throw std::bad_alloc();
+        contents.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        fail("为读取文件分配内存失败");
+    }
+    file.read(contents);
+    return contents;
 }
 
 // Sets a last-error text without throwing: when there is no memory even for the text, the short

@@ -203,14 +203,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
         std::vector<std::uint8_t> contents;
         if (has_path) {
             platform::File file = platform::File::open_read(path);
-            const std::uint64_t size = file.size();
-            try {
-                if (size > contents.max_size()) throw std::bad_alloc();
-                contents.resize(static_cast<std::size_t>(size));
-            } catch (const std::bad_alloc&) {
-                fail("为读取文件分配内存失败");
-            }
-            file.read(contents);
+            contents = read_contents(file, file.size());
             data = contents;
         }
         const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());

@@ -130,14 +130,7 @@ bool GifReader::LoadGif(const std::filesystem::path& path, std::span<const std::
             if (size < 34) fail("不是有效的GIF图片数据");
             st.index = {};
             st.bytes.reset();
-            std::vector<std::uint8_t> contents;
-            try {
-                if (size > contents.max_size()) throw std::bad_alloc();
-                contents.resize(static_cast<std::size_t>(size));
-            } catch (const std::bad_alloc&) {
-                fail("为读取文件分配内存失败");
-            }
-            file.read(contents);
+            std::vector<std::uint8_t> contents = read_contents(file, size);
             if (const char* e = header_error(contents)) fail(e);
             st.bytes = std::move(contents);
         }
