@@ -587,7 +587,7 @@ int grab(const std::vector<Argument>& args) {
     }
     const std::vector<std::uint8_t> image = capture::GrabRegion(*rect, format, cursor);
     if (image.empty()) {
-        platform::write_stderr("gifanim: the screen could not be read\n");
+        platform::write_stderr("gifanim: the screen could not be read and converted (or memory ran out)\n");
         return 1;
     }
     return write_output(*operands[0], image);

@@ -73,7 +73,15 @@ toff_t tiff_seek(thandle_t h, toff_t off, int whence) {
 
 int tiff_close(thandle_t) { return 0; }
 toff_t tiff_size(thandle_t h) { return static_cast<TiffStream*>(h)->size(); }
-int tiff_map(thandle_t, void**, toff_t*) { return 0; }
+// The input is handed to libtiff as a mapped file, read in place: no copies, and libtiff's path
+// for unmapped files refuses some valid uncompressed tiled files.
+int tiff_map(thandle_t h, void** base, toff_t* size) {
+    auto* s = static_cast<TiffStream*>(h);
+    if (s->output) return 0;
+    *base = const_cast<std::uint8_t*>(s->input);
+    *size = s->input_size;
+    return 1;
+}
 void tiff_unmap(thandle_t, void*, toff_t) {}
 
 struct TiffCloser {
@@ -125,7 +133,7 @@ LoadResult decode_tiff(std::span<const std::uint8_t> bytes, Dib24& out) {
     TiffStream stream;
     stream.input = bytes.data();
     stream.input_size = bytes.size();
-    TiffPtr tif = open_tiff(stream, "rm");
+    TiffPtr tif = open_tiff(stream, "r");
     if (!tif) return LoadResult::undecodable;
     TIFF* t = tif.get();
     std::uint32_t w = 0, h = 0;

@@ -8,9 +8,20 @@
 #include <X11/extensions/Xfixes.h>
 // clang-format on
 
+#include <fcntl.h>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "capture/grab.h"
 #include "platform/screen.h"
@@ -259,6 +270,92 @@ TEST_F(GrabTest, CursorIsDrawnWithItsTopLeftAtThePointer) {
             }
         EXPECT_GT(changed, 0);
     }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A BMP's size field has 32 bits: a rectangle beyond it gives nothing, refused before its buffer
+// is made (a grab that tried would touch 4 GB here).
+TEST_F(GrabTest, ABmpBeyondFourGibGivesNothing) {
+    // 33000 x 33000 at 32 bits: 4,356,000,054 bytes, just beyond 2^32 - 1.
+    const ScreenRect just_over{0, 0, 33000, 33000};
+    ScreenPixels out;
+    out.offset = 54;
+    EXPECT_FALSE(grab_screen(just_over, false, out));
+    EXPECT_EQ(out.data.capacity(), 0u);
+    for (int format : {0, 1, 2}) EXPECT_TRUE(capture::GrabRegion(just_over, format, false).empty()) << format;
+    // Just inside: the part on the screen is read, the rest is black.
+    const ScreenRect wide{-20000, 0, 12000, 2};
+    const std::vector<std::uint8_t> bmp = capture::GrabRegion(wide, 0, false);
+    ASSERT_EQ(bmp.size(), 54u + 32000u * 4 * 2);
+    EXPECT_EQ(bmp[2] | bmp[3] << 8 | bmp[4] << 16 | static_cast<std::uint32_t>(bmp[5]) << 24, bmp.size());
+}
+
+// One huge grab must not leave its buffers behind (they are kept per thread for speed), while a
+// screen-sized one stays for the next frame.
+TEST_F(GrabTest, BuffersOfAHugeGrabAreNotKept) {
+    if (kSanitized) GTEST_SKIP() << "the sanitizer's allocator does not report to mallinfo2";
+    auto held = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return m.uordblks + m.hblkhd;
+    };
+    const std::size_t before = held();
+    {
+        // 9000 x 2500: a BMP of 90 MB and a 24-bit picture of 67.5 MB, both beyond what is kept.
+        const std::vector<std::uint8_t> bmp = capture::GrabRegion({0, 0, 9000, 2500}, 1, false);
+        ASSERT_EQ(bmp.size(), 54u + 27000u * 2500);
+    }
+    EXPECT_LT(held(), before + (16u << 20)) << "bytes held before: " << before;
+    {
+        const std::vector<std::uint8_t> bmp = capture::GrabRegion({0, 0, 1280, 1024}, 1, false);
+        ASSERT_FALSE(bmp.empty());
+    }
+    EXPECT_GT(held(), before + 1280u * 1024 * 4) << "the grab buffer of a screen is kept for the next frame";
+}
+
+// What a user sees who grabs more than memory allows (`ulimit -v`): exit status 1 and the grab's
+// own message. GrabRegion gives nothing; an exception escaping it would end in the tool's last
+// resort ("out of memory") or a signal instead.
+TEST_F(GrabTest, GrabUnderAMemoryLimitGivesNothing) {
+    if (kSanitized)
+        GTEST_SKIP() << "a sanitizer reserves terabytes of address space for its shadow memory, so an "
+                        "address-space limit cannot work in this build";
+    char dir_template[] = "/tmp/gifanim-grab-limit-XXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template, err_path = dir + "/stderr.txt", out_path = dir + "/out.jpg";
+    std::vector<std::string> args = {GIFANIM_TOOL, "grab", "--rect", "0,0,12000,12000", "--format", "jpeg", out_path};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{600000ul * 1024, 600000ul * 1024};  // a BMP of 12000 x 12000 is 576 MB
+        const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (err < 0 || setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string err(std::istreambuf_iterator<char>(std::ifstream(err_path).rdbuf()), {});
+    std::remove(err_path.c_str());
+    std::remove(out_path.c_str());
+    rmdir(dir.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status) << "\n" << err;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_NE(err.find("could not be read"), std::string::npos) << err;
 }
 
 }  // namespace

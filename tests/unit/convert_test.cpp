@@ -64,6 +64,18 @@ TEST(Convert, BmpBecomesEveryFormatAndTheDestinationGetsItsExtension) {
     }
 }
 
+TEST(Convert, AFileThatCannotBeWrittenIsAFailureNotAnException) {
+    const Bytes bmp = make_bmp(4, 4, [](int x, int y) { return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 9}; });
+    const ScratchDir scratch("gifanim-convert-");
+    Bytes out = {1, 2, 3};
+    EXPECT_FALSE(imaging::Convert(bmp, imaging::kPng, scratch.dir / "missing" / "folder" / "x", out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(imaging::Convert(bmp, 0, scratch.dir / "missing" / "x", out));  // the copy, not written
+    EXPECT_TRUE(out.empty());
+    ASSERT_TRUE(imaging::Convert(bmp, 0, scratch.dir / "x", out));
+    EXPECT_EQ(out, bmp);
+}
+
 TEST(Convert, ExtensionRule) {
     EXPECT_EQ(imaging::with_extension("a/b.JPG", imaging::kJpeg), fs::path("a/b.JPG"));
     EXPECT_EQ(imaging::with_extension("b.jpeg", imaging::kJpeg), fs::path("b.jpeg.jpg"));

@@ -199,5 +199,29 @@ TEST(Win32Codecs, RefusesWhatItCannotDecodeAndLeavesTheResultEmpty) {
     EXPECT_TRUE(out.empty());
 }
 
+// The halves of a conversion, for the formats a caller decodes or encodes itself: GDI+ does GIF
+// here, but the halves still work for every format.
+TEST(Win32Codecs, DecodeAndEncodeApartKeepThePixels) {
+    EXPECT_TRUE(platform_handles_gif());
+    Dib24 picture;
+    ASSERT_EQ(decode_image(make_bmp(24), picture), LoadResult::ok);
+    ASSERT_EQ(picture.width, kWidth);
+    ASSERT_EQ(picture.height, kHeight);
+    Bytes png;
+    ASSERT_TRUE(encode_image(picture, ImageFormat::png, png));
+    ASSERT_GE(png.size(), 8u);
+    EXPECT_EQ(png[1], 'P');
+    Dib24 back;
+    ASSERT_EQ(decode_image(png, back), LoadResult::ok);
+    for (int y = 0; y < kHeight; ++y) {
+        const auto want = colour_at(0, y);
+        const std::uint8_t* p = back.row(kHeight - 1 - y);
+        EXPECT_EQ(p[2], want[0]) << y;
+        EXPECT_EQ(p[1], want[1]) << y;
+        EXPECT_EQ(p[0], want[2]) << y;
+    }
+    EXPECT_EQ(decode_image(Bytes{'n', 'o', 'p', 'e'}, back), LoadResult::undecodable);
+}
+
 }  // namespace
 }  // namespace gifanim::platform

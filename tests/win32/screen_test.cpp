@@ -153,6 +153,14 @@ TEST(Win32Screen, RefusesEmptyRectangles) {
     EXPECT_TRUE(p.rows().empty());
 }
 
+TEST(Win32Screen, RefusesRectanglesWhoseBmpPassesFourGib) {
+    for (const ScreenRect r : {ScreenRect{0, 0, 33000, 33000}, ScreenRect{-30000, -30000, 35535, 35535}}) {
+        ScreenPixels p;
+        EXPECT_FALSE(grab_screen(r, false, p)) << r.right;
+        EXPECT_EQ(p.data.capacity(), 0u) << "nothing is allocated for it";
+    }
+}
+
 TEST(Win32Screen, DrawsTheCursorAtThePointerWithoutHotspotCorrection) {
     constexpr int left = 400, top = 300, width = 64, height = 72;
     constexpr COLORREF colour = RGB(0, 128, 255);
