@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "platform/bmp.h"
 #include "platform/codecs.h"
@@ -37,6 +38,7 @@ struct TiffStream {
     std::size_t input_size = 0;
     std::vector<std::uint8_t>* output = nullptr;
     std::uint64_t pos = 0;
+    bool out_of_memory = false;  // a write found no memory: libtiff saw a failed write
 
     std::size_t size() const { return output ? output->size() : input_size; }
     const std::uint8_t* data() const { return output ? output->data() : input; }
@@ -55,7 +57,13 @@ tmsize_t tiff_write(thandle_t h, void* buf, tmsize_t n) {
     auto* s = static_cast<TiffStream*>(h);
     if (!s->output || n < 0) return -1;
     const std::uint64_t end = s->pos + static_cast<std::uint64_t>(n);
-    if (end > s->output->size()) s->output->resize(end);
+    // No exception may pass through libtiff's C frames: it would skip libtiff's own clean-up.
+    try {
+        if (end > s->output->size()) s->output->resize(end);
+    } catch (const std::bad_alloc&) {
+        s->out_of_memory = true;
+        return -1;
+    }
     std::memcpy(s->output->data() + s->pos, buf, static_cast<std::size_t>(n));
     s->pos = end;
     return n;
@@ -210,17 +218,21 @@ bool encode_tiff(const Dib24& dib, std::vector<std::uint8_t>& out) {
         TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
         std::vector<std::uint8_t> line(static_cast<std::size_t>(w) * 3);
-        for (std::uint32_t r = 0; r < h; ++r) {
+        bool written = true;
+        for (std::uint32_t r = 0; written && r < h; ++r) {
             const std::uint8_t* src = dib.row(static_cast<int>(h - 1 - r));
             for (std::size_t i = 0; i < line.size(); i += 3) {
                 line[i] = src[i + 2];
                 line[i + 1] = src[i + 1];
                 line[i + 2] = src[i];
             }
-            if (TIFFWriteScanline(t, line.data(), r, 0) < 0) return false;
+            written = TIFFWriteScanline(t, line.data(), r, 0) >= 0;
         }
-        if (!TIFFWriteDirectory(t)) return false;
+        written = written && TIFFWriteDirectory(t);
+        if (!written && !stream.out_of_memory) return false;
     }  // closing flushes the last of the file into `file`
+    // Memory that ran out under libtiff is reported here, in our own frames.
+    if (stream.out_of_memory) throw std::bad_alloc();
     out = std::move(file);
     return true;
 }
