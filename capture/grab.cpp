@@ -9,8 +9,7 @@ namespace gifanim::capture {
 bool pack_bmp(int width, int height, platform::ScreenPixels& pixels) {
     if (pixels.offset != platform::kBmpHeadersSize || pixels.data.size() < platform::kBmpHeadersSize) return false;
     return platform::write_bmp_headers(std::span(pixels.data).first<platform::kBmpHeadersSize>(), width, height,
-                                       static_cast<unsigned>(pixels.bits_per_pixel), 0, 0,
-                                       platform::kBmpHeadersSize);
+                                       static_cast<unsigned>(pixels.bits_per_pixel), 0, 0, platform::kBmpHeadersSize);
 }
 
 std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int format, bool draw_cursor) {

@@ -137,8 +137,8 @@ void write_gif(platform::File& file, const AnimationSettings& settings, std::spa
     write_stream(out, settings, records, frames);
 }
 
-void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
-               std::span<const FrameRecord> records, std::span<const EncodedFrame> frames) {
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               std::span<const EncodedFrame> frames) {
     MemoryOutput memory(out);
     write_stream(memory, settings, records, frames);
 }

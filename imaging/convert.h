@@ -17,12 +17,12 @@ std::string_view extension_of(int format);
 // Why a conversion gave no bytes.
 enum class ConvertStatus {
     ok,
-    not_an_image,   // fewer than 3 bytes, or no format that we read
-    too_large,      // more than 65535 pixels a side or 2^30 pixels in all
-    implausible,    // a size out of all proportion to the data behind it
+    not_an_image,  // fewer than 3 bytes, or no format that we read
+    too_large,     // more than 65535 pixels a side or 2^30 pixels in all
+    implausible,   // a size out of all proportion to the data behind it
     out_of_memory,
-    not_encoded,    // decoded, but the encoder refused the picture
-    failed,         // the platform's codecs gave nothing, for a reason they do not tell
+    not_encoded,  // decoded, but the encoder refused the picture
+    failed,       // the platform's codecs gave nothing, for a reason they do not tell
 };
 
 // The image re-encoded in `format`, with the reason when there is none. Nothing throws: memory

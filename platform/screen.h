@@ -1,7 +1,7 @@
 #pragma once
 // The pixels of a rectangle of the screen, with the mouse cursor drawn in on request.
-#include <cstddef>
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -21,9 +21,7 @@ struct ScreenPixels {
     std::size_t offset = 0;          // set by the caller; the bytes before the rows are zero
     std::vector<std::uint8_t> data;  // offset + stride * height bytes, stride = ((width * bits + 31) >> 5) << 2
 
-    std::span<const std::uint8_t> rows() const {
-        return std::span(data).subspan(std::min(offset, data.size()));
-    }
+    std::span<const std::uint8_t> rows() const { return std::span(data).subspan(std::min(offset, data.size())); }
 };
 
 // The screen's bits per pixel as the BMP will state it (screens of 8 bits or fewer are read at 32).
@@ -33,9 +31,9 @@ int screen_bits_per_pixel();
 // Copies width x height pixels whose top-left corner is (left, top); with draw_cursor the cursor
 // image is drawn with its top-left corner at the pointer position (its hotspot is not subtracted),
 // clipped to the rectangle, sampled after the screen copy. Pixels off the screen are black. The
-// buffer of `out.data` is reused; it is empty after a failure. Returns false when the pixels cannot be read (no screen, a failed
-// read), the rectangle is empty, or a BMP of it would not fit the 32-bit size field (4 GiB).
-// Memory exhaustion throws std::bad_alloc.
+// buffer of `out.data` is reused; it is empty after a failure. Returns false when the pixels
+// cannot be read (no screen, a failed read), the rectangle is empty, or a BMP of it would not fit
+// the 32-bit size field (4 GiB). Memory exhaustion throws std::bad_alloc.
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out);
 
 }  // namespace gifanim::platform

@@ -60,8 +60,8 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     if (bits == 0) return false;
     // GetDIBits takes the size of its buffer as an int; a BMP beyond that is refused like one
     // beyond its own 32-bit size field.
-    const std::uint64_t total = bmp_stride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bits)) *
-                                static_cast<std::uint64_t>(height);
+    const std::uint64_t total =
+        bmp_stride(static_cast<std::uint64_t>(width), static_cast<unsigned>(bits)) * static_cast<std::uint64_t>(height);
     if (total > static_cast<std::uint64_t>(INT32_MAX) ||
         !bmp_file_size(static_cast<std::uint64_t>(width), static_cast<std::uint64_t>(height),
                        static_cast<unsigned>(bits), kBmpHeadersSize))
@@ -90,8 +90,8 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     // The caller's buffer is reused when it is large enough.
     std::vector<std::uint8_t> data = std::move(out.data);
     data.assign(out.offset + static_cast<std::size_t>(total), 0);
-    const int lines = GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), data.data() + out.offset, &info,
-                                DIB_RGB_COLORS);
+    const int lines =
+        GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), data.data() + out.offset, &info, DIB_RGB_COLORS);
     if (lines == 0) return false;
 
     out.bits_per_pixel = bits;
