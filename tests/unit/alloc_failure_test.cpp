@@ -51,7 +51,8 @@ Bytes read_bytes(const fs::path& p) {
 }
 
 void write_bytes(const fs::path& p, const Bytes& b) {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 std::string readable(const char* mangled) {
@@ -137,7 +138,8 @@ void check_under_failures(const Operation& op, FailWhere where) {
                                (op.error ? ": " + op.error() : std::string()));
             continue;
         }
-        if (op.output() != reference) problems.push_back(at + (ok ? "succeeded" : "retried") + " with a different output");
+        if (op.output() != reference)
+            problems.push_back(at + (ok ? "succeeded" : "retried") + " with a different output");
     }
     if (problems.empty()) return;
     std::string report = op.name + ": " + std::to_string(problems.size()) + " of " + std::to_string(k) +
@@ -202,18 +204,18 @@ TEST(AllocationFailure, MakerCreate) {
     Scratch s;
     std::unique_ptr<GifMaker> maker;
     for (const bool again : {false, true}) {
-        check_under_failures(
-            {again ? "Create on a maker with frames" : "Create",
-             [&] {
-                 maker = std::make_unique<GifMaker>();
-                 if (again) start_maker(*maker);
-             },
-             [&] { return maker->Create(animation()); }, [&] { return maker->GetError(); },
-             [&] {
-                 if (maker->FrameCount() != 0 || !maker->AddFrame(frame(false), {}, picture(8, 8, 2))) return Bytes{};
-                 return saved(*maker, s / "out.gif");
-             }},
-            FailWhere::all_threads);
+        check_under_failures({again ? "Create on a maker with frames" : "Create",
+                              [&] {
+                                  maker = std::make_unique<GifMaker>();
+                                  if (again) start_maker(*maker);
+                              },
+                              [&] { return maker->Create(animation()); }, [&] { return maker->GetError(); },
+                              [&] {
+                                  if (maker->FrameCount() != 0 || !maker->AddFrame(frame(false), {}, picture(8, 8, 2)))
+                                      return Bytes{};
+                                  return saved(*maker, s / "out.gif");
+                              }},
+                             FailWhere::all_threads);
     }
 }
 
@@ -248,14 +250,14 @@ TEST(AllocationFailure, MakerSaveGif) {
     Scratch s;
     const fs::path out = s / "out.gif";
     GifMaker maker;
-    check_under_failures({"SaveGif",
-                          [&] {
-                              start_maker(maker);
-                              ASSERT_TRUE(maker.AddFrame(frame(true), {}, picture(20, 30, 4)));
-                          },
-                          [&] { return maker.SaveGif(out); }, [&] { return maker.GetError(); },
-                          [&] { return read_bytes(out); }},
-                         FailWhere::all_threads);
+    check_under_failures(
+        {"SaveGif",
+         [&] {
+             start_maker(maker);
+             ASSERT_TRUE(maker.AddFrame(frame(true), {}, picture(20, 30, 4)));
+         },
+         [&] { return maker.SaveGif(out); }, [&] { return maker.GetError(); }, [&] { return read_bytes(out); }},
+        FailWhere::all_threads);
 }
 
 // An animation with a local palette, comments and a looping extension, from the maker.
@@ -301,9 +303,9 @@ TEST(AllocationFailure, ReaderCreateAndLoadGif) {
     auto output = [&] { return reader->LoadGif({}, gif) ? reader_output(*reader) : Bytes{}; };
     check_under_failures({"GifReader::Create", [&] { fresh(false); }, [&] { return reader->Create(); }, error, output},
                          FailWhere::all_threads);
-    check_under_failures({"GifReader::Create on a loaded reader", [&] { fresh(true); },
-                          [&] { return reader->Create(); }, error, output},
-                         FailWhere::all_threads);
+    check_under_failures(
+        {"GifReader::Create on a loaded reader", [&] { fresh(true); }, [&] { return reader->Create(); }, error, output},
+        FailWhere::all_threads);
 
     auto created = [&] {
         reader = std::make_unique<GifReader>();
@@ -338,17 +340,21 @@ TEST(AllocationFailure, Convert) {
         for (const int format : {imaging::kBmp, imaging::kJpeg, imaging::kGif, imaging::kTiff, imaging::kPng}) {
             const std::string name = std::string(in.format) + " to " + std::string(imaging::extension_of(format));
             Bytes out;
-            check_under_failures({"Convert " + name, [] {},
+            check_under_failures({"Convert " + name,
+                                  [] {},
                                   [&] {
                                       out = imaging::Convert(in.bytes, format);
                                       return !out.empty();
                                   },
-                                  {}, [&] { return out; }},
+                                  {},
+                                  [&] { return out; }},
                                  FailWhere::all_threads);
             if (in.format != std::string("bmp")) continue;
             const fs::path file = s / "out";
-            check_under_failures({"Convert to a file, " + name, [&] { out.clear(); },
-                                  [&] { return imaging::Convert(in.bytes, format, file, out); }, {},
+            check_under_failures({"Convert to a file, " + name,
+                                  [&] { out.clear(); },
+                                  [&] { return imaging::Convert(in.bytes, format, file, out); },
+                                  {},
                                   [&] {
                                       const Bytes written = read_bytes(imaging::with_extension(file, format));
                                       return written == out ? out : Bytes{};

@@ -66,7 +66,7 @@ void* aligned(std::size_t size, std::align_val_t al) {
 #else
     void* p = nullptr;
     return posix_memalign(&p, alignment < sizeof(void*) ? sizeof(void*) : alignment, size ? size : 1) == 0 ? p
-                                                                                                         : nullptr;
+                                                                                                           : nullptr;
 #endif
 }
 
@@ -101,8 +101,12 @@ FailingAllocations::~FailingAllocations() {
     t_arming_thread = false;
 }
 
-std::size_t FailingAllocations::counted() const { return g_counted.load(std::memory_order_relaxed); }
-std::size_t FailingAllocations::failed() const { return g_failed.load(std::memory_order_relaxed); }
+std::size_t FailingAllocations::counted() const {
+    return g_counted.load(std::memory_order_relaxed);
+}
+std::size_t FailingAllocations::failed() const {
+    return g_failed.load(std::memory_order_relaxed);
+}
 
 std::string last_failure_backtrace() {
     std::string text;
@@ -121,8 +125,10 @@ std::string last_failure_backtrace() {
             if (status == 0 && readable) line = readable;
             std::free(readable);
         }
-        if (line.rfind("operator new", 0) == 0) text.clear();
-        else (text += line) += '\n';
+        if (line.rfind("operator new", 0) == 0)
+            text.clear();
+        else
+            (text += line) += '\n';
     }
     std::free(names);
 #endif
@@ -136,24 +142,64 @@ using gifanim::test::or_throw;
 using gifanim::test::plain;
 using gifanim::test::release_aligned;
 
-void* operator new(std::size_t n) { return or_throw(plain(n)); }
-void* operator new[](std::size_t n) { return or_throw(plain(n)); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return plain(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return plain(n); }
-void* operator new(std::size_t n, std::align_val_t al) { return or_throw(aligned(n, al)); }
-void* operator new[](std::size_t n, std::align_val_t al) { return or_throw(aligned(n, al)); }
-void* operator new(std::size_t n, std::align_val_t al, const std::nothrow_t&) noexcept { return aligned(n, al); }
-void* operator new[](std::size_t n, std::align_val_t al, const std::nothrow_t&) noexcept { return aligned(n, al); }
+void* operator new(std::size_t n) {
+    return or_throw(plain(n));
+}
+void* operator new[](std::size_t n) {
+    return or_throw(plain(n));
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    return plain(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+    return plain(n);
+}
+void* operator new(std::size_t n, std::align_val_t al) {
+    return or_throw(aligned(n, al));
+}
+void* operator new[](std::size_t n, std::align_val_t al) {
+    return or_throw(aligned(n, al));
+}
+void* operator new(std::size_t n, std::align_val_t al, const std::nothrow_t&) noexcept {
+    return aligned(n, al);
+}
+void* operator new[](std::size_t n, std::align_val_t al, const std::nothrow_t&) noexcept {
+    return aligned(n, al);
+}
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release_aligned(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release_aligned(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { release_aligned(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { release_aligned(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release_aligned(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release_aligned(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    release_aligned(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    release_aligned(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    release_aligned(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    release_aligned(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    release_aligned(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    release_aligned(p);
+}
