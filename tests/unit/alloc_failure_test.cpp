@@ -286,6 +286,7 @@ Bytes reader_output(GifReader& reader) {
     return out;
 }
 
+// The reader and conversion do all their work on the calling thread; the maker uses workers.
 TEST(AllocationFailure, ReaderCreateAndLoadGif) {
     Scratch s;
     const Bytes gif = animation_bytes();
@@ -302,10 +303,10 @@ TEST(AllocationFailure, ReaderCreateAndLoadGif) {
     auto error = [&] { return reader->GetError(); };
     auto output = [&] { return reader->LoadGif({}, gif) ? reader_output(*reader) : Bytes{}; };
     check_under_failures({"GifReader::Create", [&] { fresh(false); }, [&] { return reader->Create(); }, error, output},
-                         FailWhere::all_threads);
+                         FailWhere::calling_thread);
     check_under_failures(
         {"GifReader::Create on a loaded reader", [&] { fresh(true); }, [&] { return reader->Create(); }, error, output},
-        FailWhere::all_threads);
+        FailWhere::calling_thread);
 
     auto created = [&] {
         reader = std::make_unique<GifReader>();
@@ -313,9 +314,9 @@ TEST(AllocationFailure, ReaderCreateAndLoadGif) {
     };
     auto held = [&] { return reader_output(*reader); };
     check_under_failures({"LoadGif from memory", created, [&] { return reader->LoadGif({}, gif); }, error, held},
-                         FailWhere::all_threads);
+                         FailWhere::calling_thread);
     check_under_failures({"LoadGif from a file", created, [&] { return reader->LoadGif(file); }, error, held},
-                         FailWhere::all_threads);
+                         FailWhere::calling_thread);
 }
 
 TEST(AllocationFailure, ReaderGetGifData) {
@@ -330,7 +331,7 @@ TEST(AllocationFailure, ReaderGetGifData) {
                                   return !data.empty();
                               },
                               [&] { return reader.GetError(); }, [&] { return data; }},
-                             FailWhere::all_threads);
+                             FailWhere::calling_thread);
     }
 }
 
@@ -348,7 +349,7 @@ TEST(AllocationFailure, Convert) {
                                   },
                                   {},
                                   [&] { return out; }},
-                                 FailWhere::all_threads);
+                                 FailWhere::calling_thread);
             if (in.format != std::string("bmp")) continue;
             const fs::path file = s / "out";
             check_under_failures({"Convert to a file, " + name,
@@ -359,7 +360,7 @@ TEST(AllocationFailure, Convert) {
                                       const Bytes written = read_bytes(imaging::with_extension(file, format));
                                       return written == out ? out : Bytes{};
                                   }},
-                                 FailWhere::all_threads);
+                                 FailWhere::calling_thread);
         }
     }
 }
