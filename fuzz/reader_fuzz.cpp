@@ -19,6 +19,7 @@
 
 #include "gif/gif_index.h"
 #include "gif/gif_reader.h"
+#include "gif/picture_loader.h"
 #include "platform/picture.h"
 
 namespace {
@@ -87,7 +88,7 @@ bool picture_within_budget(std::span<const std::uint8_t> b) {
         if (b.size() < 24 || std::memcmp(b.data() + 12, "IHDR", 4) != 0) return true;
         return fits(be32(b.data() + 16), be32(b.data() + 20));
     }
-    if (b.size() >= 13 && b[0] == 'G' && b[1] == 'I' && b[2] == 'F') {
+    if (b.size() >= 13 && gifanim::is_gif_signature(b)) {
         if (!fits(gifanim::read16(b, 6), gifanim::read16(b, 8))) return false;
         const gifanim::GifIndex index = gifanim::build_index(b);
         if (index.frames.empty()) return true;
@@ -100,7 +101,7 @@ bool picture_within_budget(std::span<const std::uint8_t> b) {
 void load_picture(std::span<const std::uint8_t> bytes) {
     if (!picture_within_budget(bytes)) return;
     gifanim::platform::Dib24 dib;
-    if (gifanim::platform::load_picture(bytes, dib) != gifanim::platform::LoadResult::ok) return;
+    if (gifanim::decode_picture(bytes, dib) != gifanim::platform::LoadResult::ok) return;
     check(dib.width > 0 && dib.height > 0 && dib.stride == gifanim::platform::Dib24::stride_for(dib.width),
           "picture size");
     check(dib.capacity >= dib.stride * static_cast<std::size_t>(dib.height), "picture buffer");
