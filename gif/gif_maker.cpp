@@ -40,6 +40,8 @@ struct FrameSlot {
     IndexedImage indexed;
     std::vector<std::uint16_t> bins;
     std::unique_ptr<LzwEncoder> encoder;
+    std::vector<std::uint8_t> exact;
+    bool exact_ready = false;
 
     void convert() {
         if (dither) {
@@ -50,6 +52,14 @@ struct FrameSlot {
         frame.palette = indexed.palette;
         encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
                         frame.data);
+        // The data at its exact size, copied here rather than on the caller's thread, which decodes
+        // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer.
+        try {
+            exact.assign(frame.data.begin(), frame.data.end());
+            exact_ready = true;
+        } catch (...) {
+            exact_ready = false;
+        }
     }
 
     std::size_t scratch_bytes() const {
@@ -72,30 +82,31 @@ struct GifMaker::State {
     unsigned pool_threads = 0;
     std::size_t max_slots = 0;
 
-    // Takes the oldest frame in flight once it is done and appends it to the finished ones. Room
-    // for it was reserved when it was added; its data is copied out at its exact size when there is
-    // memory for that, so the slot keeps its large buffer for the next frame.
-    void finish_oldest() {
+    // Takes the oldest frame in flight once it is done and appends it to the finished ones (room
+    // was reserved when it was added). The frame takes its data at its exact size when there was
+    // memory for that copy, so that the slot keeps its large buffer for the next frame.
+    void finish_oldest(bool help = false) {
         FrameSlot* slot = in_flight.front();
-        pool->wait(*slot);
+        pool->wait(*slot, help);
         in_flight.erase(in_flight.begin());
         EncodedFrame done;
         done.width = slot->frame.width;
         done.height = slot->frame.height;
         done.palette = slot->frame.palette;
-        try {
-            done.data.assign(slot->frame.data.begin(), slot->frame.data.end());
+        if (slot->exact_ready) {
+            done.data = std::move(slot->exact);
             slot->frame.data.clear();
-        } catch (const std::bad_alloc&) {
+        } else {
             done.data = std::move(slot->frame.data);
-            slot->frame.data = {};
         }
+        slot->exact = {};
         frames.push_back(std::move(done));
         free_slots.push_back(slot);
     }
 
     void finish_all() {
-        while (!in_flight.empty()) finish_oldest();
+        // Nothing is left to decode: the caller's thread works on the last frames too.
+        while (!in_flight.empty()) finish_oldest(true);
     }
 
     // A slot for the next frame: a free one, a new one while there are fewer than the pool can
@@ -107,8 +118,9 @@ struct GifMaker::State {
             slots.clear();
         }
         if (!pool) {
-            // One slot more than threads, so the caller decodes while every thread works.
-            max_slots = std::size_t{threads} + 1;
+            // Two slots more than threads: the caller decodes ahead while every thread works, so
+            // that neither waits for the other when one frame takes longer than the next.
+            max_slots = std::size_t{threads} + 2;
             slots.reserve(max_slots);
             in_flight.reserve(max_slots);
             free_slots.reserve(max_slots);

@@ -48,10 +48,23 @@ public:
         wake_.notify_one();
     }
 
-    // Waits until `task` is done; its results are then visible to the caller.
-    void wait(Task& task) {
+    // Waits until `task` is done; its results are then visible to the caller. With `help`, the
+    // caller runs tasks that no thread has started yet meanwhile, `task` itself included: for when
+    // it has nothing else to do, as at the end of a batch.
+    void wait(Task& task, bool help = false) {
         std::unique_lock lock(mutex_);
-        finished_.wait(lock, [&] { return take_done(&task); });
+        while (!take_done(&task)) {
+            if (!help || queue_.empty()) {
+                finished_.wait(lock);
+                continue;
+            }
+            Task* next = queue_.front();
+            queue_.erase(queue_.begin());
+            lock.unlock();
+            work_(*next);
+            lock.lock();
+            done_.push_back(next);
+        }
     }
 
 private:
