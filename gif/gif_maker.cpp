@@ -283,15 +283,18 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
 bool GifMaker::SaveGif(const std::filesystem::path& path) {
     if (!state_) return false;
     State& st = *state_;
-    st.finish_all();
-    if (st.frames.empty()) {
+    if (st.records.empty()) {
         set_error(st.error, "还没有加入任何图片");
         return false;
     }
     st.error.clear();
     try {
         platform::File file = platform::File::create(path);
-        write_gif(file, st.settings, st.records, st.frames);
+        // The first frames go to the file while the last ones are still being compressed.
+        write_gif(file, st.settings, st.records, [&st](std::size_t i) -> const EncodedFrame& {
+            while (st.frames.size() <= i) st.finish_oldest(true);
+            return st.frames[i];
+        });
         file.close();
         return true;
     } catch (...) {

@@ -68,9 +68,11 @@ void comment_extension(Output& out, std::string_view comment) {
     out.byte(0x00);
 }
 
-template <class Output>
+// The frames come from frame_at(i), asked for in order, one per record.
+template <class Output, class FrameAt>
 void write_stream(Output& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
-                  std::span<const EncodedFrame> frames) {
+                  FrameAt&& frame_at) {
+    const std::size_t count = records.size();
     constexpr unsigned bits = 8;  // every frame has a 256-entry palette
     out.text("GIF89a");
     out.word(settings.width);
@@ -78,10 +80,10 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
     out.byte(0x80 + ((bits - 1) << 4) + (bits - 1));
     out.byte(0);  // background colour index
     out.byte(0);  // pixel aspect ratio
-    out.bytes(frames.front().palette);
+    out.bytes(frame_at(0).palette);
 
     const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
-    if (frames.size() >= 2) {
+    if (count >= 2) {
         if (settings.loop) {
             out.byte(0x21);
             out.byte(0xFF);
@@ -92,9 +94,9 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
             out.word(static_cast<std::uint16_t>(settings.loop_count));
             out.byte(0x00);
         }
-        for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             const FrameRecord& rec = records[i];
-            const EncodedFrame& frame = frames[i];
+            const EncodedFrame& frame = frame_at(i);
             out.byte(0x21);
             out.byte(0xF9);
             out.byte(0x04);
@@ -114,7 +116,7 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
             out.byte(0x00);
         }
     } else {
-        const EncodedFrame& frame = frames.front();
+        const EncodedFrame& frame = frame_at(0);
         out.byte(0x2C);
         out.word(0);
         out.word(0);
@@ -134,13 +136,20 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {
     FileOutput out(file);
-    write_stream(out, settings, records, frames);
+    write_stream(out, settings, records.first(frames.size()), [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
+}
+
+void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               const std::function<const EncodedFrame&(std::size_t)>& frame_at) {
+    FileOutput out(file);
+    write_stream(out, settings, records, frame_at);
 }
 
 void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {
     MemoryOutput memory(out);
-    write_stream(memory, settings, records, frames);
+    write_stream(memory, settings, records.first(frames.size()),
+                 [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
 }
 
 }  // namespace gifanim

@@ -2,6 +2,7 @@
 // The GIF89a stream of an animation whose frames are already compressed.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -44,6 +45,12 @@ struct AnimationSettings {
 // frame gives a still image with only the global table. File errors throw platform::FileError.
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames);
+
+// The same stream with the frames handed over one at a time: frame_at(i) for i from 0 to
+// records.size() - 1, in order, each reference used until the next call. For a writer whose last
+// frames are still being finished while the first ones are written.
+void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               const std::function<const EncodedFrame&(std::size_t)>& frame_at);
 
 // The same stream appended to `out`. Throws std::bad_alloc.
 void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/thread.h"
+
 namespace gifanim {
 
 template <class Task>
@@ -104,6 +106,9 @@ private:
     }
 
     void loop() {
+        // The owner's thread has the serial part of the work (it prepares what the pool runs):
+        // the pool's threads take what CPU it leaves, so it never waits for a core.
+        platform::lower_thread_priority();
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
