@@ -23,9 +23,12 @@
 
 #include "capture/grab.h"
 #include "platform/screen.h"
+#include "tests/unit/sanitizers.h"
 
 namespace gifanim::platform {
 namespace {
+
+using test::kSanitized;
 
 struct Rgb {
     unsigned r, g, b;
@@ -269,18 +272,6 @@ TEST_F(GrabTest, CursorIsDrawnWithItsTopLeftAtThePointer) {
         EXPECT_GT(changed, 0);
     }
 }
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A BMP's size field has 32 bits: a rectangle beyond it gives nothing, refused before its buffer
 // is made (a grab that tried would touch 4 GB here).

@@ -33,6 +33,7 @@
 #include "tests/unit/failing_allocator.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
+#include "tests/unit/sanitizers.h"
 
 namespace gifanim::test {
 namespace {
@@ -512,18 +513,6 @@ Exit run_tool_limited(const Scratch& s, std::vector<std::string> args, rlim_t ki
     r.err = std::string(std::istreambuf_iterator<char>(std::ifstream(err_path, std::ios::binary).rdbuf()), {});
     return r;
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // What a user sees with `ulimit -v 600000`: every failure an exit status 1 with a message.
 TEST(ToolUnderMemoryLimit, HugePicturesGiveExitOneAndAMessage) {
