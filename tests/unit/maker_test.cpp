@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -303,6 +305,34 @@ TEST(GifMaker, BytesDoNotDependOnTheThreadCount) {
             } else {
                 EXPECT_EQ(gif, first) << threads << " threads, interlace " << interlace;
             }
+        }
+    }
+}
+
+// The same on recorded frames: twelve JPEG frames of the screen-like corpus, by path, for 1, 2
+// and 5 threads.
+TEST(GifMaker, CorpusFramesGiveTheSameBytesForEveryThreadCount) {
+    const char* corpus = std::getenv("GIFANIM_CORPUS");
+    if (!corpus || !*corpus) GTEST_SKIP() << "GIFANIM_CORPUS is not set";
+    const fs::path frames = fs::path(corpus) / "seq720" / "jpg";
+    ASSERT_TRUE(fs::exists(frames)) << frames;
+    TempDir dir;
+    Bytes first;
+    for (unsigned threads : {1u, 2u, 5u}) {
+        GifMaker maker;
+        maker.SetThreads(threads);
+        ASSERT_TRUE(maker.Create(AnimationInfo{}));
+        for (int i = 0; i < 60; i += 5) {
+            char name[16];
+            std::snprintf(name, sizeof name, "%03d.jpg", i);
+            ASSERT_TRUE(maker.AddFrame(FrameInfo{}, frames / name)) << name << ": " << maker.GetError();
+        }
+        ASSERT_TRUE(maker.SaveGif(dir / "corpus.gif")) << maker.GetError();
+        const Bytes gif = read_bytes(dir / "corpus.gif");
+        if (first.empty()) {
+            first = gif;
+        } else {
+            EXPECT_EQ(gif, first) << threads << " threads";
         }
     }
 }
