@@ -61,7 +61,8 @@ void LzwEncoder::reserve(std::size_t pixels) {
 LzwEncoder::LzwEncoder()
     : run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)),
       pair_code_(std::make_unique<std::uint16_t[]>(256 * 256)),
-      slots_(std::make_unique<std::uint32_t[]>(kSlots)) {
+      slots_(std::make_unique<std::uint32_t[]>(kSlots)),
+      successor_(std::make_unique<std::uint32_t[]>(4096)) {
     pairs_set_.reserve(4096);  // more than one generation of codes, so encode() never allocates here
     // The run of length one of a value is the value's root code, whatever the dictionary holds.
     for (unsigned c = 0; c < 256; ++c) run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
@@ -69,6 +70,7 @@ LzwEncoder::LzwEncoder()
 
 void LzwEncoder::reset_dictionary() {
     std::memset(slots_.get(), 0, kSlots * sizeof(std::uint32_t));
+    std::memset(successor_.get(), 0, 4096 * sizeof(std::uint32_t));
     std::fill(std::begin(run_max_), std::end(run_max_), std::uint16_t{1});
     for (const std::uint16_t pair : pairs_set_) pair_code_[pair] = 0;
     pairs_set_.clear();
@@ -118,6 +120,7 @@ void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::
 std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
     reset_dictionary();
     std::uint32_t* const slots = slots_.get();
+    std::uint32_t* const successor = successor_.get();
     std::uint16_t* const run_code = run_code_.get();
     std::uint16_t* const run_max = run_max_;
     std::uint16_t* const pair_code = pair_code_.get();
@@ -217,19 +220,26 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
                 c = *p;
             }
             // The prefix is a run or a pair or longer: extend the match through the table until
-            // prefix + c is not in the dictionary.
+            // prefix + c is not in the dictionary. Each code remembers the last string found or
+            // made from it, so a match that retraces a recent path needs no hashing:
+            // successor[prefix] - (c << 12) is the code of prefix + c exactly when that string is
+            // the one remembered.
             std::uint32_t key, slot;
             for (;;) {
-                key = (prefix << 8) | c;
-                slot = slot_of(key);
-                std::uint32_t held = slots[slot];
-                std::uint32_t found = code_in(held, key);
-                while (!is_code(found) && held != 0) {
-                    slot = (slot + 1) & (kSlots - 1);
-                    held = slots[slot];
+                std::uint32_t found = successor[prefix] - (c << 12);
+                if (!is_code(found)) {
+                    key = (prefix << 8) | c;
+                    slot = slot_of(key);
+                    std::uint32_t held = slots[slot];
                     found = code_in(held, key);
+                    while (!is_code(found) && held != 0) {
+                        slot = (slot + 1) & (kSlots - 1);
+                        held = slots[slot];
+                        found = code_in(held, key);
+                    }
+                    if (!is_code(found)) break;
+                    successor[prefix] = (c << 12) | found;
                 }
-                if (!is_code(found)) break;
                 prefix = found;
                 if (++p == end) goto done;
                 c = *p;
@@ -238,6 +248,7 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
             const unsigned before = next;
             if (next <= kMaxCode) {
                 slots[slot] = (key << 12) | next;
+                successor[prefix] = (c << 12) | next;
                 ++next;
             }
             after_code(before);

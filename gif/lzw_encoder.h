@@ -56,6 +56,9 @@ private:
     // (prefix << 8 | pixel) << 12 | code, 0 when empty. It is small enough to stay in the first-level
     // cache, and it is emptied whenever the dictionary starts over.
     std::unique_ptr<std::uint32_t[]> slots_;
+    // The last string of the table found or made from each code, as (pixel << 12 | code), 0 for
+    // none: most matches retrace a recent path and need no hashing.
+    std::unique_ptr<std::uint32_t[]> successor_;
     std::uint16_t run_max_[256] = {};
 
     unsigned min_code_size_ = 8;
