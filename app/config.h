@@ -1,0 +1,72 @@
+#pragma once
+// The settings file "gif配置.ini" beside the program: one section "配置", fifteen keys whose values
+// are decimal integers. Nothing is cached: every read opens the file, every write has reached the
+// file when it returns.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace gifanim::app {
+
+// A key of the section "配置" and the value it reads as when the file does not hold it.
+struct ConfigKey {
+    std::string_view name;
+    int default_value;
+};
+
+namespace keys {
+inline constexpr ConfigKey width{"宽度", 480};               // frame window width, pixels
+inline constexpr ConfigKey height{"高度", 340};              // frame window height, pixels
+inline constexpr ConfigKey left{"左边", 0};                  // negative: centred
+inline constexpr ConfigKey top{"顶边", 0};                   // negative: centred
+inline constexpr ConfigKey rate_item{"菜单帧", 4};           // command id 3..6 of the checked rate
+inline constexpr ConfigKey full_screen_item{"菜单全屏", 0};  // check flags: 8 checked, 0 not
+inline constexpr ConfigKey rate1{"帧1", 3};                  // frames per second of rate item 1
+inline constexpr ConfigKey rate2{"帧2", 5};
+inline constexpr ConfigKey rate3{"帧3", 10};
+inline constexpr ConfigKey rate4{"帧4", 15};
+// 1 at start-up; the settings window fills its checkbox with the default 0 instead.
+inline constexpr ConfigKey record_cursor{"录制鼠标", 1};
+inline constexpr ConfigKey click_through{"穿透", 1};
+inline constexpr ConfigKey storage{"存储方式", 1};  // 1 memory first, 0 disk
+inline constexpr ConfigKey full_screen_hide{"全屏隐藏", 1};
+inline constexpr ConfigKey memory_mb{"内存大小", 20};
+}  // namespace keys
+
+inline constexpr std::string_view config_section = "配置";
+
+// Values longer than this are cut to it: they are read into a 10240-byte buffer with its
+// terminating zero.
+inline constexpr std::size_t max_value_bytes = 10239;
+
+// One settings file at a given path.
+class ConfigFile {
+public:
+    explicit ConfigFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+    // The key's text in the section "配置"; the decimal text of default_value when the file, the
+    // section or the key is missing, or the file cannot be read or is not text (holds a zero byte).
+    std::string ReadKey(std::string_view key, int default_value) const;
+    std::string ReadKey(const ConfigKey& key) const { return ReadKey(key.name, key.default_value); }
+
+    // Sets the key to the decimal text of value, changing no other line of the file, and replaces
+    // the file as a whole (see platform::replace_file). False when that failed: the file is then
+    // as it was. A file that is not text is replaced by one holding just this key.
+    bool WriteKey(std::string_view key, int value) const;
+
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// The program's settings file: "gif配置.ini" in the running executable's folder, found anew on
+// every call.
+ConfigFile program_config();
+
+// ReadKey and WriteKey on the program's settings file. A failed write is not reported: the
+// setting is then lost at the next start.
+std::string ReadKey(std::string_view key, int default_value);
+void WriteKey(std::string_view key, int value);
+
+}  // namespace gifanim::app
