@@ -1,0 +1,288 @@
+#include "capture/frame_record_file.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <limits>
+#include <new>
+#include <string>
+#include <utility>
+
+namespace gifanim::capture {
+
+namespace {
+
+// "GFR1" little-endian: the first word of every record, so an offset that lands elsewhere is caught.
+constexpr std::uint32_t kRecordTag = 0x31524647u;
+// How many taken names are passed over before giving up on a folder.
+constexpr int kNameAttempts = 1 << 16;
+
+void put_u32(std::uint8_t* out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void put_u64(std::uint8_t* out, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint32_t get_u32(const std::uint8_t* in) {
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | in[i];
+    return v;
+}
+
+std::uint64_t get_u64(const std::uint8_t* in) {
+    std::uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | in[i];
+    return v;
+}
+
+std::string hex_name(std::uint32_t number) {
+    std::array<char, 8> digits{};
+    const auto result = std::to_chars(digits.data(), digits.data() + digits.size(), number, 16);
+    return std::string(digits.data(), result.ptr) + ".tmp";
+}
+
+std::atomic<std::uint32_t> names_made{0};
+
+// FNV-1a over the record's offset and the image's length (8 bytes each, little-endian), then its
+// bytes: a record cut short, damaged, or copied to another place never passes for another frame.
+std::uint32_t record_checksum(std::uint64_t offset, std::span<const std::uint8_t> image) {
+    std::uint32_t hash = 2166136261u;
+    const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * 16777619u; };
+    std::uint8_t place[16];
+    put_u64(place, offset);
+    put_u64(place + 8, image.size());
+    for (std::uint8_t b : place) mix(b);
+    for (std::uint8_t b : image) mix(b);
+    return hash;
+}
+
+}  // namespace
+
+std::uint64_t record_end(const RecordSpan& span) {
+    constexpr auto max = std::numeric_limits<std::uint64_t>::max();
+    if (span.offset > max - kRecordHeaderSize || span.length > max - kRecordHeaderSize - span.offset) return 0;
+    return span.offset + kRecordHeaderSize + span.length;
+}
+
+FrameRecordFile::~FrameRecordFile() {
+    close();
+}
+
+bool FrameRecordFile::create_store(const std::filesystem::path& dir, Store& out) {
+    auto file = std::make_shared<platform::PositionedFile>();
+    std::uint32_t number = platform::tick_count() + names_made.fetch_add(1);
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt, ++number) {
+        std::filesystem::path path = dir / hex_name(number);
+        switch (platform::PositionedFile::create_new(path, *file)) {
+            case platform::PositionedFile::Outcome::created:
+                out.file = std::move(file);
+                out.path = std::move(path);
+                out.index.clear();
+                out.end = 0;
+                return true;
+            case platform::PositionedFile::Outcome::exists: continue;
+            case platform::PositionedFile::Outcome::failed: return false;
+        }
+    }
+    return false;
+}
+
+void FrameRecordFile::discard(Store& store) {
+    if (store.file) {
+        // The last holder closes the handle; a read still in flight on another thread finishes on
+        // it, while the name goes at once (POSIX and FILE_SHARE_DELETE both allow that).
+        store.file.reset();
+        platform::remove_file(store.path);
+    }
+    store.path.clear();
+    store.index.clear();
+    store.end = 0;
+}
+
+bool FrameRecordFile::create() {
+    return create(platform::temp_directory());
+}
+
+bool FrameRecordFile::create(const std::filesystem::path& dir) {
+    close();
+    Store fresh;
+    if (!create_store(dir, fresh)) return false;
+    std::lock_guard lock(mutex_);
+    store_ = std::move(fresh);
+    return true;
+}
+
+bool FrameRecordFile::is_open() const {
+    std::lock_guard lock(mutex_);
+    return store_.file != nullptr;
+}
+
+std::filesystem::path FrameRecordFile::path() const {
+    std::lock_guard lock(mutex_);
+    return store_.path;
+}
+
+void FrameRecordFile::close() {
+    Store old;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(old, store_);
+    }
+    discard(old);
+}
+
+bool FrameRecordFile::prepare(Store& store, std::uint64_t length, RecordSpan& span) {
+    if (!store.file) return false;
+    span = RecordSpan{store.end, length};
+    if (record_end(span) == 0) return false;
+    try {
+        // Room first: once the bytes are on disk, indexing them must not fail.
+        if (store.index.size() == store.index.capacity()) {
+            store.index.reserve(std::max<std::size_t>(64, 2 * store.index.size()));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool FrameRecordFile::write_record(platform::PositionedFile& file, const RecordSpan& span,
+                                   std::span<const std::uint8_t> image) {
+    std::uint8_t header[kRecordHeaderSize];
+    put_u32(header, kRecordTag);
+    put_u32(header + 4, record_checksum(span.offset, image));
+    put_u64(header + 8, image.size());
+    if (file.write_at(span.offset, header, image)) return true;
+    // Whatever part reached the disk lies past the end and is overwritten by the next record.
+    file.truncate(span.offset);
+    return false;
+}
+
+bool FrameRecordFile::append_to(Store& store, std::span<const std::uint8_t> image) {
+    RecordSpan span;
+    if (!prepare(store, image.size(), span) || !write_record(*store.file, span, image)) return false;
+    store.index.push_back(span);
+    store.end = record_end(span);
+    return true;
+}
+
+bool FrameRecordFile::append(std::span<const std::uint8_t> image) {
+    // Appends come from the owner's thread only, so the end cannot move while the bytes go out;
+    // the lock is held only while the index changes, not for the write.
+    RecordSpan span;
+    std::shared_ptr<platform::PositionedFile> file;
+    {
+        std::lock_guard lock(mutex_);
+        if (!prepare(store_, image.size(), span)) return false;
+        file = store_.file;
+    }
+    if (!write_record(*file, span, image)) return false;
+    std::lock_guard lock(mutex_);
+    store_.index.push_back(span);
+    store_.end = record_end(span);
+    return true;
+}
+
+std::size_t FrameRecordFile::count() const {
+    std::lock_guard lock(mutex_);
+    return store_.index.size();
+}
+
+std::uint64_t FrameRecordFile::size_on_disk() const {
+    std::lock_guard lock(mutex_);
+    return store_.end;
+}
+
+FrameImage FrameRecordFile::read(std::size_t index) const {
+    RecordSpan span;
+    std::shared_ptr<platform::PositionedFile> file;
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= store_.index.size()) return nullptr;
+        span = store_.index[index];
+        file = store_.file;
+    }
+    if (!file || span.length > std::numeric_limits<std::size_t>::max()) return nullptr;
+    std::uint8_t header[kRecordHeaderSize];
+    if (!file->read_at(span.offset, header)) return nullptr;
+    if (get_u32(header) != kRecordTag || get_u64(header + 8) != span.length) return nullptr;
+    try {
+        std::vector<std::uint8_t> image(static_cast<std::size_t>(span.length));
+        if (!file->read_at(span.offset + kRecordHeaderSize, image)) return nullptr;
+        if (record_checksum(span.offset, image) != get_u32(header + 4)) return nullptr;
+        return std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+bool FrameRecordFile::remove_all() {
+    std::lock_guard lock(mutex_);
+    if (!store_.file) return false;
+    // The records are gone whether or not the file shrinks: the next append starts at 0 again.
+    store_.index.clear();
+    store_.end = 0;
+    return store_.file->truncate(0);
+}
+
+bool FrameRecordFile::keep_only(std::span<const std::size_t> indices) {
+    std::filesystem::path dir;
+    {
+        std::lock_guard lock(mutex_);
+        if (!store_.file) return false;
+        dir = store_.path.parent_path();
+    }
+    Store fresh;
+    if (!create_store(dir, fresh)) return false;
+    try {
+        fresh.index.reserve(indices.size());
+    } catch (const std::bad_alloc&) {
+        discard(fresh);
+        return false;
+    }
+    for (const std::size_t i : indices) {
+        const FrameImage image = read(i);
+        if (!image || !append_to(fresh, *image)) {
+            discard(fresh);
+            return false;
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(fresh, store_);
+    }
+    discard(fresh);
+    return true;
+}
+
+void FrameRecordFile::Cursor::last() {
+    position_ = static_cast<std::int64_t>(file_->count()) - 1;
+}
+
+void FrameRecordFile::Cursor::skip(std::int64_t n) {
+    const auto count = static_cast<std::int64_t>(file_->count());
+    const std::int64_t p = std::clamp<std::int64_t>(position_, -1, count);
+    if (n >= 0) {
+        position_ = n >= count - p ? count : p + n;
+    } else {
+        position_ = n <= -1 - p ? -1 : p + n;
+    }
+}
+
+bool FrameRecordFile::Cursor::before_first() const {
+    return position_ < 0 || file_->count() == 0;
+}
+
+bool FrameRecordFile::Cursor::after_last() const {
+    return position_ >= static_cast<std::int64_t>(file_->count());
+}
+
+FrameImage FrameRecordFile::Cursor::read() const {
+    if (position_ < 0) return nullptr;
+    return file_->read(static_cast<std::size_t>(position_));
+}
+
+}  // namespace gifanim::capture

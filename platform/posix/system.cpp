@@ -1,0 +1,114 @@
+#include "platform/system.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+
+namespace gifanim::platform {
+
+std::filesystem::path temp_directory() {
+    const char* dir = std::getenv("TMPDIR");
+    if (dir && *dir) return dir;
+    return "/tmp";
+}
+
+std::uint32_t tick_count() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+    return static_cast<std::uint32_t>(ms);
+}
+
+bool remove_file(const std::filesystem::path& path) {
+    return ::unlink(path.c_str()) == 0;
+}
+
+namespace {
+// Offsets beyond off_t cannot be addressed; they are refused rather than wrapped.
+bool fits_off_t(std::uint64_t offset, std::uint64_t length) {
+    constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+    return offset <= max && length <= max - offset;
+}
+}  // namespace
+
+PositionedFile::PositionedFile(PositionedFile&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+}
+
+PositionedFile& PositionedFile::operator=(PositionedFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+PositionedFile::~PositionedFile() {
+    close();
+}
+
+PositionedFile::Outcome PositionedFile::create_new(const std::filesystem::path& path, PositionedFile& out) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST ? Outcome::exists : Outcome::failed;
+    out = PositionedFile();
+    out.fd_ = fd;
+    return Outcome::created;
+}
+
+bool PositionedFile::is_open() const {
+    return fd_ >= 0;
+}
+
+bool PositionedFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (fd_ < 0 || !fits_off_t(offset, out.size())) return false;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PositionedFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> head,
+                              std::span<const std::uint8_t> body) {
+    if (fd_ < 0 || !fits_off_t(offset, head.size()) || !fits_off_t(offset + head.size(), body.size())) return false;
+    const std::size_t total = head.size() + body.size();
+    std::size_t done = 0;
+    while (done < total) {
+        // What is left of the two parts after `done` bytes went out.
+        iovec parts[2];
+        int count = 0;
+        if (done < head.size()) {
+            parts[count++] = {const_cast<std::uint8_t*>(head.data()) + done, head.size() - done};
+        }
+        const std::size_t body_done = done > head.size() ? done - head.size() : 0;
+        if (body_done < body.size()) {
+            parts[count++] = {const_cast<std::uint8_t*>(body.data()) + body_done, body.size() - body_done};
+        }
+        const ssize_t n = ::pwritev(fd_, parts, count, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool PositionedFile::truncate(std::uint64_t size) {
+    if (fd_ < 0 || !fits_off_t(size, 0)) return false;
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+void PositionedFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace gifanim::platform

@@ -1,0 +1,54 @@
+#pragma once
+// What a private scratch file needs from the operating system: the temporary folder, a
+// millisecond tick count and a file that is read and written at explicit offsets.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+
+namespace gifanim::platform {
+
+// The user's temporary folder ($TMPDIR or /tmp on POSIX, GetTempPathW on Windows).
+std::filesystem::path temp_directory();
+
+// Milliseconds from an arbitrary start, wrapping at 2^32.
+std::uint32_t tick_count();
+
+// Deletes a file; false when it could not be deleted (a missing file included).
+bool remove_file(const std::filesystem::path& path);
+
+// A file opened for reading and writing at explicit offsets. Nothing moves a shared position, so
+// several threads may read at once. Failures are reported by the result, never thrown.
+class PositionedFile {
+public:
+    enum class Outcome { created, exists, failed };
+
+    PositionedFile() = default;
+    PositionedFile(PositionedFile&& other) noexcept;
+    PositionedFile& operator=(PositionedFile&& other) noexcept;
+    PositionedFile(const PositionedFile&) = delete;
+    PositionedFile& operator=(const PositionedFile&) = delete;
+    ~PositionedFile();
+
+    // Creates `path` only when no file of that name exists yet (so two processes never share
+    // one), opened for reading and writing; `exists` when the name is taken.
+    static Outcome create_new(const std::filesystem::path& path, PositionedFile& out);
+
+    bool is_open() const;
+    // Reads exactly out.size() bytes at `offset`; false on an error or a short file.
+    bool read_at(std::uint64_t offset, std::span<std::uint8_t> out) const;
+    // Writes `head` then `body` at `offset`, in one system call where the platform has one.
+    bool write_at(std::uint64_t offset, std::span<const std::uint8_t> head, std::span<const std::uint8_t> body);
+    // Cuts or extends the file to `size` bytes.
+    bool truncate(std::uint64_t size);
+    void close();
+
+private:
+#ifdef _WIN32
+    void* handle_ = nullptr;
+#else
+    int fd_ = -1;
+#endif
+};
+
+}  // namespace gifanim::platform

@@ -1,0 +1,125 @@
+#include "platform/system.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+
+namespace gifanim::platform {
+
+std::filesystem::path temp_directory() {
+    std::wstring buffer(MAX_PATH + 1, L'\0');
+    DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    if (n > buffer.size()) {
+        buffer.resize(n);
+        n = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+    }
+    if (n == 0 || n > buffer.size()) return std::filesystem::path(L".");
+    buffer.resize(n);
+    return std::filesystem::path(buffer);
+}
+
+std::uint32_t tick_count() {
+    return GetTickCount();
+}
+
+bool remove_file(const std::filesystem::path& path) {
+    return DeleteFileW(path.c_str()) != 0;
+}
+
+namespace {
+HANDLE as_handle(void* h) {
+    return static_cast<HANDLE>(h);
+}
+
+OVERLAPPED at(std::uint64_t offset) {
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(offset);
+    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return o;
+}
+
+// ReadFile and WriteFile take a DWORD count; larger spans go through in pieces.
+constexpr std::size_t max_chunk = 1u << 30;
+
+bool write_all(HANDLE h, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const auto want = static_cast<DWORD>(std::min(bytes.size() - done, max_chunk));
+        OVERLAPPED o = at(offset + done);
+        DWORD put = 0;
+        if (!WriteFile(h, bytes.data() + done, want, &put, &o) || put == 0) return false;
+        done += put;
+    }
+    return true;
+}
+}  // namespace
+
+PositionedFile::PositionedFile(PositionedFile&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = nullptr;
+}
+
+PositionedFile& PositionedFile::operator=(PositionedFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+PositionedFile::~PositionedFile() {
+    close();
+}
+
+PositionedFile::Outcome PositionedFile::create_new(const std::filesystem::path& path, PositionedFile& out) {
+    // Shared for deletion too, so the owner can delete the file while a reader still holds it.
+    const HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS ? Outcome::exists : Outcome::failed;
+    }
+    out = PositionedFile();
+    out.handle_ = h;
+    return Outcome::created;
+}
+
+bool PositionedFile::is_open() const {
+    return handle_ != nullptr;
+}
+
+bool PositionedFile::read_at(std::uint64_t offset, std::span<std::uint8_t> out) const {
+    if (!handle_) return false;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const auto want = static_cast<DWORD>(std::min(out.size() - done, max_chunk));
+        OVERLAPPED o = at(offset + done);
+        DWORD got = 0;
+        if (!ReadFile(as_handle(handle_), out.data() + done, want, &got, &o) || got == 0) return false;
+        done += got;
+    }
+    return true;
+}
+
+bool PositionedFile::write_at(std::uint64_t offset, std::span<const std::uint8_t> head,
+                              std::span<const std::uint8_t> body) {
+    if (!handle_) return false;
+    return write_all(as_handle(handle_), offset, head) && write_all(as_handle(handle_), offset + head.size(), body);
+}
+
+bool PositionedFile::truncate(std::uint64_t size) {
+    if (!handle_) return false;
+    // Reads and writes name their own offsets, so moving the file pointer here disturbs none.
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(as_handle(handle_), end, nullptr, FILE_BEGIN) && SetEndOfFile(as_handle(handle_));
+}
+
+void PositionedFile::close() {
+    if (handle_) CloseHandle(as_handle(handle_));
+    handle_ = nullptr;
+}
+
+}  // namespace gifanim::platform
