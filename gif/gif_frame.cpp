@@ -18,10 +18,6 @@ constexpr std::uint8_t kSixteen[16][3] = {
     {255, 0, 0},     {255, 0, 255}, {255, 255, 0}, {255, 255, 255},
 };
 
-// Frames of up to this many pixels are decoded whatever their data; beyond it, only when the
-// image data could hold them.
-constexpr std::uint64_t kPlausibleFramePixels = std::uint64_t{1} << 24;
-
 struct FrameSize {
     std::size_t width = 0;
     std::size_t height = 0;
@@ -39,10 +35,13 @@ FrameSize frame_size(std::span<const std::uint8_t> gif, const FrameBlocks& f) {
 
 // Whether the frame's image data could fill it. A frame whose declared size is out of all
 // proportion to its data (a few bytes claiming gigapixels) is refused before anything is allocated
-// for it; every frame the data can fill decodes, whatever its size.
+// for it; every frame the data can fill decodes, whatever its size, and so does any frame of up to
+// the picture loader's plausible size.
 bool plausible(std::span<const std::uint8_t> gif, const FrameBlocks& f, std::uint64_t pixels) {
-    return pixels <= kPlausibleFramePixels || pixels <= lzw_pixel_bound(image_data(gif, f));
+    return pixels <= static_cast<std::uint64_t>(platform::kPlausiblePixels) ||
+           pixels <= lzw_pixel_bound(image_data(gif, f));
 }
+
 // The row of an interlaced frame of `height` rows that is sent k-th: the passes send rows 0, 8,
 // 16, ...; then 4, 12, ...; then 2, 6, ...; then 1, 3, ...
 std::size_t interlaced_row(std::size_t k, std::size_t height) {
