@@ -196,15 +196,7 @@ std::uint64_t FrameRecordFile::size_on_disk() const {
     return store_.end;
 }
 
-FrameImage FrameRecordFile::read(std::size_t index) const {
-    RecordSpan span;
-    std::shared_ptr<platform::PositionedFile> file;
-    {
-        std::lock_guard lock(mutex_);
-        if (index >= store_.index.size()) return nullptr;
-        span = store_.index[index];
-        file = store_.file;
-    }
+FrameImage FrameRecordFile::read_record(const platform::PositionedFile* file, const RecordSpan& span) {
     if (!file || span.length > std::numeric_limits<std::size_t>::max()) return nullptr;
     std::uint8_t header[kRecordHeaderSize];
     if (!file->read_at(span.offset, header)) return nullptr;
@@ -219,9 +211,48 @@ FrameImage FrameRecordFile::read(std::size_t index) const {
     }
 }
 
-bool FrameRecordFile::remove_all() {
+FrameImage FrameRecordFile::read(std::size_t index) const {
+    RecordSpan span;
+    std::shared_ptr<platform::PositionedFile> file;
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= store_.index.size()) return nullptr;
+        span = store_.index[index];
+        file = store_.file;
+    }
+    return read_record(file.get(), span);
+}
+
+FrameRecordFile::Snapshot FrameRecordFile::snapshot() const {
+    Snapshot snap;
     std::lock_guard lock(mutex_);
+    snap.file_ = store_.file;
+    snap.index_ = store_.index;
+    return snap;
+}
+
+FrameImage FrameRecordFile::Snapshot::read(std::size_t index) const {
+    return index < index_.size() ? read_record(file_.get(), index_[index]) : nullptr;
+}
+
+bool FrameRecordFile::remove_all() {
+    std::unique_lock lock(mutex_);
     if (!store_.file) return false;
+    if (store_.file.use_count() > 1) {
+        // A snapshot (or a read in flight) still reads these records: leave them to it and go on
+        // in a fresh file. Should none be had, emptying this one is all that is left.
+        const std::filesystem::path dir = store_.path.parent_path();
+        lock.unlock();
+        Store fresh;
+        if (create_store(dir, fresh)) {
+            lock.lock();
+            std::swap(fresh, store_);
+            lock.unlock();
+            discard(fresh);
+            return true;
+        }
+        lock.lock();
+    }
     // The records are gone whether or not the file shrinks: the next append starts at 0 again.
     store_.index.clear();
     store_.end = 0;

@@ -84,6 +84,23 @@ public:
     };
     Cursor cursor() const { return Cursor(*this); }
 
+    // The records as they are at this moment, readable on any thread for as long as the snapshot
+    // lives, whatever the file goes through meanwhile: appends add past its records, and
+    // remove_all and keep_only move on to a fresh file while a snapshot still reads the old one.
+    class Snapshot {
+    public:
+        std::size_t count() const { return index_.size(); }
+        // Record `index` (from 0) as it was, or null when there is none or it is damaged on disk.
+        FrameImage read(std::size_t index) const;
+
+    private:
+        friend class FrameRecordFile;
+        std::shared_ptr<platform::PositionedFile> file_;
+        std::vector<RecordSpan> index_;
+    };
+    // Throws std::bad_alloc.
+    Snapshot snapshot() const;
+
 private:
     // The open file is shared with reads in flight, so a swap or close on the owner's thread
     // never pulls a handle from under a reader.
@@ -100,6 +117,7 @@ private:
     static bool write_record(platform::PositionedFile& file, const RecordSpan& span,
                              std::span<const std::uint8_t> image);
     static bool append_to(Store& store, std::span<const std::uint8_t> image);
+    static FrameImage read_record(const platform::PositionedFile* file, const RecordSpan& span);
 
     mutable std::mutex mutex_;
     Store store_;

@@ -12,11 +12,17 @@ bool pack_bmp(int width, int height, platform::ScreenPixels& pixels) {
                                        static_cast<unsigned>(pixels.bits_per_pixel), 0, 0, platform::kBmpHeadersSize);
 }
 
-std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int format, bool draw_cursor) {
+bool grab_pixels(const platform::ScreenRect& rect, bool draw_cursor, platform::ScreenPixels& pixels) {
     const long long width = static_cast<long long>(rect.right) - rect.left;
     const long long height = static_cast<long long>(rect.bottom) - rect.top;
     // An empty or inverted rectangle has no pixels to read; no image is decodable from it.
-    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return {};
+    if (width <= 0 || height <= 0 || width > 65535 || height > 65535) return false;
+    pixels.offset = platform::kBmpHeadersSize;
+    return platform::grab_screen(rect, draw_cursor, pixels) &&
+           pack_bmp(static_cast<int>(width), static_cast<int>(height), pixels);
+}
+
+std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int format, bool draw_cursor) {
     try {
         // The BMP is kept per thread: fresh pages for every frame would cost more than the grab.
         // One far larger than a screen is let go again, whichever way we leave.
@@ -26,9 +32,7 @@ std::vector<std::uint8_t> GrabRegion(const platform::ScreenRect& rect, int forma
                 if (pixels.data.capacity() > platform::kKeptScratchBytes) pixels = platform::ScreenPixels{};
             }
         } trim;
-        pixels.offset = platform::kBmpHeadersSize;
-        if (!platform::grab_screen(rect, draw_cursor, pixels)) return {};
-        if (!pack_bmp(static_cast<int>(width), static_cast<int>(height), pixels)) return {};
+        if (!grab_pixels(rect, draw_cursor, pixels)) return {};
         return imaging::Convert(pixels.data, format);
     } catch (...) {
         return {};

@@ -289,13 +289,24 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
     }
     st.error.clear();
     try {
-        platform::File file = platform::File::create(path);
         // The first frames go to the file while the last ones are still being compressed.
-        write_gif(file, st.settings, st.records, [&st](std::size_t i) -> const EncodedFrame& {
+        const auto frame_at = [&st](std::size_t i) -> const EncodedFrame& {
             while (st.frames.size() <= i) st.finish_oldest(true);
             return st.frames[i];
-        });
-        file.close();
+        };
+        std::error_code ec;
+        const auto type = std::filesystem::status(path, ec).type();
+        if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
+            // A device or a pipe is written as it is: there is nothing to rename over it.
+            platform::File file = platform::File::create(path);
+            write_gif(file, st.settings, st.records, frame_at);
+            file.close();
+            return true;
+        }
+        // A failed or interrupted save leaves an existing file as it was.
+        platform::ReplacementFile file(path);
+        write_gif(file.file(), st.settings, st.records, frame_at);
+        file.commit();
         return true;
     } catch (...) {
         st.error = current_error_text();

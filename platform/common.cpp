@@ -1,5 +1,7 @@
 #include "platform/file.h"
 #include "platform/picture.h"
+#include "platform/program_dir.h"
+#include "platform/system.h"
 
 namespace gifanim::platform {
 
@@ -44,6 +46,26 @@ std::string cut_gbk(std::string text, std::size_t max_bytes) {
     }
     text.resize(keep);
     return text;
+}
+
+ReplacementFile::ReplacementFile(std::filesystem::path target)
+    : target_(std::move(target)), file_(File::create_beside(target_, temp_)) {}
+
+ReplacementFile::~ReplacementFile() {
+    if (committed_) return;
+    { File dropped = std::move(file_); }
+    remove_file(temp_);
+}
+
+void ReplacementFile::commit() {
+    file_.commit_over(temp_, target_);
+    committed_ = true;
+}
+
+void replace_file(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
+    ReplacementFile file(target);
+    file.write(bytes);
+    file.commit();
 }
 
 }  // namespace gifanim::platform

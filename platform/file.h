@@ -28,6 +28,10 @@ class File {
 public:
     static File open_read(const std::filesystem::path& path);
     static File create(const std::filesystem::path& path);
+    // Creates a new file beside `target` under a name no other file has (the target's name, the
+    // process id, a counter, ".tmp"), with the target's permissions where it has any; the name
+    // goes to `temp`.
+    static File create_beside(const std::filesystem::path& target, std::filesystem::path& temp);
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -41,6 +45,8 @@ public:
     void write(std::span<const std::uint8_t> bytes);
     // Closes the file, reporting a failure to flush; the destructor closes silently.
     void close();
+    // Flushes the bytes to the disk, closes the file and renames it from `temp` over `target`.
+    void commit_over(const std::filesystem::path& temp, const std::filesystem::path& target);
 
 private:
     File() = default;
@@ -49,6 +55,28 @@ private:
 #else
     int fd_ = -1;
 #endif
+};
+
+// A file that takes the place of `target` only once it is whole: the bytes go to a new file
+// beside it, and commit() flushes that file and renames it over the target, so the target is
+// always either the old file or the whole new one, even when the process dies or the disk fills
+// up half way. Without a successful commit the new file is removed and the old one stays.
+class ReplacementFile {
+public:
+    explicit ReplacementFile(std::filesystem::path target);
+    ReplacementFile(const ReplacementFile&) = delete;
+    ReplacementFile& operator=(const ReplacementFile&) = delete;
+    ~ReplacementFile();
+
+    File& file() { return file_; }
+    void write(std::span<const std::uint8_t> bytes) { file_.write(bytes); }
+    void commit();
+
+private:
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    File file_;
+    bool committed_ = false;
 };
 
 }  // namespace gifanim::platform

@@ -11,11 +11,8 @@ namespace gifanim::platform {
 // cannot say.
 std::filesystem::path program_dir();
 
-// Replaces the file at target by one holding bytes. The bytes go to a new file beside the target
-// under a name no other file has, are flushed to the disk and the new file is renamed over the
-// target, so the target is always either the old file or the whole new one, even when the process
-// dies or the disk fills up half way. On failure the new file is removed, the old one stays and
-// FileError is thrown.
+// Replaces the file at target by one holding bytes, through a ReplacementFile: the target is
+// always either the old file or the whole new one. On failure FileError is thrown.
 void replace_file(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
 
 }  // namespace gifanim::platform

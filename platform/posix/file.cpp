@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/file.h"
 
@@ -38,6 +40,45 @@ File File::create(const std::filesystem::path& path) {
     f.fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (f.fd_ < 0) throw_errno();
     return f;
+}
+
+namespace {
+std::atomic<unsigned> beside_counter{0};
+}  // namespace
+
+File File::create_beside(const std::filesystem::path& target, std::filesystem::path& temp) {
+    File f;
+    // The process id keeps two programs apart, the counter two threads of one; a name that is
+    // still taken (left over by a crash) just moves on to the next number.
+    for (int attempt = 0; f.fd_ < 0; ++attempt) {
+        temp = target.parent_path() / (target.filename().string() + "." + std::to_string(::getpid()) + "-" +
+                                       std::to_string(beside_counter.fetch_add(1)) + ".tmp");
+        f.fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (f.fd_ < 0 && (errno != EEXIST || attempt == 100)) throw_errno();
+    }
+    // The new file keeps the permissions of the one it replaces.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && ::fchmod(f.fd_, old.st_mode & 07777) != 0) {
+        const int code = errno;
+        f = File();
+        ::unlink(temp.c_str());
+        throw FileError{code, describe_system_error(code)};
+    }
+    return f;
+}
+
+void File::commit_over(const std::filesystem::path& temp, const std::filesystem::path& target) {
+    if (::fsync(fd_) != 0) throw_errno();
+    close();
+    if (::rename(temp.c_str(), target.c_str()) != 0) throw_errno();
+    // The rename reaches the disk with the folder's entries; the file is already whole, so a
+    // failure here loses at most the change, never the file.
+    const std::filesystem::path folder = target.parent_path();
+    const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
 }
 
 File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -61,6 +62,37 @@ File File::create(const std::filesystem::path& path) {
     File f;
     f.handle_ = h;
     return f;
+}
+
+namespace {
+std::atomic<unsigned> beside_counter{0};
+}  // namespace
+
+File File::create_beside(const std::filesystem::path& target, std::filesystem::path& temp) {
+    File f;
+    // The process id keeps two programs apart, the counter two threads of one; a name that is
+    // still taken (left over by a crash) just moves on to the next number.
+    for (int attempt = 0; f.handle_ == nullptr; ++attempt) {
+        temp = target.parent_path() / (target.filename().wstring() + L"." + std::to_wstring(GetCurrentProcessId()) +
+                                       L"-" + std::to_wstring(beside_counter.fetch_add(1)) + L".tmp");
+        const HANDLE h =
+            CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            f.handle_ = h;
+        } else {
+            const DWORD code = GetLastError();
+            if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt == 100) throw_error(code);
+        }
+    }
+    return f;
+}
+
+void File::commit_over(const std::filesystem::path& temp, const std::filesystem::path& target) {
+    if (!FlushFileBuffers(as_handle(handle_))) throw_last_error();
+    close();
+    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        throw_last_error();
+    }
 }
 
 File::File(File&& other) noexcept : handle_(other.handle_) {

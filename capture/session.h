@@ -1,0 +1,119 @@
+#pragma once
+// The recording session: the record timer's ticks grab the capture rectangle, and each grab is
+// stored as a new frame or merged into the last one when nothing changed.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/frame_store.h"
+#include "platform/screen.h"
+
+namespace gifanim::capture {
+
+inline constexpr int kRecordTimerId = 1001;
+
+// What the session asks of the frame window and reads from the live settings, each at the moment
+// it needs it.
+class RecordingShell {
+public:
+    struct Size {
+        std::int32_t width = 0;
+        std::int32_t height = 0;
+    };
+
+    virtual ~RecordingShell() = default;
+    virtual void SetCaption(const std::string& gbk) = 0;
+    virtual void SetRecordButtonCaption(const std::string& gbk) = 0;
+    virtual void RefreshToolbar() = 0;
+    virtual void MinimizeFrameWindow() = 0;
+    // Tells the user something went wrong that does not stop the recording (or why it did not start).
+    virtual void Warn(const std::string& gbk) = 0;
+    // The timer calls CaptureTick every period_ms milliseconds; ticks that fall due while one
+    // runs collapse into one.
+    virtual void StartTimer(int id, std::int32_t period_ms) = 0;
+    virtual void StopTimer(int id) = 0;
+
+    virtual bool FullScreenChecked() const = 0;
+    // The capture panel's rectangle in screen coordinates.
+    virtual platform::ScreenRect CapturePanelRect() const = 0;
+    virtual Size ScreenSize() const = 0;
+    // The number that starts the checked rate item's label.
+    virtual std::int32_t FrameRate() const = 0;
+    virtual std::int64_t MemoryBudgetBytes() const = 0;
+    virtual bool DiskStorage() const = 0;
+    virtual bool FullScreenHide() const = 0;
+    virtual bool RecordCursor() const = 0;
+};
+
+// How a tick reads the screen. Split in two so that a grab whose pixels equal the previous one
+// skips the encoding.
+class FrameGrabber {
+public:
+    virtual ~FrameGrabber() = default;
+    // The rectangle's pixels; false when they cannot be read. May throw std::bad_alloc.
+    virtual bool Grab(const platform::ScreenRect& rect, bool draw_cursor, platform::ScreenPixels& pixels) = 0;
+    // Pixels of a successful Grab as a frame image; empty when they cannot be encoded.
+    virtual std::vector<std::uint8_t> Encode(platform::ScreenPixels& pixels) = 0;
+};
+
+// The screen through grab_pixels, encoded as JPEG.
+class ScreenGrabber final : public FrameGrabber {
+public:
+    bool Grab(const platform::ScreenRect& rect, bool draw_cursor, platform::ScreenPixels& pixels) override;
+    std::vector<std::uint8_t> Encode(platform::ScreenPixels& pixels) override;
+};
+
+// The warnings the session gives through RecordingShell::Warn.
+extern const char* const kDiskWriteFailedText;
+extern const char* const kBadFrameRateText;
+extern const char* const kOutOfMemoryText;
+
+class RecordingSession {
+public:
+    RecordingSession(RecordingShell& shell, FrameGrabber& grabber) : shell_(shell), grabber_(grabber) {}
+
+    FrameStore& store() { return store_; }
+    const FrameStore& store() const { return store_; }
+    bool recording() const { return recording_; }
+
+    // Creates the spill file; false when it cannot be made.
+    bool OpenFrameStore();
+    // Takes the capture rectangle and timer interval and starts the record timer; the store is
+    // kept, so a new recording continues the frames already there. False (with a warning) when the
+    // frame rate is 0 or less.
+    bool StartRecording();
+    void StopRecording();
+    void CaptureTick();
+    // Stops the record timer and empties the store.
+    void ResetRecording();
+    // The whole store becomes these frames, as the frame editor left them.
+    void ReplaceFrames(std::span<const FrameImage> images, std::span<const FrameInfo> infos);
+    FrameImage FrameAt(std::int32_t i) const { return store_.FrameAt(i); }
+    // ResetRecording, then the spill file is deleted.
+    void CloseFrameStore();
+
+    // Ticks whose grab matched the previous pixels and so were not encoded, since the start.
+    std::uint64_t unencoded_ticks() const { return unencoded_ticks_; }
+
+private:
+    void warn_once(bool& warned, const char* text);
+    FrameImage grab(const platform::ScreenRect& rect);
+    void store_frame(FrameImage frame, const FrameInfo& info);
+    void show_count_and_delay();
+
+    RecordingShell& shell_;
+    FrameGrabber& grabber_;
+    FrameStore store_;
+    bool recording_ = false;
+    bool warned_disk_ = false;
+    bool warned_memory_ = false;
+    // The pixels that gave LastFrame, and a buffer for the next grab.
+    platform::ScreenPixels last_pixels_;
+    platform::ScreenRect last_rect_;
+    bool last_pixels_valid_ = false;
+    platform::ScreenPixels pixels_;
+    std::uint64_t unencoded_ticks_ = 0;
+};
+
+}  // namespace gifanim::capture

@@ -1,0 +1,104 @@
+#include "review/export.h"
+
+#include <exception>
+#include <utility>
+
+namespace gifanim::review {
+
+const char* const kExportTitle = "Zovaro提示您：";
+const char* const kExportSucceededText = "Zovaro提示您：\r\n\r\n导出成功";
+const char* const kExportFailedText = "Zovaro提示您：\r\n\r\n导出失败";
+
+std::int32_t progress_position(std::int64_t added, std::int64_t total, std::int32_t maximum) {
+    if (total <= 0) return 0;
+    // added <= total < 2^31 and maximum < 2^31, so the product fits 63 bits.
+    return static_cast<std::int32_t>(added * maximum / total);
+}
+
+platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
+                                          std::int32_t bar_height) {
+    const std::int64_t width = static_cast<std::int64_t>(frame_window.right) - frame_window.left;
+    const std::int64_t height = static_cast<std::int64_t>(frame_window.bottom) - frame_window.top;
+    const auto left = static_cast<std::int32_t>(frame_window.left + (width - bar_width) / 2);
+    const auto top = static_cast<std::int32_t>(frame_window.top + (height - bar_height) / 2);
+    return {left, top, left + bar_width, top + bar_height};
+}
+
+int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, GifMaker& maker,
+                 ExportShell& shell) {
+    const std::filesystem::path path = shell.AskSavePath();
+    if (path.empty()) return 0;
+
+    const auto n = static_cast<std::int32_t>(frames.count());
+    const platform::ScreenRect& rect = frames.capture_rect();
+    AnimationInfo info;
+    info.Width = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.right) - rect.left);
+    info.Depth = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.bottom) - rect.top);
+    info.LOOP = 1;
+    info.LoopCount = 0;
+    info.BgColorIndex = 0;
+    info.FrameCount = n;
+    info.ColorNum = 0;
+    info.Interlace = 1;
+    maker.Create(info);
+
+    shell.ShowProgressWindow();
+    shell.EnableFrameWindow(false);
+    const std::int32_t maximum = shell.ProgressMaximum();
+    for (std::int32_t added = 1; added <= n; ++added) {
+        // The k-th frame added is frame k forwards and frame n + 1 - k backwards; its record
+        // always goes with it.
+        const std::int32_t k = direction == ExportDirection::forward ? added : n + 1 - added;
+        const capture::FrameImage image = frames.FrameAt(static_cast<std::size_t>(k));
+        static const std::vector<std::uint8_t> unreadable;
+        // A frame that cannot be read is passed on empty: the maker refuses it and the rest go on.
+        maker.AddFrame(frames.Infos()[static_cast<std::size_t>(k - 1)], {}, image ? *image : unreadable);
+        shell.SetProgress(progress_position(added, n, maximum));
+    }
+    shell.SetFrameWindowCaption("当前帧数:" + std::to_string(n));
+    const bool saved = maker.SaveGif(path);
+    shell.HideProgressWindow();
+    shell.EnableFrameWindow(true);
+    shell.SetProgress(0);
+    if (saved) {
+        shell.ShowMessage(kExportSucceededText, kExportTitle, kInformationIcon);
+        maker.Reset();
+        return 1;
+    }
+    shell.ShowMessage(kExportFailedText, kExportTitle, kErrorIcon);
+    return 0;
+}
+
+Exporter::~Exporter() {
+    Wait();
+}
+
+void Exporter::Wait() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool Exporter::Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell) {
+    if (running_.load()) return false;
+    Wait();
+    if (session.recording()) session.StopRecording();
+    try {
+        auto frames = std::make_shared<const capture::FrameStoreSnapshot>(session.store().Snapshot());
+        running_.store(true);
+        thread_ = std::thread([this, frames = std::move(frames), direction, &shell] {
+            int result = 0;
+            try {
+                result = ExportFrames(*frames, direction, maker_, shell);
+            } catch (...) {
+                // The shell's calls are the only ones that may throw here; the export is over.
+            }
+            last_result_.store(result);
+            running_.store(false);
+        });
+        return true;
+    } catch (const std::exception&) {
+        running_.store(false);
+        return false;
+    }
+}
+
+}  // namespace gifanim::review

@@ -1,0 +1,83 @@
+#pragma once
+// Writing the recording as one looping GIF, forwards or backwards, with a progress bar.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "capture/frame_store.h"
+#include "capture/session.h"
+#include "gif/gif_maker.h"
+#include "platform/screen.h"
+
+namespace gifanim::review {
+
+enum class ExportDirection { forward = 1, reverse = 2 };
+
+// What the export asks of the windows. It calls these on its own thread: a window shell hands
+// each change over to the user-interface thread.
+class ExportShell {
+public:
+    virtual ~ExportShell() = default;
+    // The path the user chose in the save dialog; empty when the dialog was cancelled.
+    virtual std::filesystem::path AskSavePath() = 0;
+    // Sizes the progress window to its bar, centres it on the frame window and shows it.
+    virtual void ShowProgressWindow() = 0;
+    virtual void HideProgressWindow() = 0;
+    virtual void EnableFrameWindow(bool enabled) = 0;
+    virtual std::int32_t ProgressMaximum() = 0;
+    virtual void SetProgress(std::int32_t position) = 0;
+    virtual void SetFrameWindowCaption(const std::string& gbk) = 0;
+    // A modal box owned by the frame window with an OK button; icon 64 information, 16 error.
+    virtual void ShowMessage(const std::string& gbk_text, const std::string& gbk_title, int icon) = 0;
+};
+
+inline constexpr int kInformationIcon = 64;
+inline constexpr int kErrorIcon = 16;
+extern const char* const kExportTitle;
+extern const char* const kExportSucceededText;
+extern const char* const kExportFailedText;
+
+// The progress bar's position after `added` of `total` frames: the whole part of
+// added * maximum / total, without overflow.
+std::int32_t progress_position(std::int64_t added, std::int64_t total, std::int32_t maximum);
+
+// Where the progress window goes: its size is the bar's, centred on the frame window.
+platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
+                                          std::int32_t bar_height);
+
+// One export of the frames of `frames`, every frame with its own FrameInfo, through `maker`.
+// Returns 1 when the file was written, 0 when the dialog was cancelled or the save failed.
+int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, GifMaker& maker,
+                 ExportShell& shell);
+
+// Runs exports on a thread of their own, one at a time, each from a snapshot of the store taken
+// as it starts: whatever the user-interface thread does to the store meanwhile changes nothing the
+// export writes.
+class Exporter {
+public:
+    explicit Exporter(GifMaker& maker) : maker_(maker) {}
+    Exporter(const Exporter&) = delete;
+    Exporter& operator=(const Exporter&) = delete;
+    // Waits for a running export.
+    ~Exporter();
+
+    // Stops a running recording, takes the snapshot and starts the export. Ignored (false) while
+    // another export runs or when there is no memory for the snapshot.
+    bool Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell);
+    bool running() const { return running_.load(); }
+    // Waits for the running export, if any.
+    void Wait();
+    // The last finished export's result (1 written, 0 not).
+    int last_result() const { return last_result_.load(); }
+
+private:
+    GifMaker& maker_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<int> last_result_{0};
+};
+
+}  // namespace gifanim::review
