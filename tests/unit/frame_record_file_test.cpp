@@ -11,13 +11,9 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "tests/unit/file_limit.h"
 #include "tests/unit/scratch_dir.h"
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
 
 namespace gifanim::capture {
 namespace {
@@ -188,29 +184,11 @@ TEST_F(FrameRecordFileTest, DamagedRecordsReadAsFailuresNeverAsAnotherFrame) {
 }
 
 #ifndef _WIN32
-// A file size limit a little past the current end: a record that crosses it is cut off midway.
-// (Wine does not let another handle's byte-range lock refuse a write, so Windows has no such case.)
-struct WritesRefusedPastEnd {
-    rlimit old{};
-    void (*old_handler)(int);
-    explicit WritesRefusedPastEnd(const std::filesystem::path& path) {
-        getrlimit(RLIMIT_FSIZE, &old);
-        old_handler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old;
-        limit.rlim_cur = static_cast<rlim_t>(std::filesystem::file_size(path) + 40);
-        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    }
-    ~WritesRefusedPastEnd() {
-        setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, old_handler);
-    }
-};
-
 TEST_F(FrameRecordFileTest, FailedAppendLeavesTheIndexAsItWas) {
     fill_eight();
     const std::uint64_t size = file.size_on_disk();
     {
-        WritesRefusedPastEnd refuse(file.path());
+        test::WritesRefusedPastEnd refuse(file.path());
         EXPECT_FALSE(file.append(image(99, 1000)));
         EXPECT_EQ(file.count(), 8u);
         EXPECT_EQ(file.size_on_disk(), size);
