@@ -28,6 +28,12 @@ struct ScreenPixels {
 // 0 when there is no screen.
 int screen_bits_per_pixel();
 
+// The primary screen's width and height in pixels; 0 x 0 when there is no screen.
+struct ScreenSize {
+    std::int32_t width = 0, height = 0;
+};
+ScreenSize screen_size();
+
 // Copies width x height pixels whose top-left corner is (left, top); with draw_cursor the cursor
 // image is drawn with its top-left corner at the pointer position (its hotspot is not subtracted),
 // clipped to the rectangle, sampled after the screen copy. Pixels off the screen are black. The

@@ -14,6 +14,21 @@ std::filesystem::path temp_directory();
 // Milliseconds from an arbitrary start, wrapping at 2^32.
 std::uint32_t tick_count();
 
+// Microseconds from an arbitrary start, never going back.
+std::uint64_t monotonic_us();
+// Processor time the whole process has used, in microseconds.
+std::uint64_t process_cpu_us();
+// Suspends the calling thread for about `us` microseconds.
+void sleep_us(std::uint64_t us);
+
+// From now on Ctrl+C and a request to terminate (SIGINT and SIGTERM, or the console's Ctrl+C,
+// Ctrl+Break and close events) set a flag instead of ending the process.
+void catch_stop_requests();
+bool stop_requested();
+
+// Whether standard error is a terminal (a console on Windows).
+bool stderr_is_terminal();
+
 // Deletes a file; false when it could not be deleted (a missing file included).
 bool remove_file(const std::filesystem::path& path);
 

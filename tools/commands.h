@@ -13,5 +13,6 @@ int run_extract(const std::vector<Argument>& args);
 int run_set(const std::vector<Argument>& args);
 int run_convert(const std::vector<Argument>& args);
 int run_grab(const std::vector<Argument>& args);
+int run_record(const std::vector<Argument>& args);
 
 }  // namespace gifanim::tool

@@ -33,6 +33,9 @@ constexpr const char* kUsage =
     "      re-encode an image file in another format\n"
     "  grab --rect LEFT,TOP,RIGHT,BOTTOM [--cursor] [--format bmp|jpeg|gif|tiff|png] OUT\n"
     "      save a rectangle of the screen (default format bmp)\n"
+    "  record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
+    "         [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
+    "      record the screen into an animated GIF (until Ctrl+C without --seconds or --frames)\n"
     "\n"
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
@@ -89,6 +92,21 @@ constexpr Command kCommands[] = {
     {"grab", run_grab,
      "usage: gifanim grab --rect LEFT,TOP,RIGHT,BOTTOM [--cursor] [--format bmp|jpeg|gif|tiff|png] OUT\n"
      "  saves the screen pixels of the rectangle, with the mouse cursor drawn in when --cursor is given\n"},
+    {"record", run_record,
+     "usage: gifanim record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
+     "                      [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
+     "  records the screen into a looping GIF; without --seconds or --frames until Ctrl+C\n"
+     "  --rect L,T,R,B    the rectangle to record (default: the whole screen)\n"
+     "  --full-screen     the whole screen\n"
+     "  --fps N           grabs per second (1..1000, default 10); each frame waits trunc(100 / N)\n"
+     "                    hundredths of a second, longer where the screen stood still\n"
+     "  --seconds S       stop after S seconds (decimals allowed)\n"
+     "  --frames N        stop after N grabs (still periods merge, so the GIF may hold fewer frames)\n"
+     "  --cursor          draw the mouse cursor into the frames\n"
+     "  --memory MB       keep frames in memory up to MB megabytes, then on disk (default 20)\n"
+     "  --disk            keep every frame on disk\n"
+     "  --reverse         write the frames last to first\n"
+     "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"},
 };
 
 int usage_error(const char* usage, const std::string& message) {

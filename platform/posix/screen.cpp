@@ -267,6 +267,13 @@ int screen_bits_per_pixel() {
     return bmp_bits_for_depth(DefaultDepth(d, DefaultScreen(d)));
 }
 
+ScreenSize screen_size() {
+    const std::lock_guard lock(g_connection_mutex);
+    Display* d = connection().display.get();
+    if (!d) return {};
+    return {DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
+}
+
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = 0;
     out.data.clear();

@@ -1,10 +1,13 @@
 #include "platform/system.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -22,6 +25,47 @@ std::uint32_t tick_count() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     const auto ms = static_cast<std::uint64_t>(now.tv_sec) * 1000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
     return static_cast<std::uint32_t>(ms);
+}
+
+std::uint64_t monotonic_us() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000u + static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
+}
+
+std::uint64_t process_cpu_us() {
+    timespec used{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<std::uint64_t>(used.tv_sec) * 1000000u + static_cast<std::uint64_t>(used.tv_nsec) / 1000u;
+}
+
+void sleep_us(std::uint64_t us) {
+    timespec wait{static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000};
+    // A signal cuts the sleep short; the caller looks at the time and its flags again anyway.
+    nanosleep(&wait, nullptr);
+}
+
+namespace {
+volatile std::sig_atomic_t g_stop_requested = 0;
+extern "C" void on_stop_signal(int) {
+    g_stop_requested = 1;
+}
+}  // namespace
+
+void catch_stop_requests() {
+    struct sigaction action {};
+    action.sa_handler = on_stop_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stop_requested() {
+    return g_stop_requested != 0;
+}
+
+bool stderr_is_terminal() {
+    return ::isatty(STDERR_FILENO) == 1;
 }
 
 bool remove_file(const std::filesystem::path& path) {

@@ -42,9 +42,20 @@ std::string convert(std::string_view in, const char* to, const char* from) {
 std::string gbk_to_utf8(std::string_view gbk) { return convert(gbk, "UTF-8", "GBK"); }
 std::string utf8_to_gbk(std::string_view utf8) { return convert(utf8, "GBK", "UTF-8"); }
 
-void write_stderr(std::string_view gbk) {
+namespace {
+void write_to(std::FILE* stream, std::string_view gbk) {
     const std::string text = gbk_to_utf8(gbk);
-    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+}  // namespace
+
+void write_stderr(std::string_view gbk) {
+    write_to(stderr, gbk);
+}
+
+void write_stdout(std::string_view gbk) {
+    write_to(stdout, gbk);
 }
 
 }  // namespace gifanim::platform

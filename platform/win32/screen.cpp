@@ -42,6 +42,10 @@ int screen_bits_per_pixel() {
     return bmp_bits(screen.get());
 }
 
+ScreenSize screen_size() {
+    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = 0;
     out.data.clear();

@@ -1,8 +1,11 @@
 #include "platform/system.h"
 
+#include <io.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <string>
 
 namespace gifanim::platform {
@@ -21,6 +24,52 @@ std::filesystem::path temp_directory() {
 
 std::uint32_t tick_count() {
     return GetTickCount();
+}
+
+std::uint64_t monotonic_us() {
+    LARGE_INTEGER frequency{}, now{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const auto f = static_cast<std::uint64_t>(frequency.QuadPart);
+    const auto t = static_cast<std::uint64_t>(now.QuadPart);
+    return t / f * 1000000u + t % f * 1000000u / f;
+}
+
+std::uint64_t process_cpu_us() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10u;  // 100-ns units
+}
+
+void sleep_us(std::uint64_t us) {
+    Sleep(static_cast<DWORD>(std::min<std::uint64_t>(us / 1000u, 0xFFFFFFFEu)));
+}
+
+namespace {
+std::atomic<bool> g_stop_requested{false};
+BOOL WINAPI on_console_event(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    g_stop_requested.store(true);
+    // A closed console ends the process as soon as this returns: wait here instead, until the
+    // program has finished and exits, or the system's time-out for closing runs out.
+    if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+    return TRUE;
+}
+}  // namespace
+
+void catch_stop_requests() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool stop_requested() {
+    return g_stop_requested.load();
+}
+
+bool stderr_is_terminal() {
+    return _isatty(_fileno(stderr)) != 0;
 }
 
 bool remove_file(const std::filesystem::path& path) {

@@ -30,16 +30,28 @@ std::string wide_to_utf8(std::wstring_view w) {
 std::string gbk_to_utf8(std::string_view gbk) { return wide_to_utf8(gbk_to_wide(gbk)); }
 std::string utf8_to_gbk(std::string_view utf8) { return wide_to_gbk(utf8_to_wide(utf8)); }
 
-void write_stderr(std::string_view gbk) {
-    HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+namespace {
+void write_to(DWORD which, std::FILE* stream, std::string_view gbk) {
+    std::fflush(stream);
+    HANDLE handle = GetStdHandle(which);
     DWORD mode = 0;
-    if (err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)) {
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
         const std::wstring w = gbk_to_wide(gbk);
         DWORD written = 0;
-        WriteConsoleW(err, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
+        WriteConsoleW(handle, w.data(), static_cast<DWORD>(w.size()), &written, nullptr);
         return;
     }
-    std::fwrite(gbk.data(), 1, gbk.size(), stderr);
+    std::fwrite(gbk.data(), 1, gbk.size(), stream);
+    std::fflush(stream);
+}
+}  // namespace
+
+void write_stderr(std::string_view gbk) {
+    write_to(STD_ERROR_HANDLE, stderr, gbk);
+}
+
+void write_stdout(std::string_view gbk) {
+    write_to(STD_OUTPUT_HANDLE, stdout, gbk);
 }
 
 }  // namespace gifanim::platform

@@ -1,0 +1,253 @@
+// gifanim record: record the screen into an animated GIF through the recorder's own session,
+// frame store and export.
+#include <charconv>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "capture/session.h"
+#include "gif/gif_maker.h"
+#include "platform/file.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "review/export.h"
+#include "tools/commands.h"
+#include "tools/options.h"
+
+namespace gifanim::tool {
+
+namespace {
+
+struct RecordOptions {
+    const Argument* out = nullptr;
+    std::optional<platform::ScreenRect> rect;  // none: the whole screen
+    long fps = 10;
+    std::optional<std::uint64_t> duration_us;
+    std::optional<long> grabs;
+    bool cursor = false;
+    long memory_mb = 20;
+    bool disk = false;
+    bool reverse = false;
+};
+
+// Seconds with up to three decimals, above 0 and at most a day.
+std::optional<std::uint64_t> parse_seconds(std::string_view s) {
+    double seconds = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), seconds, std::chars_format::fixed);
+    if (ec != std::errc() || end != s.data() + s.size() || !(seconds > 0) || seconds > 86400) return std::nullopt;
+    return static_cast<std::uint64_t>(seconds * 1e6 + 0.5);
+}
+
+std::string megabytes(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+// The frame window, the settings and the save dialog of the recorder, as a terminal sees them: a
+// live line while recording and a progress bar while exporting, when standard error is a terminal.
+class TerminalShell final : public capture::RecordingShell, public review::ExportShell {
+public:
+    explicit TerminalShell(const RecordOptions& options)
+        : options_(options), terminal_(platform::stderr_is_terminal()) {}
+
+    std::uint64_t period_us() const { return period_us_; }
+    bool timer_running() const { return timer_running_; }
+
+    // One live line: elapsed time, frames, the last delay, and the bytes in memory and on disk.
+    void show_live_line(const capture::FrameStore& store, std::uint64_t elapsed_us) {
+        if (!terminal_) return;
+        const std::uint64_t now = platform::monotonic_us();
+        if (now - last_line_us_ < 200000 && last_line_us_ != 0) return;
+        last_line_us_ = now;
+        const auto disk_images = static_cast<std::int64_t>(store.DiskFrames().size_on_disk() -
+                                                           store.DiskFrames().count() * capture::kRecordHeaderSize);
+        char line[160];
+        std::snprintf(line, sizeof line, "\rrecording %6.1f s  %5d frames  delay %4d  memory %s  disk %s   ",
+                      static_cast<double>(elapsed_us) / 1e6, store.count(),
+                      store.Infos().empty() ? 0 : store.Infos().back().DelayTime,
+                      megabytes(store.BytesUsed() - disk_images).c_str(), megabytes(disk_images).c_str());
+        write_line(line);
+    }
+    void end_line() {
+        if (line_open_) std::fputs("\n", stderr);
+        line_open_ = false;
+    }
+
+    void SetCaption(const std::string&) override {}
+    void SetRecordButtonCaption(const std::string&) override {}
+    void RefreshToolbar() override {}
+    void MinimizeFrameWindow() override {}
+    void Warn(const std::string& gbk) override {
+        end_line();
+        platform::write_stderr(error_line(gbk));
+    }
+    void StartTimer(int, std::int32_t period_ms) override {
+        period_us_ = static_cast<std::uint64_t>(period_ms > 0 ? period_ms : 1) * 1000u;
+        timer_running_ = true;
+    }
+    void StopTimer(int) override { timer_running_ = false; }
+    bool FullScreenChecked() const override { return !options_.rect; }
+    platform::ScreenRect CapturePanelRect() const override { return options_.rect.value_or(platform::ScreenRect{}); }
+    Size ScreenSize() const override {
+        const platform::ScreenSize size = platform::screen_size();
+        return {size.width, size.height};
+    }
+    std::int32_t FrameRate() const override { return static_cast<std::int32_t>(options_.fps); }
+    std::int64_t MemoryBudgetBytes() const override { return std::int64_t{options_.memory_mb} << 20; }
+    bool DiskStorage() const override { return options_.disk; }
+    bool FullScreenHide() const override { return false; }
+    bool RecordCursor() const override { return options_.cursor; }
+
+    std::filesystem::path AskSavePath() override { return options_.out->path; }
+    void ShowProgressWindow() override {}
+    void HideProgressWindow() override { end_line(); }
+    void EnableFrameWindow(bool) override {}
+    std::int32_t ProgressMaximum() override { return 100; }
+    void SetProgress(std::int32_t position) override {
+        if (!terminal_ || position == shown_progress_) return;
+        shown_progress_ = position;
+        std::string bar = "\rexporting [" + std::string(static_cast<std::size_t>(position / 4), '#') +
+                          std::string(static_cast<std::size_t>(25 - position / 4), '.') + "] " +
+                          std::to_string(position) + "%";
+        write_line(bar);
+    }
+    void SetFrameWindowCaption(const std::string&) override {}
+    void ShowMessage(const std::string&, const std::string&, int) override {}
+
+private:
+    void write_line(const std::string& text) {
+        std::fputs(text.c_str(), stderr);
+        std::fflush(stderr);
+        line_open_ = true;
+    }
+
+    const RecordOptions& options_;
+    const bool terminal_;
+    bool line_open_ = false;
+    std::uint64_t last_line_us_ = 0;
+    std::int32_t shown_progress_ = -1;
+    std::uint64_t period_us_ = 0;
+    bool timer_running_ = false;
+};
+
+RecordOptions parse(const std::vector<Argument>& args) {
+    RecordOptions o;
+    for (ArgumentCursor arg(args); arg.next();) {
+        if (arg.is("--output", "-o"))
+            o.out = &arg.value("a file name");
+        else if (arg.is("--rect"))
+            o.rect = arg.parsed(parse_rect, "LEFT,TOP,RIGHT,BOTTOM");
+        else if (arg.is("--full-screen"))
+            o.rect.reset();
+        else if (arg.is("--fps"))
+            o.fps = arg.number(1, 1000);
+        else if (arg.is("--seconds"))
+            o.duration_us = arg.parsed(parse_seconds, "a number of seconds above 0, at most 86400");
+        else if (arg.is("--frames"))
+            o.grabs = arg.number(1, 100000000);
+        else if (arg.is("--cursor"))
+            o.cursor = true;
+        else if (arg.is("--memory"))
+            o.memory_mb = arg.number(0, 1 << 20);
+        else if (arg.is("--disk"))
+            o.disk = true;
+        else if (arg.is("--reverse"))
+            o.reverse = true;
+        else
+            throw UsageError{"unexpected argument " + arg.operand().text};
+    }
+    if (!o.out) throw UsageError{"no -o OUT.gif"};
+    if (o.rect && (o.rect->right <= o.rect->left || o.rect->bottom <= o.rect->top)) {
+        throw UsageError{"the rectangle is empty"};
+    }
+    return o;
+}
+
+struct Tally {
+    std::uint64_t grabs = 0;
+    std::uint64_t collapsed = 0;
+};
+
+// Runs the record timer as the platform's does: ticks fall due every period from the start, and
+// those that fall due while a tick runs collapse into one that runs as soon as it ends.
+Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const RecordOptions& options) {
+    Tally tally;
+    const std::uint64_t start = platform::monotonic_us();
+    const std::uint64_t period = shell.period_us();
+    std::uint64_t done = 0;  // the last due tick that ran, counted from the start
+    while (!platform::stop_requested() && shell.timer_running()) {
+        const std::uint64_t next = done + 1;
+        if (options.duration_us && next * period > *options.duration_us) break;
+        const std::uint64_t now = platform::monotonic_us();
+        if (now < start + next * period) {
+            // Short sleeps, so that Ctrl+C is answered at once.
+            platform::sleep_us(std::min<std::uint64_t>(start + next * period - now, 50000));
+            continue;
+        }
+        session.CaptureTick();
+        ++tally.grabs;
+        const std::uint64_t after = platform::monotonic_us();
+        shell.show_live_line(session.store(), after - start);
+        if (options.grabs && tally.grabs >= static_cast<std::uint64_t>(*options.grabs)) break;
+        const std::uint64_t due = (after - start) / period;
+        done = next;
+        if (due > next + 1) {
+            tally.collapsed += due - next - 1;
+            done = due - 1;
+        }
+    }
+    return tally;
+}
+
+std::int64_t duration_cs(const capture::FrameStore& store) {
+    std::int64_t total = 0;
+    for (const FrameInfo& info : store.Infos()) total += info.DelayTime;
+    return total;
+}
+
+}  // namespace
+
+int run_record(const std::vector<Argument>& args) {
+    const RecordOptions options = parse(args);
+    if (platform::screen_bits_per_pixel() == 0) return failure("no screen to record (is DISPLAY set?)");
+    try {
+        // A path that cannot be written is found out now, not after the recording.
+        platform::ReplacementFile probe(options.out->path);
+    } catch (const platform::FileError& e) {
+        return failure(*options.out, e.text);
+    }
+
+    TerminalShell shell(options);
+    capture::ScreenGrabber grabber;
+    capture::RecordingSession session(shell, grabber);
+    if (!session.OpenFrameStore()) return failure("cannot create the spill file in the temporary folder");
+    platform::catch_stop_requests();
+    const std::uint64_t cpu_before = platform::process_cpu_us();
+    const std::uint64_t wall_before = platform::monotonic_us();
+    if (!session.StartRecording()) return 1;
+    const Tally tally = run_timer(session, shell, options);
+    session.StopRecording();
+    const std::uint64_t wall = platform::monotonic_us() - wall_before;
+    const std::uint64_t cpu = platform::process_cpu_us() - cpu_before;
+    shell.end_line();
+    if (session.store().count() == 0) return failure("no frame was recorded");
+
+    GifMaker maker;
+    const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
+    if (review::ExportFrames(session.store().Snapshot(), direction, maker, shell) != 1) {
+        return failure(*options.out, maker.GetError());
+    }
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(options.out->path, ec);
+    char line[200];
+    std::snprintf(line, sizeof line, ": %d frames, %.2f s, %llu bytes (%llu grabs, %llu collapsed, CPU %.0f%%)\n",
+                  session.store().count(), static_cast<double>(duration_cs(session.store())) / 100,
+                  static_cast<unsigned long long>(ec ? 0 : size), static_cast<unsigned long long>(tally.grabs),
+                  static_cast<unsigned long long>(tally.collapsed),
+                  wall ? 100.0 * static_cast<double>(cpu) / static_cast<double>(wall) : 0.0);
+    platform::write_stdout(options.out->text + line);
+    return 0;
+}
+
+}  // namespace gifanim::tool
