@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: builds the tool and turns sample images into a looping GIF animation.
+# The main job: builds the tool, turns sample images into a looping GIF animation, then records a
+# private X screen with a ball moving across it into a second one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,3 +25,19 @@ done
 out=$root/build/sample.gif
 "$root/build/linux-release/tools/gifanim" make -o "$out" --delay 8 --comment "sample animation" "$samples"/*
 echo "GIF written to $out ($(stat -c %s "$out") bytes, $(ls "$samples" | wc -l) frames)"
+
+# The same scene shown on a private X screen, one frame every 150 ms, while the recorder grabs it
+# at 10 frames per second for three seconds.
+recording=$root/build/recording.gif
+GIFANIM_XVFB_SCREEN=640x480x24 "$root/scripts/xvfb-run.sh" bash -c '
+  samples=$1 tool=$2 out=$3
+  (for round in 1 2 3; do
+     for f in "$samples"/*; do /usr/bin/display -window root "$f" || true; sleep 0.15; done
+   done) &
+  painter=$!
+  "$tool" record -o "$out" --rect 0,0,320,200 --fps 10 --seconds 3
+  status=$?
+  kill "$painter" 2>/dev/null || true
+  wait "$painter" 2>/dev/null || true
+  exit $status' _ "$samples" "$root/build/linux-release/tools/gifanim" "$recording"
+echo "Screen recording written to $recording"
