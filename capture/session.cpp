@@ -101,16 +101,17 @@ FrameImage RecordingSession::grab(const platform::ScreenRect& rect) {
 
 void RecordingSession::store_frame(FrameImage frame, const FrameInfo& info) {
     // Once a frame has gone to disk the later ones follow it there, so the order stays.
-    const bool to_disk =
-        store_.spilled() || store_.BytesUsed() >= shell_.MemoryBudgetBytes() || shell_.DiskStorage();
+    const bool to_disk = store_.spilled() || store_.BytesUsed() >= shell_.MemoryBudgetBytes() || shell_.DiskStorage();
     if (store_.Append(std::move(frame), info, to_disk) == FrameStore::Stored::memory_instead_of_disk) {
         warn_once(warned_disk_, kDiskWriteFailedText);
     }
 }
 
 void RecordingSession::CaptureTick() {
+    const std::int64_t bytes_before = store_.BytesUsed();
     try {
-        const platform::ScreenRect rect = shell_.FullScreenChecked() ? store_.capture_rect() : shell_.CapturePanelRect();
+        const platform::ScreenRect rect =
+            shell_.FullScreenChecked() ? store_.capture_rect() : shell_.CapturePanelRect();
         FrameImage frame = grab(rect);
         const auto length = static_cast<std::int64_t>(frame->size());
         store_.set_bytes_used(store_.BytesUsed() + length);
@@ -136,6 +137,8 @@ void RecordingSession::CaptureTick() {
         if (!merged) store_frame(std::move(frame), info);
         show_count_and_delay();
     } catch (const std::bad_alloc&) {
+        // Nothing was stored: the frame is not counted either.
+        store_.set_bytes_used(bytes_before);
         warn_once(warned_memory_, kOutOfMemoryText);
     }
 }

@@ -221,8 +221,10 @@ int run_record(const std::vector<Argument>& args) {
     TerminalShell shell(options);
     capture::ScreenGrabber grabber;
     capture::RecordingSession session(shell, grabber);
-    if (!session.OpenFrameStore()) return failure("cannot create the spill file in the temporary folder");
+    // Caught before the spill file exists: a stop request between the two would otherwise end the
+    // process by default and leave the file behind.
     platform::catch_stop_requests();
+    if (!session.OpenFrameStore()) return failure("cannot create the spill file in the temporary folder");
     const std::uint64_t cpu_before = platform::process_cpu_us();
     const std::uint64_t wall_before = platform::monotonic_us();
     if (!session.StartRecording()) return 1;

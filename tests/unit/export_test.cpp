@@ -172,10 +172,10 @@ TEST_F(ExportTest, ForwardAndReverseGiveEachFrameItsOwnDelayWhereverTheFramesAre
 TEST_F(ExportTest, TheWindowsFollowTheExportAndTheMakerIsResetAfterSuccess) {
     record(3);
     export_to("a.gif", ExportDirection::forward);
-    EXPECT_EQ(ui.calls, (std::vector<std::string>{
-                            "dialog", "show progress", "disable", "progress 33", "progress 66", "progress 100",
-                            "caption 当前帧数:3", "hide progress", "enable", "progress 0",
-                            "box 64 Zovaro提示您：|Zovaro提示您：\r\n\r\n导出成功"}));
+    EXPECT_EQ(ui.calls,
+              (std::vector<std::string>{"dialog", "show progress", "disable", "progress 33", "progress 66",
+                                        "progress 100", "caption 当前帧数:3", "hide progress", "enable", "progress 0",
+                                        "box 64 Zovaro提示您：|Zovaro提示您：\r\n\r\n导出成功"}));
     EXPECT_EQ(maker.FrameCount(), 0);
 }
 

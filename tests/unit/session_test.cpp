@@ -240,8 +240,7 @@ TEST_F(SessionTest, ResetDuringARecordingStopsItAndEmptiesBothParts) {
     ticks({1, 2, 3});
     shell.calls.clear();
     session.ResetRecording();
-    EXPECT_EQ(shell.calls,
-              (std::vector<std::string>{"button 录制", "stop 1001", "caption 当前帧数:0", "refresh"}));
+    EXPECT_EQ(shell.calls, (std::vector<std::string>{"button 录制", "stop 1001", "caption 当前帧数:0", "refresh"}));
     EXPECT_EQ(store.count(), 0);
     EXPECT_EQ(store.DiskFrames().count(), 0u);
     EXPECT_EQ(store.BytesUsed(), 0);

@@ -1,0 +1,175 @@
+#include "app/shell.h"
+
+#include <cmath>
+#include <utility>
+
+#include "app/text_number.h"
+
+namespace gifanim::app {
+
+platform::ScreenRect capture_panel_layout(int client_width, int client_height, int toolbar_top, int toolbar_height) {
+    const int top = toolbar_top + toolbar_height;
+    return {0, top, client_width, client_height};
+}
+
+bool refuses_system_command(unsigned command) {
+    // 0xF030 is SC_MAXIMIZE; 0xF032 the maximize of a double click on the caption.
+    return command == 0xF030u || command == 0xF032u;
+}
+
+Shell::Shell(ConfigFile config, FrameWindowPort& window, capture::FrameGrabber& grabber,
+             review::ExportShell& export_shell)
+    : window_(window), export_shell_(export_shell), settings_(std::move(config)), session_(*this, grabber) {}
+
+Shell::~Shell() {
+    exporter_.Wait();
+}
+
+bool Shell::StartUp() {
+    settings_.FillFromConfig();
+    menus_ = BuildMenus(settings_.config());
+    restore_geometry_and_menus();
+    RefreshToolbar();
+    if (!session_.OpenFrameStore()) return false;
+    ApplyTransparency(settings_.colour_key());
+    settings_.ReadRecordCursorFlag();
+    return true;
+}
+
+void Shell::restore_geometry_and_menus() {
+    const ConfigFile& config = settings_.config();
+    const int width = text_to_int(config.ReadKey(keys::width));
+    const int height = text_to_int(config.ReadKey(keys::height));
+    int left = text_to_int(config.ReadKey(keys::left));
+    int top = text_to_int(config.ReadKey(keys::top));
+    // Centred with the size the window has now, the designed one: the move comes after.
+    const platform::ScreenRect now = window_.WindowRect();
+    const platform::ScreenSize screen = window_.ScreenSize();
+    if (left < 0) left = static_cast<int>(std::trunc((screen.width - (double(now.right) - now.left)) / 2));
+    if (top < 0) top = static_cast<int>(std::trunc((screen.height - (double(now.bottom) - now.top)) / 2));
+    window_.MoveWindow(left, top, width, height);
+
+    const int rate_id = text_to_int(config.ReadKey(keys::rate_item));
+    menus_.SetItemCheck(rate_id, kMenuChecked);
+    const int full_flags = text_to_int(config.ReadKey(keys::full_screen_item));
+    menus_.SetItemCheck(menu_id::full_screen, static_cast<std::uint32_t>(full_flags));
+    if (full_flags == static_cast<int>(kMenuChecked)) {
+        session_.store().set_capture_rect({0, 0, screen.width, screen.height});
+    }
+    frame_rate_ = text_to_int(menus_.GetItemLabel(rate_id));
+}
+
+void Shell::RefreshToolbar() {
+    const bool any = session_.store().count() != 0;
+    for (int index = button::clear; index <= button::save; ++index) window_.EnableButton(index, any);
+}
+
+void Shell::ToolbarClick(int index) {
+    const std::string caption = window_.ButtonCaption(index);
+    if (index == button::record) {
+        if (caption == "录制") {
+            session_.StartRecording();
+        } else {
+            session_.StopRecording();
+        }
+    } else if (caption == "清空") {
+        session_.ResetRecording();
+    } else if (caption == "预览") {
+        window_.ShowPreview();
+    } else if (caption == "保存") {
+        start_export(review::ExportDirection::forward);
+    } else if (caption == "编辑") {
+        window_.OpenEditor();
+    }
+}
+
+void Shell::ToolbarDropDown(int index) {
+    const std::string caption = window_.ButtonCaption(index);
+    if (caption == "录制" || caption == "停止") {
+        ShowPopupMenu(Popup::record);
+    } else if (caption == "保存") {
+        ShowPopupMenu(Popup::save);
+    }
+}
+
+void Shell::ShowPopupMenu(Popup popup) {
+    window_.ShowPopupMenu(menus_.Items(popup));
+}
+
+void Shell::MenuCommand(int id) {
+    if (id == menu_id::new_recording) {
+        session_.ResetRecording();
+    } else if (id >= menu_id::first_rate && id <= menu_id::last_rate) {
+        select_rate(id);
+    } else if (id == menu_id::full_screen) {
+        toggle_full_screen();
+    } else if (id == menu_id::settings) {
+        window_.ShowSettingsWindow();
+    } else if (id == menu_id::about) {
+        window_.ShowAbout();
+    } else if (id == menu_id::save_forward) {
+        start_export(review::ExportDirection::forward);
+    } else if (id == menu_id::save_reverse) {
+        start_export(review::ExportDirection::reverse);
+    } else if (id >= menu_id::delete_current && id <= menu_id::delete_from_current) {
+        window_.EditorCommand(id);
+    }
+}
+
+void Shell::select_rate(int id) {
+    for (int i = menu_id::first_rate; i <= menu_id::last_rate; ++i) {
+        if (i == id) {
+            menus_.SetItemCheck(i, kMenuChecked);
+            settings_.config().WriteKey(keys::rate_item.name, i);
+        } else {
+            menus_.SetItemCheck(i, kMenuUnchecked);
+        }
+    }
+    // A running recording keeps its interval; the rate counts from the next start.
+    frame_rate_ = text_to_int(menus_.GetItemLabel(id));
+}
+
+void Shell::toggle_full_screen() {
+    const std::uint32_t flags = full_screen() ? kMenuUnchecked : kMenuChecked;
+    menus_.SetItemCheck(menu_id::full_screen, flags);
+    settings_.config().WriteKey(keys::full_screen_item.name, static_cast<int>(flags));
+}
+
+void Shell::start_export(review::ExportDirection direction) {
+    // A second request while one runs is ignored; a running recording is stopped first.
+    exporter_.Start(session_, direction, export_shell_);
+}
+
+void Shell::ShutDown() {
+    session_.ResetRecording();
+    exporter_.Wait();
+    maker_.Clear();
+    session_.store().Close();
+    const platform::ScreenRect r = window_.WindowRect();
+    const ConfigFile& config = settings_.config();
+    config.WriteKey(keys::left.name, r.left);
+    config.WriteKey(keys::top.name, r.top);
+    config.WriteKey(keys::width.name, r.right - r.left);
+    config.WriteKey(keys::height.name, r.bottom - r.top);
+}
+
+capture::RecordingShell::Size Shell::ScreenSize() const {
+    const platform::ScreenSize size = window_.ScreenSize();
+    return {size.width, size.height};
+}
+
+SettingsShell::Position Shell::FrameWindowPosition() const {
+    const platform::ScreenRect r = window_.WindowRect();
+    return {r.left, r.top};
+}
+
+void Shell::ResizeFrameWindow(int width, int height) {
+    const platform::ScreenRect r = window_.WindowRect();
+    window_.MoveWindow(r.left, r.top, width, height);
+}
+
+void Shell::ApplyTransparency(std::uint32_t colour_key) {
+    window_.ApplyTransparency(colour_key, settings_.click_through());
+}
+
+}  // namespace gifanim::app

@@ -1,0 +1,145 @@
+#pragma once
+// The recorder's shell: start-up, the frame window's toolbar and menu commands, the frame rate,
+// full-screen mode and shut-down. The frame window only forwards clicks and commands here and
+// carries out what it is told through FrameWindowPort.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/config.h"
+#include "app/menu.h"
+#include "app/settings.h"
+#include "capture/session.h"
+#include "gif/gif_maker.h"
+#include "platform/screen.h"
+#include "review/export.h"
+
+namespace gifanim::app {
+
+// Toolbar buttons, by index.
+namespace button {
+inline constexpr int record = 0;
+inline constexpr int clear = 1;
+inline constexpr int preview = 2;
+inline constexpr int edit = 3;
+inline constexpr int save = 4;
+}  // namespace button
+
+inline constexpr const char* kFrameWindowCaption = "Zovaro GIF录制";
+inline constexpr const char* kInitFailedText = "初始化失败";
+inline constexpr const char* kInitFailedTitle = "信息：";
+// The frame window's size as designed, before the stored geometry replaces it.
+inline constexpr int kDesignedWidth = 588;
+inline constexpr int kDesignedHeight = 429;
+
+// What the shell asks of the frame window and the windows it owns.
+class FrameWindowPort {
+public:
+    virtual ~FrameWindowPort() = default;
+    virtual void SetCaption(const std::string& gbk) = 0;
+    virtual std::string ButtonCaption(int index) const = 0;
+    virtual void SetButtonCaption(int index, const std::string& gbk) = 0;
+    virtual void EnableButton(int index, bool enabled) = 0;
+    // The frame window's rectangle on the screen, and moving and sizing it.
+    virtual platform::ScreenRect WindowRect() const = 0;
+    virtual void MoveWindow(int left, int top, int width, int height) = 0;
+    virtual void Minimize() = 0;
+    virtual platform::ScreenRect CapturePanelRect() const = 0;
+    virtual platform::ScreenSize ScreenSize() const = 0;
+    virtual void StartTimer(int id, std::int32_t period_ms) = 0;
+    virtual void StopTimer(int id) = 0;
+    // Opens a popup with these items at the mouse cursor; the choice comes back as a menu command.
+    virtual void ShowPopupMenu(const std::vector<MenuItem>& items) = 0;
+    // Colour key of the frame window (0x00BBGGRR) and whether the capture panel lets mouse input
+    // through to the windows beneath.
+    virtual void ApplyTransparency(std::uint32_t colour_key, bool click_through) = 0;
+    virtual void ShowSettingsWindow() = 0;
+    virtual void HideSettingsWindow() = 0;
+    virtual void ShowAbout() = 0;
+    // A problem that does not stop the program, such as a failed spill file write.
+    virtual void ShowWarning(const std::string& gbk) = 0;
+    virtual void ShowPreview() = 0;
+    virtual void OpenEditor() = 0;
+    // The delete commands of the frame editor's popup (ids 14 to 16).
+    virtual void EditorCommand(int id) = 0;
+};
+
+// The capture panel's place in the frame window's client area: everything below the toolbar.
+platform::ScreenRect capture_panel_layout(int client_width, int client_height, int toolbar_top, int toolbar_height);
+
+// Whether a system command is a maximize (the menu's or the caption's double click), which the
+// frame window refuses.
+bool refuses_system_command(unsigned command);
+
+class Shell final : private capture::RecordingShell, private SettingsShell {
+public:
+    Shell(ConfigFile config, FrameWindowPort& window, capture::FrameGrabber& grabber,
+          review::ExportShell& export_shell);
+    ~Shell() override;
+
+    // Everything after the windows were created: fills the settings, builds the menus, restores
+    // geometry, full-screen mode and the checked rate, refreshes the toolbar, creates the spill
+    // file, applies the transparency and reads the record-cursor flag. False when the spill file
+    // cannot be created: the program shows "初始化失败" and ends.
+    bool StartUp();
+    void ToolbarClick(int index);
+    void ToolbarDropDown(int index);
+    void MenuCommand(int id);
+    void ShowPopupMenu(Popup popup);
+    // The record timer's tick.
+    void RecordTick() { session_.CaptureTick(); }
+    // Buttons 1 to 4 are enabled exactly when there are frames.
+    void RefreshToolbar() override;
+    // Resets the recording, waits for a running export, clears the maker, deletes the spill
+    // file and stores the frame window's geometry.
+    void ShutDown();
+
+    Settings& settings() { return settings_; }
+    // What the settings window's 确定 and click handlers need.
+    SettingsShell& settings_shell() { return *this; }
+    const MenuModel& menus() const { return menus_; }
+    capture::RecordingSession& session() { return session_; }
+    review::Exporter& exporter() { return exporter_; }
+    std::int32_t frame_rate() const { return frame_rate_; }
+    bool full_screen() const { return menus_.GetMenuState(menu_id::full_screen) == kMenuChecked; }
+
+private:
+    void restore_geometry_and_menus();
+    void select_rate(int id);
+    void toggle_full_screen();
+    void start_export(review::ExportDirection direction);
+
+    // RecordingShell
+    void SetCaption(const std::string& gbk) override { window_.SetCaption(gbk); }
+    void SetRecordButtonCaption(const std::string& gbk) override { window_.SetButtonCaption(button::record, gbk); }
+    void MinimizeFrameWindow() override { window_.Minimize(); }
+    void Warn(const std::string& gbk) override { window_.ShowWarning(gbk); }
+    void StartTimer(int id, std::int32_t period_ms) override { window_.StartTimer(id, period_ms); }
+    void StopTimer(int id) override { window_.StopTimer(id); }
+    bool FullScreenChecked() const override { return full_screen(); }
+    platform::ScreenRect CapturePanelRect() const override { return window_.CapturePanelRect(); }
+    Size ScreenSize() const override;
+    std::int32_t FrameRate() const override { return frame_rate_; }
+    std::int64_t MemoryBudgetBytes() const override { return settings_.memory_budget_bytes(); }
+    bool DiskStorage() const override { return settings_.disk_storage(); }
+    bool FullScreenHide() const override { return settings_.full_screen_hide(); }
+    bool RecordCursor() const override { return settings_.record_cursor(); }
+
+    // SettingsShell
+    Position FrameWindowPosition() const override;
+    void RelabelRateItems(const std::array<std::string, 4>& labels) override { menus_.RelabelRateItems(labels); }
+    void ResizeFrameWindow(int width, int height) override;
+    void HideSettingsWindow() override { window_.HideSettingsWindow(); }
+    void ApplyTransparency(std::uint32_t colour_key) override;
+
+    FrameWindowPort& window_;
+    review::ExportShell& export_shell_;
+    Settings settings_;
+    MenuModel menus_;
+    capture::RecordingSession session_;
+    GifMaker maker_;
+    review::Exporter exporter_{maker_};
+    std::int32_t frame_rate_ = 0;
+};
+
+}  // namespace gifanim::app

@@ -1,0 +1,237 @@
+#include "app/shell.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/unit/scratch_dir.h"
+
+namespace gifanim::app {
+namespace {
+
+struct FakeWindow : FrameWindowPort {
+    std::vector<std::string> calls;
+    std::string caption = kFrameWindowCaption;
+    std::map<int, std::string> buttons{{0, "录制"}, {1, "清空"}, {2, "预览"}, {3, "编辑"}, {4, "保存"}};
+    std::map<int, bool> enabled;
+    platform::ScreenRect rect{50, 50, 50 + kDesignedWidth, 50 + kDesignedHeight};
+    std::vector<MenuItem> popup;
+    std::uint32_t key = 0;
+    bool click_through = false;
+
+    void SetCaption(const std::string& s) override { caption = s; }
+    std::string ButtonCaption(int i) const override { return buttons.at(i); }
+    void SetButtonCaption(int i, const std::string& s) override { buttons[i] = s; }
+    void EnableButton(int i, bool on) override { enabled[i] = on; }
+    platform::ScreenRect WindowRect() const override { return rect; }
+    void MoveWindow(int l, int t, int w, int h) override { rect = {l, t, l + w, t + h}; }
+    void Minimize() override { calls.push_back("minimize"); }
+    platform::ScreenRect CapturePanelRect() const override {
+        return {rect.left + 8, rect.top + 70, rect.right - 8, rect.bottom - 8};
+    }
+    platform::ScreenSize ScreenSize() const override { return {1280, 1024}; }
+    void StartTimer(int id, std::int32_t ms) override {
+        calls.push_back("start " + std::to_string(id) + " " + std::to_string(ms));
+    }
+    void StopTimer(int id) override { calls.push_back("stop " + std::to_string(id)); }
+    void ShowPopupMenu(const std::vector<MenuItem>& items) override { popup = items; }
+    void ApplyTransparency(std::uint32_t k, bool through) override { key = k, click_through = through; }
+    void ShowSettingsWindow() override { calls.push_back("settings"); }
+    void HideSettingsWindow() override { calls.push_back("hide settings"); }
+    void ShowAbout() override { calls.push_back("about"); }
+    void ShowWarning(const std::string& s) override { calls.push_back("warning " + s); }
+    void ShowPreview() override { calls.push_back("preview"); }
+    void OpenEditor() override { calls.push_back("editor"); }
+    void EditorCommand(int id) override { calls.push_back("editor " + std::to_string(id)); }
+};
+
+struct StillGrabber : capture::FrameGrabber {
+    bool Grab(const platform::ScreenRect&, bool, platform::ScreenPixels& p) override {
+        p.bits_per_pixel = 32;
+        p.data.assign(4, 1);
+        return true;
+    }
+    std::vector<std::uint8_t> Encode(platform::ScreenPixels&) override { return {1, 2, 3}; }
+};
+
+struct NoExport : review::ExportShell {
+    std::filesystem::path AskSavePath() override { return {}; }
+    void ShowProgressWindow() override {}
+    void HideProgressWindow() override {}
+    void EnableFrameWindow(bool) override {}
+    std::int32_t ProgressMaximum() override { return 100; }
+    void SetProgress(std::int32_t) override {}
+    void SetFrameWindowCaption(const std::string&) override {}
+    void ShowMessage(const std::string&, const std::string&, int) override {}
+};
+
+class ShellTest : public ::testing::Test {
+protected:
+    test::ScratchDir scratch{"shell-"};
+    ConfigFile config{scratch.dir / "gif配置.ini"};
+    FakeWindow window;
+    StillGrabber grabber;
+    NoExport exports;
+};
+
+TEST_F(ShellTest, FirstStartWithoutASettingsFile) {
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_EQ(window.rect.left, 0);
+    EXPECT_EQ(window.rect.top, 0);
+    EXPECT_EQ(window.rect.right, 480);
+    EXPECT_EQ(window.rect.bottom, 340);
+    EXPECT_EQ(shell.menus().GetMenuState(4), kMenuChecked);
+    EXPECT_EQ(shell.menus().GetItemLabel(4), "5帧/s");
+    EXPECT_EQ(shell.frame_rate(), 5);
+    EXPECT_FALSE(shell.full_screen());
+    EXPECT_TRUE(shell.settings().record_cursor());
+    EXPECT_FALSE(shell.settings().checked(SettingsCheck::record_cursor));
+    EXPECT_EQ(window.key, 0xFF00FFu);
+    EXPECT_TRUE(window.click_through);
+    for (int i = 1; i <= 4; ++i) EXPECT_FALSE(window.enabled.at(i)) << i;
+    EXPECT_EQ(window.caption, "Zovaro GIF录制");
+
+    // The fixed ids, separators included.
+    EXPECT_EQ(shell.menus().GetMenuState(2), kMenuSeparator);
+    EXPECT_EQ(shell.menus().GetMenuState(7), kMenuSeparator);
+    EXPECT_EQ(shell.menus().GetItemLabel(8), "全屏幕(&X)");
+    EXPECT_EQ(shell.menus().GetItemLabel(13), "倒序保存");
+    EXPECT_EQ(shell.menus().GetItemLabel(16), "删除从当前帧最后一帧");
+    EXPECT_EQ(shell.menus().GetMenuState(17), kNoSuchItem);
+
+    // Recording at the restored rate: 5 frames per second, delays of 20.
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(window.calls.back(), "start 1001 200");
+    EXPECT_EQ(window.buttons[0], "停止");
+    shell.RecordTick();
+    EXPECT_EQ(window.caption, "当前帧数:1  延时:20");
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(window.buttons[0], "录制");
+    for (int i = 1; i <= 4; ++i) EXPECT_TRUE(window.enabled.at(i)) << i;
+
+    // Shut-down stores the geometry and deletes the spill file.
+    const auto spill = shell.session().store().DiskFrames().path();
+    ASSERT_TRUE(std::filesystem::exists(spill));
+    window.rect = {10, 20, 650, 500};
+    shell.ShutDown();
+    EXPECT_FALSE(std::filesystem::exists(spill));
+    EXPECT_EQ(config.ReadKey(keys::left), "10");
+    EXPECT_EQ(config.ReadKey(keys::top), "20");
+    EXPECT_EQ(config.ReadKey(keys::width), "640");
+    EXPECT_EQ(config.ReadKey(keys::height), "480");
+}
+
+TEST_F(ShellTest, StoredGeometryRateAndFullScreenAreRestored) {
+    config.WriteKey(keys::left.name, -32);
+    config.WriteKey(keys::top.name, -5);
+    config.WriteKey(keys::rate_item.name, 5);
+    config.WriteKey(keys::full_screen_item.name, 8);
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    // Centred with the designed size, which the window still has at that moment.
+    EXPECT_EQ(window.rect.left, (1280 - 588) / 2);
+    EXPECT_EQ(window.rect.top, (1024 - 429) / 2);
+    EXPECT_EQ(shell.frame_rate(), 10);
+    EXPECT_EQ(shell.menus().GetMenuState(5), kMenuChecked);
+    EXPECT_EQ(shell.menus().GetMenuState(4), kMenuUnchecked);
+    EXPECT_TRUE(shell.full_screen());
+    EXPECT_EQ(shell.session().store().capture_rect().right, 1280);
+    EXPECT_EQ(shell.session().store().capture_rect().bottom, 1024);
+}
+
+TEST_F(ShellTest, RateAndFullScreenCommandsWriteTheirKeys) {
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    shell.ToolbarClick(button::record);
+    shell.MenuCommand(3);
+    EXPECT_EQ(shell.frame_rate(), 3);
+    EXPECT_EQ(config.ReadKey(keys::rate_item), "3");
+    EXPECT_EQ(shell.menus().GetMenuState(3), kMenuChecked);
+    EXPECT_EQ(shell.menus().GetMenuState(4), kMenuUnchecked);
+    EXPECT_EQ(window.calls, std::vector<std::string>{"start 1001 200"});  // the running timer stays
+
+    shell.MenuCommand(8);
+    EXPECT_TRUE(shell.full_screen());
+    EXPECT_EQ(config.ReadKey(keys::full_screen_item), "8");
+    shell.MenuCommand(8);
+    EXPECT_FALSE(shell.full_screen());
+    EXPECT_EQ(config.ReadKey(keys::full_screen_item), "0");
+
+    // 确定 relabels the rate items unchecked and leaves the rate.
+    shell.settings().SetText(SettingsEdit::rate2, "8");
+    shell.settings().SetText(SettingsEdit::rate1, "12abc");
+    shell.settings().StoreAndApply(shell.settings_shell());
+    EXPECT_EQ(shell.menus().GetItemLabel(4), "8帧/s");
+    EXPECT_EQ(shell.menus().GetItemLabel(3), "12abc帧/s");
+    EXPECT_EQ(shell.menus().GetMenuState(3), kMenuUnchecked);
+    EXPECT_EQ(shell.frame_rate(), 3);
+    EXPECT_EQ(window.rect.right - window.rect.left, 480);
+}
+
+TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    shell.ToolbarDropDown(button::record);
+    ASSERT_EQ(window.popup.size(), 11u);
+    EXPECT_EQ(window.popup[0].label, "新建(&V)");
+    shell.ToolbarDropDown(button::save);
+    ASSERT_EQ(window.popup.size(), 2u);
+    EXPECT_EQ(window.popup[1].id, 13);
+    window.popup.clear();
+    shell.ToolbarDropDown(button::clear);
+    EXPECT_TRUE(window.popup.empty());
+
+    shell.ToolbarClick(button::record);
+    shell.RecordTick();
+    shell.ToolbarClick(button::clear);  // 清空 during a recording
+    EXPECT_EQ(window.buttons[0], "录制");
+    EXPECT_EQ(window.caption, "当前帧数:0");
+    EXPECT_EQ(window.calls.back(), "stop 1001");
+    shell.ToolbarClick(button::preview);
+    shell.ToolbarClick(button::edit);
+    shell.MenuCommand(11);
+    shell.MenuCommand(9);
+    shell.MenuCommand(15);
+    EXPECT_EQ(std::vector<std::string>(window.calls.end() - 5, window.calls.end()),
+              (std::vector<std::string>{"preview", "editor", "about", "settings", "editor 15"}));
+
+    EXPECT_TRUE(refuses_system_command(0xF030));
+    EXPECT_TRUE(refuses_system_command(0xF032));
+    EXPECT_FALSE(refuses_system_command(0xF020));
+    const platform::ScreenRect panel = capture_panel_layout(580, 380, 0, 40);
+    EXPECT_EQ(panel.top, 40);
+    EXPECT_EQ(panel.bottom - panel.top, 340);
+    EXPECT_EQ(panel.right, 580);
+}
+
+TEST_F(ShellTest, AnUnusableRateRefusesToRecord) {
+    config.WriteKey(keys::rate_item.name, 99);
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_EQ(shell.frame_rate(), 0);
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(window.buttons[0], "录制");
+    ASSERT_FALSE(window.calls.empty());
+    EXPECT_EQ(window.calls.back(), std::string("warning ") + capture::kBadFrameRateText);
+}
+
+#ifndef _WIN32
+TEST_F(ShellTest, NoSpillFileMeansNoStart) {
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", (scratch.dir / "missing").c_str(), 1);
+    Shell shell(config, window, grabber, exports);
+    EXPECT_FALSE(shell.StartUp());
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+#endif
+
+}  // namespace
+}  // namespace gifanim::app
