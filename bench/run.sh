@@ -8,6 +8,8 @@
 #   REPS=9               Google Benchmark repetitions (interleaved at random; medians reported)
 #   ROUNDS=7             rounds of make against ffmpeg
 #   SPLIT_RUNS=7         runs of the make split
+#   RECORDER=1           also the recorder's benchmarks (bench/recorder.sh: a private 1920x1080
+#                        Xvfb, and about 3 GiB of scratch in the temporary folder, removed at the end)
 set -euo pipefail
 export LC_ALL=C
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -45,6 +47,10 @@ if cmp -s "$OUT/make_split.gif" "$OUT/make_vs_ffmpeg/gifanim.gif"; then
 else
     echo "  make_split and gifanim make wrote different files" >&2
     exit 1
+fi
+
+if [ "${RECORDER:-0}" = 1 ]; then
+    "$ROOT/bench/recorder.sh" "$BUILD"
 fi
 
 echo "== summary"
