@@ -1,0 +1,304 @@
+#include "app/win32/frame_window.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace gifanim::app::win32 {
+
+using platform::win32::dpi_of;
+using platform::win32::gbk;
+using platform::win32::scaled;
+using platform::win32::wide;
+
+namespace {
+constexpr int kDesignedLeft = 50;
+constexpr int kDesignedTop = 50;
+constexpr int kToolbarWidth = 296;
+constexpr int kToolbarHeight = 40;
+constexpr const char* kButtonCaptions[] = {"录制", "清空", "预览", "编辑", "保存"};
+constexpr wchar_t kInputCatcherClass[] = L"GifRecInputCatcher";
+}  // namespace
+
+// A popup over the capture panel, nearly transparent (alpha 1 of 255): the screen beneath shows
+// through, but unlike colour-keyed pixels it takes the mouse. A press on it drags the frame window.
+class FrameWindow::InputCatcher final : public platform::win32::Window {
+public:
+    bool create(HWND owner) {
+        owner_ = owner;
+        if (!Window::create(kInputCatcherClass, "", WS_POPUP, WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, 0,
+                            0, 1, 1, owner)) {
+            return false;
+        }
+        SetLayeredWindowAttributes(hwnd(), 0, 1, LWA_ALPHA);
+        // Kept out of screen grabs where the system can (Windows 10 2004 and later).
+        using SetAffinityFn = BOOL(WINAPI*)(HWND, DWORD);
+        if (const auto set_affinity = reinterpret_cast<SetAffinityFn>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetWindowDisplayAffinity")))) {
+            set_affinity(hwnd(), 0x11);  // WDA_EXCLUDEFROMCAPTURE
+        }
+        return true;
+    }
+
+private:
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam) override {
+        switch (message) {
+            case WM_MOUSEACTIVATE: return MA_NOACTIVATE;
+            case WM_LBUTTONDOWN:
+                ReleaseCapture();
+                SendMessageW(owner_, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+                return 0;
+            default: return Window::handle(message, wparam, lparam);
+        }
+    }
+    HWND owner_ = nullptr;
+};
+
+FrameWindow::~FrameWindow() {
+    catcher_.reset();
+    if (panel_brush_) DeleteObject(panel_brush_);
+}
+
+bool FrameWindow::create() {
+    const UINT dpi = dpi_of(nullptr);
+    if (!Window::create(kFrameWindowClass, kFrameWindowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+                        scaled(kDesignedLeft, dpi), scaled(kDesignedTop, dpi), scaled(kDesignedWidth, dpi),
+                        scaled(kDesignedHeight, dpi), nullptr)) {
+        return false;
+    }
+    // No menu bar: the menus are popups opened from the toolbar.
+    SetMenu(hwnd(), nullptr);
+    caption_ = kFrameWindowCaption;
+    create_toolbar();
+    panel_ = platform::win32::create_control(hwnd(), L"STATIC", "", 0, kCapturePanelId, 0, kToolbarHeight, 1, 1,
+                                             dpi_of(hwnd()));
+    catcher_ = std::make_unique<InputCatcher>();
+    catcher_->create(hwnd());
+    layout();
+    return true;
+}
+
+void FrameWindow::create_toolbar() {
+    const UINT dpi = dpi_of(hwnd());
+    toolbar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
+                               WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NORESIZE |
+                                   CCS_NOPARENTALIGN | CCS_NODIVIDER,
+                               0, 0, scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi), hwnd(),
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), GetModuleHandleW(nullptr),
+                               nullptr);
+    SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
+    SendMessageW(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
+    std::vector<std::wstring> texts;
+    for (const char* caption : kButtonCaptions) texts.push_back(wide(caption));
+    TBBUTTON buttons[5]{};
+    for (int i = 0; i < 5; ++i) {
+        buttons[i].iBitmap = I_IMAGENONE;
+        buttons[i].idCommand = kFirstButtonId + i;
+        buttons[i].fsState = TBSTATE_ENABLED;
+        const bool drop_down = i == button::record || i == button::save;
+        buttons[i].fsStyle = static_cast<BYTE>(BTNS_AUTOSIZE | BTNS_SHOWTEXT | (drop_down ? BTNS_DROPDOWN : 0));
+        buttons[i].iString = reinterpret_cast<INT_PTR>(texts[static_cast<std::size_t>(i)].c_str());
+    }
+    SendMessageW(toolbar_, TB_ADDBUTTONSW, 5, reinterpret_cast<LPARAM>(buttons));
+}
+
+void FrameWindow::layout() {
+    if (!toolbar_ || !panel_) return;
+    RECT client{};
+    GetClientRect(hwnd(), &client);
+    RECT bar{};
+    GetWindowRect(toolbar_, &bar);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&bar), 2);
+    const platform::ScreenRect r = capture_panel_layout(client.right, client.bottom, bar.top, bar.bottom - bar.top);
+    ::MoveWindow(panel_, r.left, r.top, r.right - r.left, std::max(0L, static_cast<long>(r.bottom - r.top)), TRUE);
+    place_input_catcher();
+}
+
+void FrameWindow::place_input_catcher() {
+    if (!catcher_ || !catcher_->hwnd()) return;
+    if (click_through_ || !IsWindowVisible(hwnd()) || IsIconic(hwnd())) {
+        ShowWindow(catcher_->hwnd(), SW_HIDE);
+        return;
+    }
+    const platform::ScreenRect r = CapturePanelRect();
+    SetWindowPos(catcher_->hwnd(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                 SWP_NOACTIVATE | SWP_NOZORDER | SWP_SHOWWINDOW);
+}
+
+LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            if (refuses_system_command(static_cast<unsigned>(wparam))) return 0;
+            break;
+        case WM_COMMAND:
+            if (!shell_) break;
+            if (lparam == 0) {
+                shell_->MenuCommand(LOWORD(wparam));
+            } else if (reinterpret_cast<HWND>(lparam) == toolbar_) {
+                shell_->ToolbarClick(LOWORD(wparam) - kFirstButtonId);
+            }
+            return 0;
+        case WM_NOTIFY: {
+            const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+            if (shell_ && header->hwndFrom == toolbar_ && header->code == TBN_DROPDOWN) {
+                shell_->ToolbarDropDown(reinterpret_cast<const NMTOOLBARW*>(lparam)->iItem - kFirstButtonId);
+                return TBDDRET_DEFAULT;
+            }
+            break;
+        }
+        case WM_TIMER:
+            if (shell_ && wparam == static_cast<WPARAM>(capture::kRecordTimerId)) shell_->RecordTick();
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lparam) == panel_ && panel_brush_) return reinterpret_cast<LRESULT>(panel_brush_);
+            break;
+        case WM_SIZE: layout(); break;
+        case WM_MOVE:
+        case WM_SHOWWINDOW:
+        case WM_WINDOWPOSCHANGED: place_input_catcher(); break;
+        case WM_DPICHANGED: {
+            const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+            const UINT dpi = HIWORD(wparam);
+            SetWindowPos(toolbar_, nullptr, 0, 0, scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        case WM_DESTROY:
+            if (shell_) shell_->ShutDown();
+            PostQuitMessage(0);
+            return 0;
+        default: break;
+    }
+    return Window::handle(message, wparam, lparam);
+}
+
+void FrameWindow::SetCaption(const std::string& text) {
+    caption_ = text;
+    const std::string shown = warning_.empty() ? caption_ : caption_ + "  " + warning_;
+    SetWindowTextW(hwnd(), wide(shown).c_str());
+}
+
+std::string FrameWindow::ButtonCaption(int index) const {
+    wchar_t text[256]{};
+    const LRESULT n = SendMessageW(toolbar_, TB_GETBUTTONTEXTW, static_cast<WPARAM>(kFirstButtonId + index),
+                                   reinterpret_cast<LPARAM>(text));
+    return n > 0 && n < 256 ? gbk(std::wstring_view(text, static_cast<std::size_t>(n))) : std::string();
+}
+
+void FrameWindow::SetButtonCaption(int index, const std::string& text) {
+    // A new recording starts: the last one's warning has had its time.
+    if (index == button::record && text == "停止" && !warning_.empty()) {
+        warning_.clear();
+        SetCaption(caption_);
+    }
+    std::wstring w = wide(text);
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT;
+    info.pszText = w.data();
+    SendMessageW(toolbar_, TB_SETBUTTONINFOW, static_cast<WPARAM>(kFirstButtonId + index),
+                 reinterpret_cast<LPARAM>(&info));
+}
+
+void FrameWindow::EnableButton(int index, bool enabled) {
+    SendMessageW(toolbar_, TB_ENABLEBUTTON, static_cast<WPARAM>(kFirstButtonId + index), MAKELPARAM(enabled, 0));
+}
+
+platform::ScreenRect FrameWindow::WindowRect() const {
+    RECT r{};
+    GetWindowRect(hwnd(), &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+void FrameWindow::MoveWindow(int left, int top, int width, int height) {
+    ::MoveWindow(hwnd(), left, top, width, height, TRUE);
+}
+
+void FrameWindow::Minimize() {
+    ShowWindow(hwnd(), SW_MINIMIZE);
+}
+
+platform::ScreenRect FrameWindow::CapturePanelRect() const {
+    RECT r{};
+    GetWindowRect(panel_, &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+platform::ScreenSize FrameWindow::ScreenSize() const {
+    return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+void FrameWindow::StartTimer(int id, std::int32_t period_ms) {
+    SetTimer(hwnd(), static_cast<UINT_PTR>(id), static_cast<UINT>(period_ms), nullptr);
+}
+
+void FrameWindow::StopTimer(int id) {
+    KillTimer(hwnd(), static_cast<UINT_PTR>(id));
+}
+
+void FrameWindow::ShowPopupMenu(const std::vector<MenuItem>& items) {
+    const HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    for (const MenuItem& item : items) {
+        if (item.flags == kMenuSeparator) {
+            AppendMenuW(menu, MF_SEPARATOR, static_cast<UINT_PTR>(item.id), nullptr);
+        } else {
+            AppendMenuW(menu, MF_STRING | (item.flags & MF_CHECKED), static_cast<UINT_PTR>(item.id),
+                        wide(item.label).c_str());
+        }
+    }
+    POINT at{};
+    GetCursorPos(&at);
+    // Without the foreground the menu would not close when the user clicks elsewhere.
+    SetForegroundWindow(hwnd());
+    TrackPopupMenu(menu, 0, at.x, at.y, 0, hwnd(), nullptr);
+    PostMessageW(hwnd(), WM_NULL, 0, 0);
+    DestroyMenu(menu);
+}
+
+void FrameWindow::ApplyTransparency(std::uint32_t colour_key, bool click_through) {
+    SetWindowLongW(hwnd(), GWL_EXSTYLE, GetWindowLongW(hwnd(), GWL_EXSTYLE) | WS_EX_LAYERED);
+    if (panel_brush_) DeleteObject(panel_brush_);
+    panel_brush_ = CreateSolidBrush(colour_key);
+    InvalidateRect(panel_, nullptr, TRUE);
+    SetLayeredWindowAttributes(hwnd(), colour_key, 0, LWA_COLORKEY);
+    click_through_ = click_through;
+    place_input_catcher();
+}
+
+void FrameWindow::ShowSettingsWindow() {
+    if (on_show_settings) on_show_settings();
+}
+
+void FrameWindow::HideSettingsWindow() {
+    if (on_hide_settings) on_hide_settings();
+}
+
+void FrameWindow::ShowAbout() {
+    MessageBoxW(hwnd(), wide("Zovaro GIF录制\r\n\r\n版本 1.0").c_str(), wide("关于").c_str(),
+                MB_OK | MB_ICONINFORMATION);
+}
+
+void FrameWindow::ShowWarning(const std::string& text) {
+    warning_ = text;
+    SetCaption(caption_);
+}
+
+void FrameWindow::ShowPreview() {
+    if (on_show_preview) on_show_preview();
+}
+
+void FrameWindow::OpenEditor() {
+    if (on_open_editor) on_open_editor();
+}
+
+void FrameWindow::EditorCommand(int id) {
+    if (on_editor_command) on_editor_command(id);
+}
+
+}  // namespace gifanim::app::win32
