@@ -1,0 +1,360 @@
+// gifanim record on a real X server (the Xvfb of scripts/xvfb-run.sh): this program paints a
+// window with a known sequence of colours while several recordings of it run as child processes,
+// and giflib judges what they wrote.
+// GoogleTest first: Xlib defines None and Bool as macros.
+#include <gtest/gtest.h>
+// clang-format off
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+// clang-format on
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/unit/gif_oracle.h"
+#include "tests/unit/scratch_dir.h"
+
+extern char** environ;
+
+namespace gifanim::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Milliseconds on the monotonic clock.
+long now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+struct Rgb {
+    int r, g, b;
+};
+constexpr Rgb kShow[6] = {{220, 30, 30}, {30, 200, 60}, {40, 60, 220}, {240, 220, 40}, {200, 40, 200}, {40, 210, 210}};
+constexpr int kHoldMs = 600;
+constexpr int kTolerance = 24;  // JPEG and palette error, per channel
+
+// An override-redirect window at a known place: a solid band on top whose colour the test sets,
+// and noise below it, which makes the JPEG of the whole window a few hundred kB.
+class ShowWindow {
+public:
+    static constexpr int kLeft = 100, kTop = 80, kWidth = 1000, kHeight = 800, kBand = 150;
+
+    explicit ShowWindow(Display* d) : d_(d) {
+        const int s = DefaultScreen(d);
+        XSetWindowAttributes a{};
+        a.override_redirect = True;
+        window_ = XCreateWindow(d, RootWindow(d, s), kLeft, kTop, kWidth, kHeight, 0, CopyFromParent, InputOutput,
+                                CopyFromParent, CWOverrideRedirect, &a);
+        band_ = XCreateSimpleWindow(d, window_, 0, 0, kWidth, kBand, 0, 0, pixel(kShow[0]));
+        const Pixmap noise = XCreatePixmap(d, window_, kWidth, kHeight - kBand, 24);
+        XImage* image = XCreateImage(d, DefaultVisual(d, s), 24, ZPixmap, 0, nullptr, kWidth, kHeight - kBand, 32, 0);
+        image->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(image->bytes_per_line) * image->height));
+        std::mt19937 random(7);
+        for (int i = 0; i < image->bytes_per_line * image->height; ++i) image->data[i] = static_cast<char>(random());
+        XPutImage(d, noise, DefaultGC(d, s), image, 0, 0, 0, 0, kWidth, kHeight - kBand);
+        XDestroyImage(image);
+        const Window below = XCreateSimpleWindow(d, window_, 0, kBand, kWidth, kHeight - kBand, 0, 0, 0);
+        XSetWindowBackgroundPixmap(d, below, noise);
+        XFreePixmap(d, noise);
+        // No window manager can redirect the map: once the server has it, the window is painted.
+        XMapSubwindows(d, window_);
+        XMapWindow(d, window_);
+        XSync(d, False);
+    }
+    ~ShowWindow() {
+        XDestroyWindow(d_, window_);
+        XSync(d_, False);
+    }
+    // One ClearArea request: the server runs it whole, so no grab sees half a repaint.
+    void show(const Rgb& c) {
+        XSetWindowBackground(d_, band_, pixel(c));
+        XClearWindow(d_, band_);
+        XSync(d_, False);
+    }
+
+private:
+    // The test's 24-bit screens are TrueColor, red in the high byte.
+    static unsigned long pixel(const Rgb& c) { return static_cast<unsigned long>(c.r << 16 | c.g << 8 | c.b); }
+    Display* d_;
+    Window window_ = 0, band_ = 0;
+};
+
+std::string read_text(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// One run of the tool, with a TMPDIR of its own that holds nothing but its spill file, and its
+// output and standard streams next to that folder.
+struct Child {
+    fs::path dir, tmp, out;
+    pid_t pid = -1;
+    int status = -1;
+    std::intmax_t spill_seen = -1;  // the largest the spill file was seen; -1 while never seen
+    std::string stdout_text, stderr_text;
+
+    Child(const fs::path& scratch, const std::string& name)
+        : dir(scratch / name), tmp(dir / "tmp"), out(dir / "out.gif") {
+        fs::create_directories(tmp);
+    }
+    void start(std::vector<std::string> args, bool with_display = true) {
+        args.insert(args.begin(), {GIFANIM_TOOL, "record"});
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> env{"TMPDIR=" + tmp.string()};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "TMPDIR=", 7) != 0 && (with_display || std::strncmp(*e, "DISPLAY=", 8) != 0))
+                env.emplace_back(*e);
+        std::vector<char*> envp;
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, (dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_EQ(posix_spawn(&pid, GIFANIM_TOOL, &files, nullptr, argv.data(), envp.data()), 0);
+        posix_spawn_file_actions_destroy(&files);
+    }
+    // Notes the spill file's size; true once it has been seen.
+    bool watch() {
+        std::intmax_t bytes = -1;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(tmp, ec))
+            bytes = std::max<std::intmax_t>(bytes, 0) + static_cast<std::intmax_t>(entry.file_size(ec));
+        spill_seen = std::max(spill_seen, bytes);
+        return spill_seen >= 0;
+    }
+    void finish() {
+        if (pid > 0) waitpid(pid, &status, 0);
+        pid = -1;
+        stdout_text = read_text(dir / "stdout");
+        stderr_text = read_text(dir / "stderr");
+    }
+    ~Child() {
+        // A test that failed half way leaves no recording running.
+        if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+    }
+    int exit_code() const { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+    bool tmp_empty() const { return fs::is_empty(tmp); }
+};
+
+// Sleeps for `ms` while watching the runs' spill files.
+void watch_for(int ms, std::vector<Child*> runs) {
+    const long end = now_ms() + ms;
+    do {
+        for (Child* r : runs) r->watch();
+        usleep(5000);
+    } while (now_ms() < end);
+}
+
+// The index of the show colour of the recorded band, each of whose pixels must be within the
+// tolerance of it; -1 when there is none.
+int band_colour(const OracleGif& gif, const OracleFrame& f, int band_rows) {
+    const std::vector<std::uint8_t>& palette = f.local_palette.empty() ? gif.global_palette : f.local_palette;
+    auto rgb = [&](int x, int y) {
+        const std::size_t i = 3u * f.pixels[static_cast<std::size_t>(y) * f.width + x];
+        return Rgb{palette.at(i), palette.at(i + 1), palette.at(i + 2)};
+    };
+    auto near = [](Rgb a, Rgb b) {
+        return std::abs(a.r - b.r) <= kTolerance && std::abs(a.g - b.g) <= kTolerance &&
+               std::abs(a.b - b.b) <= kTolerance;
+    };
+    for (int c = 0; c < 6; ++c) {
+        bool all = true;
+        for (int y = 0; y < band_rows && all; ++y)
+            for (int x = 0; x < f.width && all; ++x) all = near(rgb(x, y), kShow[c]);
+        if (all) return c;
+    }
+    return -1;
+}
+
+// What the judge learns of one recording: the band colours of its frames, in file order.
+struct Judged {
+    std::vector<int> colours;
+    std::vector<int> delays;
+    long grabs = 0, collapsed = 0;
+};
+
+// The GIF's form, and the final line agreeing with it.
+Judged judge(const Child& run, int width, int height, int band_rows) {
+    Judged j;
+    EXPECT_EQ(run.exit_code(), 0) << run.stderr_text;
+    const OracleGif gif = oracle_decode(run.out);
+    EXPECT_EQ(gif.width, width);
+    EXPECT_EQ(gif.height, height);
+    EXPECT_TRUE(gif.has_loop && gif.loop_count == 0);
+    int total = 0;
+    for (const OracleFrame& f : gif.frames) {
+        EXPECT_TRUE(f.interlaced && f.has_control && f.disposal == 3);
+        EXPECT_EQ(f.width * f.height, width * height);
+        // Each grab adds trunc(100 / 10) hundredths: merges give multiples of it.
+        EXPECT_TRUE(f.delay > 0 && f.delay % 10 == 0) << f.delay;
+        j.colours.push_back(band_colour(gif, f, band_rows));
+        j.delays.push_back(f.delay);
+        total += f.delay;
+    }
+    const std::string head = run.out.string() + ": ";
+    unsigned long frames = 0, bytes = 0;
+    double seconds = 0;
+    int cpu = 0, end = 0;
+    if (run.stdout_text.rfind(head, 0) != 0 ||
+        std::sscanf(run.stdout_text.c_str() + head.size(),
+                    "%lu frames, %lf s, %lu bytes (%ld grabs, %ld collapsed, CPU %d%%)\n%n", &frames, &seconds, &bytes,
+                    &j.grabs, &j.collapsed, &cpu, &end) != 6 ||
+        head.size() + static_cast<std::size_t>(end) != run.stdout_text.size()) {
+        ADD_FAILURE() << "final line: " << run.stdout_text;
+        return j;
+    }
+    EXPECT_EQ(frames, gif.frames.size());
+    EXPECT_EQ(std::lround(seconds * 100), total);
+    EXPECT_EQ(bytes, fs::file_size(run.out));
+    EXPECT_EQ(total, 10 * j.grabs) << "every grab lengthens the GIF by one tick";
+    return j;
+}
+
+class RecordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Without a screen this is a failure, never a skip: CI runs these under Xvfb.
+        ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "no DISPLAY: run under scripts/xvfb-run.sh";
+        display_ = XOpenDisplay(nullptr);
+        ASSERT_NE(display_, nullptr) << "cannot open DISPLAY " << std::getenv("DISPLAY");
+        ASSERT_EQ(DefaultDepth(display_, DefaultScreen(display_)), 24);
+        ASSERT_EQ(DefaultVisual(display_, DefaultScreen(display_))->red_mask, 0xFF0000u);
+    }
+    void TearDown() override {
+        if (display_) XCloseDisplay(display_);
+    }
+    Display* display_ = nullptr;
+    ScratchDir scratch_{"gifanim-record-"};
+};
+
+std::string rect_arg(int l, int t, int r, int b) {
+    return std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," + std::to_string(b);
+}
+
+// Five recordings of one colour show at once: a part of the band forwards, backwards, and stopped
+// by SIGTERM halfway; the whole window on disk and split between memory and disk.
+TEST_F(RecordTest, RecordingsFollowTheColourShow) {
+    ShowWindow window(display_);
+    using W = ShowWindow;
+    const std::string band = rect_arg(W::kLeft + 50, W::kTop + 20, W::kLeft + 250, W::kTop + 120);
+    const std::string whole = rect_arg(W::kLeft, W::kTop, W::kLeft + W::kWidth, W::kTop + W::kHeight);
+    Child forward(scratch_.dir, "forward"), reverse(scratch_.dir, "reverse"), stopped(scratch_.dir, "stopped"),
+        disk(scratch_.dir, "disk"), split(scratch_.dir, "split");
+    const std::vector<Child*> runs{&forward, &reverse, &stopped, &disk, &split};
+    const auto spawned = now_ms();
+    forward.start({"-o", forward.out, "--rect", band, "--seconds", "4.5"});
+    reverse.start({"-o", reverse.out, "--rect", band, "--seconds", "4.5", "--reverse"});
+    stopped.start({"-o", stopped.out, "--rect", band});
+    disk.start({"-o", disk.out, "--rect", whole, "--seconds", "4.5", "--disk"});
+    split.start({"-o", split.out, "--rect", whole, "--seconds", "4.5", "--memory", "1"});
+    // The spill file is made just before the recording starts.
+    while (!std::all_of(runs.begin(), runs.end(), [](Child* r) { return r->watch(); })) {
+        ASSERT_LT(now_ms() - spawned, 10000) << "a recording did not start";
+        watch_for(5, {});
+    }
+    const auto ready = now_ms();
+    std::vector<long> shown{ready};
+    long stop_sent = 0;
+    for (int c = 0; c < 6; ++c) {
+        if (c > 0) {
+            window.show(kShow[c]);
+            shown.push_back(now_ms());
+        }
+        if (c == 3) {
+            watch_for(kHoldMs / 2, runs);
+            stop_sent = now_ms();
+            kill(stopped.pid, SIGTERM);
+            watch_for(kHoldMs / 2, runs);
+        } else {
+            watch_for(kHoldMs, runs);
+        }
+    }
+    for (Child* r : runs) r->finish();
+
+    const std::vector<int> all{0, 1, 2, 3, 4, 5};
+    for (Child* r : {&forward, &stopped, &disk, &split}) {
+        SCOPED_TRACE(r->dir.filename());
+        const bool whole_window = r == &disk || r == &split;
+        const Judged j = whole_window ? judge(*r, W::kWidth, W::kHeight, W::kBand - 16) : judge(*r, 200, 100, 100);
+        EXPECT_EQ(j.colours, (r == &stopped ? std::vector<int>{0, 1, 2, 3} : all));
+        EXPECT_TRUE(r->tmp_empty()) << "the spill file is left behind";
+        if (r == &stopped) {
+            // It recorded from some time between its start and its spill file, up to SIGTERM.
+            const int recorded = 10 * static_cast<int>(j.grabs + j.collapsed);
+            EXPECT_LE(recorded, (stop_sent - spawned) / 10 + 10);
+            EXPECT_GE(recorded, (stop_sent - ready) / 10 - 10);
+            continue;
+        }
+        EXPECT_NEAR(10 * (j.grabs + j.collapsed), 450, 10);
+        // A colour between two changes lasts as long as it was on the screen, give or take a tick
+        // at either end (and the ticks that collapsed).
+        for (std::size_t i = 1; i + 1 < j.delays.size() && i + 1 < shown.size(); ++i)
+            EXPECT_NEAR(j.delays[i], (shown[i + 1] - shown[i]) / 10, 20 + 10 * j.collapsed) << "frame " << i;
+    }
+    const Judged r = judge(reverse, 200, 100, 100);
+    EXPECT_EQ(r.colours, (std::vector<int>{5, 4, 3, 2, 1, 0}));
+    EXPECT_TRUE(reverse.tmp_empty());
+
+    // Where the frames were kept: nothing reaches the spill file in memory, everything on disk,
+    // and past the first megabyte when split.
+    EXPECT_EQ(forward.spill_seen, 0);
+    EXPECT_GT(disk.spill_seen, 1 << 20);
+    EXPECT_GT(split.spill_seen, 0);
+    EXPECT_LT(split.spill_seen + (1 << 19), disk.spill_seen);
+}
+
+TEST_F(RecordTest, FailuresExitWithAStatusAndLeaveNoSpillFile) {
+    const std::string band = rect_arg(100, 100, 300, 200);
+    Child no_display(scratch_.dir, "no-display"), missing(scratch_.dir, "missing"), usage(scratch_.dir, "usage"),
+        early(scratch_.dir, "early");
+    no_display.start({"-o", no_display.out, "--rect", band, "--seconds", "1"}, false);
+    const auto spawned = now_ms();
+    missing.start({"-o", missing.dir / "no-such-folder" / "out.gif", "--rect", band, "--seconds", "5"});
+    usage.start({"--rect", band, "--seconds", "1"});
+    // At one frame a second the first tick is a second away: SIGTERM comes before it.
+    early.start({"-o", early.out, "--rect", band, "--fps", "1", "--seconds", "5"});
+    while (!early.watch()) {
+        ASSERT_LT(now_ms() - spawned, 10000) << "the recording did not start";
+        watch_for(2, {});
+    }
+    kill(early.pid, SIGTERM);
+    for (Child* r : {&no_display, &missing, &usage, &early}) r->finish();
+    EXPECT_LT(now_ms() - spawned, 3000) << "the missing folder is found before recording";
+
+    EXPECT_EQ(no_display.exit_code(), 1);
+    EXPECT_EQ(no_display.stderr_text.rfind("gifanim: ", 0), 0u) << no_display.stderr_text;
+    EXPECT_EQ(missing.exit_code(), 1);
+    EXPECT_NE(missing.stderr_text.find("gifanim: " + (missing.dir / "no-such-folder").string()), std::string::npos)
+        << missing.stderr_text;
+    EXPECT_EQ(usage.exit_code(), 2) << usage.stderr_text;
+    EXPECT_EQ(early.exit_code(), 1);
+    EXPECT_EQ(early.stderr_text, "gifanim: no frame was recorded\n");
+    for (Child* r : {&no_display, &missing, &usage, &early}) {
+        EXPECT_TRUE(r->tmp_empty()) << r->dir;
+        EXPECT_FALSE(fs::exists(r->out)) << r->dir;
+        EXPECT_EQ(r->stdout_text, "") << r->dir;
+    }
+}
+
+}  // namespace
+}  // namespace gifanim::test
