@@ -1,0 +1,205 @@
+#include "app/win32/settings_window.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace gifanim::app::win32 {
+
+namespace {
+
+using platform::win32::scaled;
+
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
+
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+constexpr DWORD kGroupBox = BS_GROUPBOX;
+constexpr DWORD kEdit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr DWORD kLabel = SS_LEFT | SS_CENTERIMAGE;
+// The model decides every check mark, so the buttons never toggle themselves.
+constexpr DWORD kCheckBox = BS_CHECKBOX | WS_TABSTOP;
+constexpr DWORD kRadio = BS_RADIOBUTTON;
+
+struct Control {
+    int id;
+    const wchar_t* class_name;
+    const char* text;
+    DWORD style;
+    int x, y, width, height;  // client coordinates at 96 DPI
+};
+
+constexpr std::array<Control, 21> kControls{{
+    {kRateGroup, L"BUTTON", "帧数定义", kGroupBox, 0, 8, 240, 48},
+    {kRate1Edit, L"EDIT", "", kEdit, 16, 24, 40, 24},
+    {kRate2Edit, L"EDIT", "", kEdit, 72, 24, 40, 24},
+    {kRate3Edit, L"EDIT", "", kEdit, 128, 24, 40, 24},
+    {kRate4Edit, L"EDIT", "", kEdit, 184, 24, 40, 24},
+    {kPreferencesGroup, L"BUTTON", "首选项", kGroupBox, 0, 56, 240, 112},
+    {kWindowSizeLabel, L"STATIC", "窗口大小:", kLabel, 16, 72, 56, 24},
+    {kWidthEdit, L"EDIT", "", kEdit, 80, 72, 48, 24},
+    {kTimesLabel, L"STATIC", "×", kLabel, 130, 72, 16, 24},
+    {kHeightEdit, L"EDIT", "", kEdit, 147, 72, 48, 24},
+    {kRecordCursorCheck, L"BUTTON", "录制鼠标", kCheckBox, 16, 104, 104, 24},
+    {kFullScreenHideCheck, L"BUTTON", "全屏隐藏窗口", kCheckBox, 128, 104, 104, 24},
+    {kClickThroughCheck, L"BUTTON", "录制区域穿透", kCheckBox, 16, 132, 104, 24},
+    {kMemoryGroup, L"BUTTON", "内存选项", kGroupBox, 0, 176, 240, 96},
+    // WS_GROUP on the first radio and on the control after the second makes the two one group.
+    {kMemoryStorageRadio, L"BUTTON", "使用内存", kRadio | WS_GROUP | WS_TABSTOP, 16, 200, 80, 16},
+    {kDiskStorageRadio, L"BUTTON", "使用硬盘", kRadio, 120, 200, 72, 16},
+    {kMemorySizeLabel, L"STATIC", "内存大小:", kLabel | WS_GROUP, 16, 224, 80, 24},
+    {kMemorySizeEdit, L"EDIT", "", kEdit, 80, 224, 48, 24},
+    {kMegabytesLabel, L"STATIC", "单位为MB", kLabel, 136, 224, 64, 24},
+    {kOkButton, L"BUTTON", "确定", BS_DEFPUSHBUTTON | WS_TABSTOP, 35, 276, 64, 32},
+    {kDefaultsButton, L"BUTTON", "默认", BS_PUSHBUTTON | WS_TABSTOP, 131, 276, 64, 32},
+}};
+
+struct EditBox {
+    int id;
+    SettingsEdit edit;
+};
+
+constexpr std::array<EditBox, settings_edit_count> kEditBoxes{{
+    {kRate1Edit, SettingsEdit::rate1},
+    {kRate2Edit, SettingsEdit::rate2},
+    {kRate3Edit, SettingsEdit::rate3},
+    {kRate4Edit, SettingsEdit::rate4},
+    {kWidthEdit, SettingsEdit::width},
+    {kHeightEdit, SettingsEdit::height},
+    {kMemorySizeEdit, SettingsEdit::memory_mb},
+}};
+
+std::optional<SettingsEdit> edit_of(int id) {
+    for (const EditBox& box : kEditBoxes)
+        if (box.id == id) return box.edit;
+    return std::nullopt;
+}
+
+std::wstring text_of(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+bool is_checked(HWND button) {
+    return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void set_checked(HWND button, bool checked) {
+    SendMessageW(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+}  // namespace
+
+bool SettingsWindow::create(HWND owner, Settings& settings, SettingsShell& shell) {
+    settings_ = &settings;
+    shell_ = &shell;
+    if (!Window::create(kSettingsWindowClass, kSettingsWindowCaption, kWindowStyle, kWindowExStyle, 0, 0,
+                        kSettingsClientWidth, kSettingsClientHeight, owner))
+        return false;
+    const UINT dpi = platform::win32::dpi_of(hwnd());
+    for (const Control& c : kControls) {
+        if (!platform::win32::create_control(hwnd(), c.class_name, c.text, c.style, c.id, c.x, c.y, c.width, c.height,
+                                             dpi))
+            return false;
+    }
+
+    // The frame's thickness is what the window has beyond its client area, whatever the theme.
+    RECT window{}, client{};
+    GetWindowRect(hwnd(), &window);
+    GetClientRect(hwnd(), &client);
+    const int width = scaled(kSettingsClientWidth, dpi) + (window.right - window.left) - client.right;
+    const int height = scaled(kSettingsClientHeight, dpi) + (window.bottom - window.top) - client.bottom;
+    // Centred on the owner's monitor.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    show_model();
+    return true;
+}
+
+void SettingsWindow::show() {
+    show_model();
+    ShowWindow(hwnd(), SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd());
+}
+
+void SettingsWindow::hide() {
+    ShowWindow(hwnd(), SW_HIDE);
+}
+
+void SettingsWindow::show_model() {
+    struct Guard {
+        bool& flag;
+        explicit Guard(bool& f) : flag(f) { flag = true; }
+        ~Guard() { flag = false; }
+    } guard(showing_model_);
+
+    for (const EditBox& box : kEditBoxes) {
+        const HWND control = GetDlgItem(hwnd(), box.id);
+        const std::wstring text = platform::win32::wide(settings_->text(box.edit));
+        // Setting an unchanged text would move the caret of a box being typed in.
+        if (text_of(control) != text) SetWindowTextW(control, text.c_str());
+    }
+    set_checked(GetDlgItem(hwnd(), kRecordCursorCheck), settings_->checked(SettingsCheck::record_cursor));
+    set_checked(GetDlgItem(hwnd(), kFullScreenHideCheck), settings_->checked(SettingsCheck::full_screen_hide));
+    set_checked(GetDlgItem(hwnd(), kClickThroughCheck), settings_->checked(SettingsCheck::click_through));
+    set_checked(GetDlgItem(hwnd(), kMemoryStorageRadio), !settings_->disk_storage());
+    set_checked(GetDlgItem(hwnd(), kDiskStorageRadio), settings_->disk_storage());
+    EnableWindow(GetDlgItem(hwnd(), kMemorySizeEdit), settings_->memory_box_enabled());
+}
+
+void SettingsWindow::layout(UINT dpi) {
+    for (const Control& c : kControls) {
+        MoveWindow(GetDlgItem(hwnd(), c.id), scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.width, dpi),
+                   scaled(c.height, dpi), TRUE);
+    }
+}
+
+void SettingsWindow::command(int id, int code) {
+    if (code == EN_CHANGE) {
+        if (showing_model_) return;
+        if (const auto edit = edit_of(id))
+            settings_->SetText(*edit, platform::win32::gbk(text_of(GetDlgItem(hwnd(), id))));
+        return;
+    }
+    if (code != BN_CLICKED) return;
+    // A check box's state before the click is the one it shows: the model has not changed yet.
+    const auto toggled = [&] { return !is_checked(GetDlgItem(hwnd(), id)); };
+    switch (id) {
+        case kMemoryStorageRadio: settings_->ClickMemoryStorage(); break;
+        case kDiskStorageRadio: settings_->ClickDiskStorage(); break;
+        case kRecordCursorCheck: settings_->ClickRecordCursor(toggled()); break;
+        case kClickThroughCheck: settings_->ClickClickThrough(toggled(), *shell_); break;
+        case kFullScreenHideCheck: settings_->SetChecked(SettingsCheck::full_screen_hide, toggled()); break;
+        case kOkButton: settings_->StoreAndApply(*shell_); break;
+        case kDefaultsButton: settings_->FillDefaults(); break;
+        default: return;
+    }
+    show_model();
+}
+
+LRESULT SettingsWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (lparam) command(LOWORD(wparam), HIWORD(wparam));
+            return 0;
+        case WM_CLOSE: hide(); return 0;
+        case WM_DPICHANGED: {
+            layout(LOWORD(wparam));
+            const RECT& r = *reinterpret_cast<const RECT*>(lparam);
+            SetWindowPos(hwnd(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            return 0;
+        }
+        default: return Window::handle(message, wparam, lparam);
+    }
+}
+
+}  // namespace gifanim::app::win32
