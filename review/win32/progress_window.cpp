@@ -1,0 +1,76 @@
+#include "review/win32/progress_window.h"
+
+#include <commctrl.h>
+
+#include "review/export.h"
+
+namespace gifanim::review::win32 {
+
+namespace {
+
+using platform::win32::scaled;
+
+#ifndef WM_DPICHANGED
+constexpr UINT WM_DPICHANGED = 0x02E0;
+#endif
+
+// A thin border and no caption: the window only says how far the export has got. As a tool
+// window it stays out of the taskbar.
+constexpr DWORD kWindowStyle = WS_POPUP | WS_BORDER;
+constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
+
+}  // namespace
+
+bool ProgressWindow::create(HWND owner) {
+    if (!Window::create(kProgressWindowClass, "", kWindowStyle, kWindowExStyle, 0, 0, kProgressBarWidth,
+                        kProgressBarHeight, owner))
+        return false;
+    return platform::win32::create_control(hwnd(), PROGRESS_CLASSW, "", 0, kProgressBarId, 0, 0, kProgressBarWidth,
+                                           kProgressBarHeight, platform::win32::dpi_of(hwnd())) != nullptr;
+}
+
+void ProgressWindow::show_centred_on(HWND frame_window) {
+    RECT bar_rect{}, window{}, client{}, frame{};
+    GetWindowRect(bar(), &bar_rect);
+    GetWindowRect(hwnd(), &window);
+    GetClientRect(hwnd(), &client);
+    GetWindowRect(frame_window, &frame);
+    // The border is what the window has beyond its client area, whatever the theme.
+    const int width = (bar_rect.right - bar_rect.left) + (window.right - window.left) - client.right;
+    const int height = (bar_rect.bottom - bar_rect.top) + (window.bottom - window.top) - client.bottom;
+    const platform::ScreenRect r =
+        progress_window_rect({frame.left, frame.top, frame.right, frame.bottom}, width, height);
+    SetWindowPos(hwnd(), nullptr, r.left, r.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
+}
+
+void ProgressWindow::hide() {
+    ShowWindow(hwnd(), SW_HIDE);
+}
+
+std::int32_t ProgressWindow::maximum() const {
+    return static_cast<std::int32_t>(SendMessageW(bar(), PBM_GETRANGE, FALSE, 0));
+}
+
+void ProgressWindow::set_position(std::int32_t position) {
+    SendMessageW(bar(), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void ProgressWindow::layout(UINT dpi) {
+    MoveWindow(bar(), 0, 0, scaled(kProgressBarWidth, dpi), scaled(kProgressBarHeight, dpi), TRUE);
+}
+
+LRESULT ProgressWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_CLOSE: hide(); return 0;
+        case WM_DPICHANGED:
+            // The window is the bar and sits centred on its owner, so it follows the bar rather
+            // than the rectangle suggested.
+            layout(LOWORD(wparam));
+            if (IsWindowVisible(hwnd())) show_centred_on(GetWindow(hwnd(), GW_OWNER));
+            return 0;
+        default: return Window::handle(message, wparam, lparam);
+    }
+}
+
+}  // namespace gifanim::review::win32
