@@ -28,15 +28,15 @@ class FrameWindow::InputCatcher final : public platform::win32::Window {
 public:
     bool create(HWND owner) {
         owner_ = owner;
-        if (!Window::create(kInputCatcherClass, "", WS_POPUP, WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, 0,
-                            0, 1, 1, owner)) {
+        if (!Window::create(kInputCatcherClass, "", WS_POPUP, WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, 0, 0,
+                            1, 1, owner)) {
             return false;
         }
         SetLayeredWindowAttributes(hwnd(), 0, 1, LWA_ALPHA);
         // Kept out of screen grabs where the system can (Windows 10 2004 and later).
         using SetAffinityFn = BOOL(WINAPI*)(HWND, DWORD);
-        if (const auto set_affinity = reinterpret_cast<SetAffinityFn>(reinterpret_cast<void*>(
-                GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetWindowDisplayAffinity")))) {
+        if (const auto set_affinity = reinterpret_cast<SetAffinityFn>(
+                reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetWindowDisplayAffinity")))) {
             set_affinity(hwnd(), 0x11);  // WDA_EXCLUDEFROMCAPTURE
         }
         return true;
@@ -55,6 +55,8 @@ private:
     }
     HWND owner_ = nullptr;
 };
+
+FrameWindow::FrameWindow() = default;
 
 FrameWindow::~FrameWindow() {
     catcher_.reset();
@@ -82,12 +84,11 @@ bool FrameWindow::create() {
 
 void FrameWindow::create_toolbar() {
     const UINT dpi = dpi_of(hwnd());
-    toolbar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, nullptr,
-                               WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NORESIZE |
-                                   CCS_NOPARENTALIGN | CCS_NODIVIDER,
-                               0, 0, scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi), hwnd(),
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), GetModuleHandleW(nullptr),
-                               nullptr);
+    toolbar_ = CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, 0,
+        scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi), hwnd(),
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
     SendMessageW(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
@@ -153,7 +154,8 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (shell_ && wparam == static_cast<WPARAM>(capture::kRecordTimerId)) shell_->RecordTick();
             return 0;
         case WM_CTLCOLORSTATIC:
-            if (reinterpret_cast<HWND>(lparam) == panel_ && panel_brush_) return reinterpret_cast<LRESULT>(panel_brush_);
+            if (reinterpret_cast<HWND>(lparam) == panel_ && panel_brush_)
+                return reinterpret_cast<LRESULT>(panel_brush_);
             break;
         case WM_SIZE: layout(); break;
         case WM_MOVE:

@@ -20,12 +20,14 @@ inline constexpr int kCapturePanelId = 201;
 
 class FrameWindow final : public platform::win32::Window, public FrameWindowPort {
 public:
-    FrameWindow() = default;
+    FrameWindow();
     ~FrameWindow() override;
 
     // Creates the window at its designed place and size with its toolbar and capture panel.
     bool create();
     void attach(Shell& shell) { shell_ = &shell; }
+    // Closing the window no longer reaches the shell (a start-up that failed).
+    void detach() { shell_ = nullptr; }
     // What the windows that come with the shell (settings, preview, editor) do for the frame window.
     std::function<void()> on_show_settings, on_hide_settings, on_show_preview, on_open_editor;
     std::function<void(int)> on_editor_command;

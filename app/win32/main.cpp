@@ -1,0 +1,53 @@
+// gifrec.exe: creates the windows, starts the shell and runs the message loop until the frame
+// window is closed.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include "app/config.h"
+#include "app/shell.h"
+#include "app/win32/frame_window.h"
+#include "app/win32/settings_window.h"
+#include "capture/session.h"
+#include "platform/win32/window.h"
+#include "review/win32/export_shell.h"
+#include "review/win32/progress_window.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
+    using namespace gifanim;
+    using platform::win32::wide;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    app::win32::FrameWindow frame;
+    if (!frame.create()) return 1;
+    review::win32::ProgressWindow progress;
+    progress.create(frame.hwnd());
+    review::win32::Win32ExportShell exports(frame.hwnd(), progress);
+    capture::ScreenGrabber grabber;
+    app::Shell shell(app::program_config(), frame, grabber, exports);
+    frame.attach(shell);
+    app::win32::SettingsWindow settings;
+    settings.create(frame.hwnd(), shell.settings(), shell.settings_shell());
+    frame.on_show_settings = [&settings] { settings.show(); };
+    frame.on_hide_settings = [&settings] { settings.hide(); };
+
+    SetWindowPos(frame.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    if (!shell.StartUp()) {
+        frame.detach();
+        ShowWindow(frame.hwnd(), SW_HIDE);
+        MessageBoxW(nullptr, wide(app::kInitFailedText).c_str(), wide(app::kInitFailedTitle).c_str(), MB_OK);
+        return 0;
+    }
+    settings.show_model();
+    ShowWindow(frame.hwnd(), show);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab and the arrow keys move between the settings window's controls.
+        if (settings.hwnd() && IsDialogMessageW(settings.hwnd(), &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
