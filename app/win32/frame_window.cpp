@@ -170,6 +170,11 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
                          suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
             return 0;
         }
+        case WM_CLOSE:
+            // Shutting down waits for the export's thread, which may itself be waiting for this
+            // thread (window changes, its message box owned by this window): no close until it ends.
+            if (shell_ && shell_->exporter().running()) return 0;
+            break;
         case WM_DESTROY:
             if (shell_) shell_->ShutDown();
             PostQuitMessage(0);
