@@ -102,13 +102,19 @@ protected:
         fs::remove_all(dir_, ignored);
     }
 
-    void start() {
+    // Starts gifrec; `environment` (a Unicode environment block) replaces the inherited one.
+    void launch(const wchar_t* environment = nullptr) {
         std::wstring command = L"\"" + (dir_ / L"gifrec.exe").wstring() + L"\"";
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
-        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &startup,
-                                   &process_));
+        ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                                   environment ? CREATE_UNICODE_ENVIRONMENT : 0, const_cast<wchar_t*>(environment),
+                                   dir_.c_str(), &startup, &process_));
         WaitForInputIdle(process_.hProcess, 10000);
+    }
+
+    void start() {
+        launch();
         frame_ = wait_for([this] {
             HWND w = top_window_of(process_.dwProcessId, L"GifRecFrameWindow", nullptr);
             return w && IsWindowVisible(w) ? w : nullptr;
@@ -214,6 +220,54 @@ TEST_F(Gifrec, ExportsThroughTheSaveDialog) {
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(read_bytes(gif).substr(0, 6), "GIF89a");
     EXPECT_EQ(close(), 0u);
+}
+
+TEST_F(Gifrec, ClearDuringARecordingAndACancelledSaveChangeWhatTheyShould) {
+    start();
+    record(500);
+    const std::wstring recorded = window_text(frame_);
+    // Cancelling the dialog changes nothing: no box, the same caption, the window usable.
+    SendMessageW(frame_, WM_COMMAND, kSaveForwardMenuId, 0);
+    const DWORD pid = process_.dwProcessId;
+    HWND dialog = wait_for([pid] { return top_window_of(pid, nullptr, L"保存GIF图片"); });
+    ASSERT_NE(dialog, nullptr);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_NE(wait_for([this] { return IsWindowEnabled(frame_) ? frame_ : nullptr; }, 5), nullptr);
+    Sleep(500);
+    EXPECT_EQ(top_window_of(pid, L"#32770", L"Zovaro提示您："), nullptr);
+    EXPECT_EQ(window_text(frame_), recorded);
+
+    // 清空 while a recording continues the earlier frames: stopped and emptied.
+    click(0);
+    Sleep(300);
+    click(1);
+    EXPECT_EQ(window_text(frame_), L"当前帧数:0");
+    for (int i = 1; i <= 4; ++i) EXPECT_FALSE(enabled(i)) << "button " << i;
+    Sleep(500);  // no tick comes after the reset
+    EXPECT_EQ(window_text(frame_), L"当前帧数:0");
+    EXPECT_EQ(close(), 0u);
+}
+
+TEST_F(Gifrec, NoSpillFileShowsTheInitFailureAndEndsWithZero) {
+    const std::wstring missing = (dir_ / L"no such folder").wstring();
+    std::wstring environment;
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) environment += std::wstring(name) + L"=" + missing + L'\0';
+    for (const wchar_t* name : {L"SystemRoot", L"WINEPREFIX", L"DISPLAY", L"WINEDEBUG", L"USERPROFILE"}) {
+        wchar_t value[1024] = {};
+        if (GetEnvironmentVariableW(name, value, 1024)) environment += std::wstring(name) + L"=" + value + L'\0';
+    }
+    environment += L'\0';
+    launch(environment.c_str());
+    const DWORD pid = process_.dwProcessId;
+    HWND box = wait_for([pid] { return top_window_of(pid, L"#32770", L"信息："); }, 20);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(window_text(GetDlgItem(box, 0xFFFF)), L"初始化失败");
+    EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(WaitForSingleObject(process_.hProcess, 10000), WAIT_OBJECT_0);
+    DWORD code = 9;
+    GetExitCodeProcess(process_.hProcess, &code);
+    EXPECT_EQ(code, 0u);
 }
 
 TEST_F(Gifrec, MaximizeIsRefused) {
