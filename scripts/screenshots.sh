@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Renders gifrec.exe's frame window and settings window under Wine on a private X screen, with a
+# CJK font, into docs/frame_window.png and docs/settings_window.png. Run by hand after a change to
+# the windows; it needs the Windows build (cmake --preset windows).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+missing=()
+for p in fonts-wqy-microhei xdotool x11-xserver-utils; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  apt-get update -qq >/dev/null
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target gifrec >/dev/null
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/gifrec-shots.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cp "$root/build/windows/app/gifrec.exe" "$work/"
+export WINEPREFIX=$root/build/windows/wineprefix-shots WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml="
+wine=/usr/lib/wine/wine64
+[ -d "$WINEPREFIX" ] || "$wine" wineboot -i >/dev/null 2>&1
+# The dialog fonts fall back to the CJK font, so the Chinese texts show.
+for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Microsoft Sans Serif" "MS Sans Serif"; do
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" /t REG_SZ \
+    /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+done
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+# The server of those edits has no display: the program must start a fresh one on the X screen.
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+
+GIFANIM_XVFB_SCREEN=800x600x24 "$root/scripts/xvfb-run.sh" bash -c '
+  set -euo pipefail
+  work=$1 docs=$2 wine=$3
+  xsetroot -solid "#3a6ea5" 2>/dev/null || true
+  (cd "$work" && "$wine" gifrec.exe) &
+  frame=
+  for _ in $(seq 60); do
+    frame=$(xwininfo -root -tree | awk "/\"Zovaro GIF/ {print \$1; exit}")
+    [ -n "$frame" ] && break
+    sleep 0.5
+  done
+  [ -n "$frame" ] || { echo "screenshots: the frame window did not appear" >&2; xwininfo -root -tree | head -20 >&2; exit 1; }
+  sleep 2
+  import -window root "$work/screen.png"
+  geometry() { xwininfo -id "$1" | awk "/Absolute upper-left X/ {x=\$4} /Absolute upper-left Y/ {y=\$4} /Width:/ {w=\$2} /Height:/ {h=\$2} END {print w \"x\" h \"+\" x \"+\" y}"; }
+  /usr/bin/convert "$work/screen.png" -crop "$(geometry "$frame")" +repage "$docs/frame_window.png"
+  # The 录制 drop-down, then 设置(&Z) by its access key.
+  xdotool mousemove 47 31 click 1
+  sleep 1
+  xdotool key z
+  sleep 2
+  settings=$(xwininfo -root -tree | awk "/\"设置\"/ {print \$1; exit}")
+  [ -n "$settings" ] || { echo "screenshots: the settings window did not appear" >&2; exit 1; }
+  import -window root "$work/screen.png"
+  /usr/bin/convert "$work/screen.png" -crop "$(geometry "$settings")" +repage "$docs/settings_window.png"
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+' _ "$work" "$root/docs" "$wine"
+echo "written: $root/docs/frame_window.png $root/docs/settings_window.png"
