@@ -52,27 +52,27 @@ FrameStoreSnapshot FrameStore::Snapshot() const {
     return snap;
 }
 
+FrameStore::Stored FrameStore::place(FrameImage image, bool to_disk, FrameSlot& slot) {
+    if (to_disk) {
+        const std::size_t record = disk_.count();
+        if (disk_.append(*image)) {
+            slot.record = record;
+            return Stored::disk;
+        }
+    }
+    slot.memory = std::move(image);
+    return to_disk ? Stored::memory_instead_of_disk : Stored::memory;
+}
+
 FrameStore::Stored FrameStore::Append(FrameImage image, const FrameInfo& info, bool to_disk) {
     image = or_empty(std::move(image));
     // Room first, so that a frame and its record are always added together.
     slots_.reserve(slots_.size() + 1);
     infos_.reserve(infos_.size() + 1);
-    Stored where = Stored::memory;
+    spilled_ = spilled_ || to_disk;
     FrameSlot slot;
-    if (to_disk) {
-        spilled_ = true;
-        const std::size_t record = disk_.count();
-        if (disk_.append(*image)) {
-            slot.record = record;
-            where = Stored::disk;
-        } else {
-            where = Stored::memory_instead_of_disk;
-        }
-    }
-    if (where != Stored::disk) {
-        slot.memory = image;
-        ++memory_count_;
-    }
+    const Stored where = place(image, to_disk, slot);
+    if (where != Stored::disk) ++memory_count_;
     slots_.push_back(std::move(slot));
     infos_.push_back(info);
     last_frame_ = std::move(image);
@@ -100,16 +100,9 @@ void FrameStore::Replace(std::span<const FrameImage> images, std::span<const Fra
     std::int32_t memory = 0;
     bool spilled = false;
     for (std::size_t i = 0; i < n; ++i) {
-        if (i >= keep_in_memory) {
-            spilled = true;
-            const std::size_t record = disk_.count();
-            if (disk_.append(*kept[i])) {
-                slots[i].record = record;
-                continue;
-            }
-        }
-        slots[i].memory = std::move(kept[i]);
-        ++memory;
+        const bool to_disk = i >= keep_in_memory;
+        spilled = spilled || to_disk;
+        if (place(std::move(kept[i]), to_disk, slots[i]) != Stored::disk) ++memory;
     }
     slots_ = std::move(slots);
     infos_ = std::move(new_infos);

@@ -97,6 +97,9 @@ public:
     void Replace(std::span<const FrameImage> images, std::span<const FrameInfo> infos);
 
 private:
+    // A new record of the spill file when to_disk and the write succeeds, memory otherwise.
+    Stored place(FrameImage image, bool to_disk, FrameSlot& slot);
+
     FrameRecordFile disk_;
     std::vector<FrameSlot> slots_;
     std::vector<FrameInfo> infos_;

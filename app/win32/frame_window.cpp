@@ -158,8 +158,7 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
                 return reinterpret_cast<LRESULT>(panel_brush_);
             break;
         case WM_SIZE: layout(); break;
-        case WM_MOVE:
-        case WM_SHOWWINDOW:
+        // Every move, show, hide and minimise comes through here.
         case WM_WINDOWPOSCHANGED: place_input_catcher(); break;
         case WM_DPICHANGED: {
             const auto* suggested = reinterpret_cast<const RECT*>(lparam);
