@@ -14,7 +14,8 @@ using platform::win32::scaled;
 constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
 
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// No WS_CLIPCHILDREN: a group box draws only its frame, so the window must paint beneath it.
+constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
 constexpr DWORD kGroupBox = BS_GROUPBOX;

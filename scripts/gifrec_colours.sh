@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# gifrec.exe records the whole screen with its frame window minimised while this script paints
+# the X root window red, green, blue, yellow, magenta and cyan in turn, 700 ms each. The driver
+# (gifrec_e2e.exe, one case) exports the recording forwards and in reverse through the save
+# dialog; ImageMagick then judges both GIFs: screen-sized frames, the colours in the painted order
+# (reversed in reverse), and delays of whole ticks at 5 frames per second (20) that add up to the
+# recording, each colour lasting its 700 ms.
+#   scripts/gifrec_colours.sh gifrec_e2e.exe      (needs DISPLAY: run under scripts/xvfb-run.sh)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+driver=$1
+record_ms=3000
+colours=(255,0,0 0,255,0 0,0,255 255,255,0 255,0,255 0,255,255)
+out=$(mktemp -d "${TMPDIR:-/tmp}/gifrec-colours.XXXXXX")
+painter=
+cleanup() {
+  [ -n "$painter" ] && kill "$painter" 2>/dev/null && wait "$painter" 2>/dev/null
+  xsetroot -solid black 2>/dev/null || true
+  rm -rf "$out"
+}
+trap cleanup EXIT
+
+(
+  while :; do
+    for c in "${colours[@]}"; do
+      IFS=, read -r r g b <<<"$c"
+      xsetroot -solid "$(printf '#%02x%02x%02x' "$r" "$g" "$b")"
+      sleep 0.7
+    done
+  done
+) &
+painter=$!
+
+GIFREC_E2E_OUT="Z:$out" GIFREC_E2E_RECORD_MS=$record_ms "$root/cmake/wine-run.sh" "$driver" \
+  --gtest_filter=Gifrec.FullScreenRecordingExportsForwardsAndInReverse
+kill "$painter"
+wait "$painter" 2>/dev/null || true
+painter=
+
+# One line per frame: delay, frame size, screen size, and three sampled pixels away from the
+# pointer (which the recording draws) and from the frame window's place, each as the index of the
+# nearest painted colour or -1.
+frames() {
+  local fx='%[fx:round(255*p{X}.r)],%[fx:round(255*p{X}.g)],%[fx:round(255*p{X}.b)]'
+  local format="%T %w %h %W %H"
+  for at in 1200,60 60,960 1200,960; do format+=" ${fx//X/$at}"; done
+  /usr/bin/identify -format "$format\n" "$1" | awk -v palette="${colours[*]}" '
+    function nearest(rgb,   c, i, p, d, best) {
+      split(rgb, c, ",")
+      best = -1
+      for (i = 1; i <= n; i++) {
+        split(pal[i], p, ",")
+        d = (c[1] - p[1]) ^ 2 + (c[2] - p[2]) ^ 2 + (c[3] - p[3]) ^ 2
+        if (d < 40 ^ 2) best = i - 1
+      }
+      return best
+    }
+    BEGIN { n = split(palette, pal, " ") }
+    { printf "%s %s %s %s %s %d %d %d\n", $1, $2, $3, $4, $5, nearest($6), nearest($7), nearest($8) }'
+}
+fail() { echo "gifrec colours: $*" >&2; exit 1; }
+
+frames "$out/forward.gif" >"$out/forward.txt"
+frames "$out/reverse.gif" >"$out/reverse.txt"
+echo "forward frames (delay, size, screen, colours):"
+cat "$out/forward.txt"
+
+count=$(wc -l <"$out/forward.txt")
+[ "$count" -ge 3 ] || fail "only $count frames"
+# Under Wine without a window manager the minimised frame window is a small title bar at the
+# screen's foot, and its caption changes every tick, so no two ticks read the same screen and
+# still colours are not merged into one frame: a colour is a run of frames here.
+awk -v n="${#colours[@]}" -v record_ms=$record_ms '
+  function bad(m) { print "gifrec colours: frame " NR ": " m > "/dev/stderr"; failed = 1 }
+  function end_run() {
+    # Each colour is on screen 700 ms: three or four ticks, one more or less where a tick ran late.
+    if (runs > 1 && (run < 40 || run > 100)) bad("colour " prev " lasted " run "0 ms")
+  }
+  {
+    if ($2 != $4 || $3 != $5) bad("frame " $2 "x" $3 " on a screen of " $4 "x" $5)
+    if ($6 < 0 || $6 != $7 || $6 != $8) bad("not one painted colour: " $6 " " $7 " " $8)
+    if ($1 % 20 != 0 || $1 < 20) bad("delay " $1 " is not whole ticks of 20")
+    if (NR == 1 || $6 != prev) {
+      if (NR > 1) end_run()
+      if (NR > 1 && $6 != (prev + 1) % n) bad("colour " $6 " after " prev)
+      runs++; run = 0
+    }
+    prev = $6; run += $1; total += $1
+  }
+  END {
+    # The delays add up to the recorded time within two ticks.
+    if (total * 10 < record_ms - 400 || total * 10 > record_ms + 400) bad("delays add up to " total "0 ms")
+    if (runs < 3) bad("only " runs " colours in " record_ms " ms")
+    exit failed
+  }' "$out/forward.txt" || fail "forward GIF is wrong"
+# Reverse: the same frames, last first.
+tac "$out/forward.txt" | cmp -s - "$out/reverse.txt" || {
+  diff <(tac "$out/forward.txt") "$out/reverse.txt" >&2 || true
+  fail "the reverse GIF is not the forward one backwards"
+}
+echo "gifrec colours: $count frames, forwards and in reverse, as painted"
