@@ -6,22 +6,29 @@
 # and the CPU shares of the X server and the painter over the same 10 s, which the recorder's own
 # figure leaves out.
 #   bench/record_bench.sh [BUILD_DIR]     (default build/linux-release; RUNS=3)
+# SCREEN=WxH changes the screen; WINE=1 records with the Windows build's gifanim.exe under Wine
+# (build/windows), which grabs through GDI and encodes through GDI+ as gifrec.exe's tick does.
 set -euo pipefail
 export LC_ALL=C
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" != --inside ]; then
     BUILD=$(cd "${1:-$ROOT/build/linux-release}" && pwd)
-    for program in "$BUILD/tools/gifanim" "$BUILD/bench/screen_painter"; do
+    programs=("$BUILD/bench/screen_painter")
+    if [ "${WINE:-0}" = 1 ]; then programs+=("$ROOT/build/windows/tools/gifanim.exe"); else programs+=("$BUILD/tools/gifanim"); fi
+    for program in "${programs[@]}"; do
         [ -x "$program" ] || { echo "no $program; build the linux-release preset first" >&2; exit 1; }
     done
     GIFANIM_CORPUS=$("$ROOT/scripts/corpus.sh")  # the painter's picture
     export GIFANIM_CORPUS
-    GIFANIM_XVFB_SCREEN=1920x1080x24 exec "$ROOT/scripts/xvfb-run.sh" "$0" --inside "$BUILD"
+    GIFANIM_XVFB_SCREEN=${SCREEN:-1920x1080}x24 exec "$ROOT/scripts/xvfb-run.sh" "$0" --inside "$BUILD"
 fi
 
 BUILD=$2
 RUNS=${RUNS:-3}
+recorder=("$BUILD/tools/gifanim")
+[ "${WINE:-0}" = 1 ] && recorder=("$ROOT/cmake/wine-run.sh" "$ROOT/build/windows/tools/gifanim.exe")
+SCREEN=$(xdpyinfo | awk '/dimensions:/ {print $2}')
 OUT=$BUILD/bench-results/record_bench
 mkdir -p "$OUT"
 rm -f "$OUT"/*.gif "$OUT"/runs.txt
@@ -48,10 +55,10 @@ trap 'kill "$painter" 2>/dev/null || true; wait "$painter" 2>/dev/null || true' 
 sleep 2
 kill -0 "$painter" 2>/dev/null || { echo "record_bench: screen_painter ended" >&2; exit 1; }
 
-echo "gifanim record --fps 15 --seconds 10, whole 1920x1080 screen, rectangle moving at 60 Hz, $RUNS runs"
+echo "gifanim record --fps 15 --seconds 10, whole $SCREEN screen, rectangle moving at 60 Hz, $RUNS runs$([ "${WINE:-0}" = 1 ] && echo " under Wine")"
 for run in $(seq 1 "$RUNS"); do
     x0=$( [ -n "$xserver" ] && cpu_ticks "$xserver" || echo 0 ); p0=$(cpu_ticks "$painter"); t0=$EPOCHREALTIME
-    line=$("$BUILD/tools/gifanim" record -o "$OUT/run$run.gif" --fps 15 --seconds 10 | tail -n 1)
+    line=$("${recorder[@]}" record -o "$OUT/run$run.gif" --fps 15 --seconds 10 | tr -d "\r" | tail -n 1)
     t1=$EPOCHREALTIME; x1=$( [ -n "$xserver" ] && cpu_ticks "$xserver" || echo 0 ); p1=$(cpu_ticks "$painter")
     # "OUT: N frames, S s, B bytes (G grabs, C collapsed, CPU P%)"
     fields=$(echo "$line" | sed -nE 's/.*: ([0-9]+) frames, ([0-9.]+) s, ([0-9]+) bytes \(([0-9]+) grabs, ([0-9]+) collapsed, CPU ([0-9.]+)%\)$/\1 \2 \3 \4 \5 \6/p')
