@@ -5,10 +5,44 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/file.h"
 
 namespace gifanim::bench {
+
+ScratchFolder::~ScratchFolder() {
+    if (path.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+double seconds(std::uint64_t us) {
+    return static_cast<double>(us) / 1e6;
+}
+
+double mib(double bytes) {
+    return bytes / (1024.0 * 1024.0);
+}
+
+long status_kib(const char* key) {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const std::size_t n = std::strlen(key);
+    while (std::getline(in, line)) {
+        if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':') {
+            return std::strtol(line.c_str() + n + 1, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+bool reset_peak_rss() {
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.flush();
+    return static_cast<bool>(out);
+}
 
 void die(const std::string& message) {
     std::fprintf(stderr, "bench: %s\n", message.c_str());

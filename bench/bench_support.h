@@ -14,6 +14,23 @@
 
 namespace gifanim::bench {
 
+// A folder of scratch files, removed with everything in it when this goes (a global one also
+// when the program ends through die()).
+struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder() = default;
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder();
+};
+
+double seconds(std::uint64_t us);
+double mib(double bytes);
+// A line of /proc/self/status in KiB ("VmHWM", "VmRSS"), or -1.
+long status_kib(const char* key);
+// Starts the peak RSS (VmHWM) afresh from the current RSS; false where the kernel does not allow it.
+bool reset_peak_rss();
+
 // Prints the message and ends the program: a benchmark without its inputs has nothing to measure.
 [[noreturn]] void die(const std::string& message);
 

@@ -42,44 +42,8 @@ constexpr int kHeight = 1080;
 constexpr int kDistinct = 64;
 constexpr std::int64_t kBudgetBytes = std::int64_t{20} << 20;  // `gifanim record`'s default --memory 20
 
-// The scratch folder; removed when the program ends, by die() (std::exit) included.
-struct ScratchDir {
-    std::filesystem::path path;
-    ~ScratchDir() {
-        if (path.empty()) return;
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-};
-ScratchDir g_scratch;
-
-double seconds(std::uint64_t us) {
-    return static_cast<double>(us) / 1e6;
-}
-double mib(double bytes) {
-    return bytes / (1024.0 * 1024.0);
-}
-
-// A line of /proc/self/status in KiB ("VmHWM", "VmRSS"), or -1.
-long status_kib(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const std::size_t n = std::strlen(key);
-    while (std::getline(in, line)) {
-        if (line.compare(0, n, key) == 0 && line.size() > n && line[n] == ':') {
-            return std::strtol(line.c_str() + n + 1, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
-// Starts the peak RSS (VmHWM) afresh from the current RSS; false where the kernel does not allow it.
-bool reset_peak_rss() {
-    std::ofstream out("/proc/self/clear_refs");
-    out << "5";
-    out.flush();
-    return static_cast<bool>(out);
-}
+// Removed when the program ends, by die() (std::exit) included.
+ScratchFolder g_scratch;
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());

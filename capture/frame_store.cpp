@@ -1,6 +1,7 @@
 #include "capture/frame_store.h"
 
 #include <algorithm>
+#include <new>
 
 namespace gifanim::capture {
 
@@ -80,6 +81,7 @@ FrameStore::Stored FrameStore::Append(FrameImage image, const FrameInfo& info, b
 }
 
 void FrameStore::Clear() {
+    ++generation_;
     slots_.clear();
     infos_.clear();
     memory_count_ = 0;
@@ -108,6 +110,45 @@ void FrameStore::Replace(std::span<const FrameImage> images, std::span<const Fra
     infos_ = std::move(new_infos);
     memory_count_ = memory;
     spilled_ = spilled;
+    ++generation_;
+}
+
+bool FrameStore::Keep(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos) {
+    if (positions.size() != infos.size()) return false;
+    std::vector<FrameSlot> slots;
+    std::vector<FrameInfo> new_infos;
+    std::vector<std::size_t> records;
+    try {
+        slots.reserve(positions.size());
+        new_infos.assign(infos.begin(), infos.end());
+        std::int32_t previous = 0;
+        for (const std::int32_t p : positions) {
+            // Rising positions keep the frames in capture order, the memory frames first.
+            if (p <= previous || p > count()) return false;
+            previous = p;
+            FrameSlot slot = slots_[static_cast<std::size_t>(p - 1)];
+            if (!slot.memory) {
+                records.push_back(slot.record);
+                // Its place in the fresh file, where the kept records go in this order.
+                slot.record = records.size() - 1;
+            }
+            slots.push_back(std::move(slot));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!records.empty()) {
+        if (!disk_.keep_only(records)) return false;
+    } else if (disk_.is_open()) {
+        disk_.remove_all();
+    }
+    slots_ = std::move(slots);
+    infos_ = std::move(new_infos);
+    memory_count_ = static_cast<std::int32_t>(slots_.size() - records.size());
+    // Later frames follow the kept disk frames there, so that the order stays.
+    spilled_ = !records.empty();
+    ++generation_;
+    return true;
 }
 
 }  // namespace gifanim::capture

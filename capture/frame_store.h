@@ -66,6 +66,10 @@ public:
     void set_bytes_used(std::int64_t bytes) { bytes_used_ = bytes; }
     // The most recently stored frame image; null until one was stored.
     const FrameImage& LastFrame() const { return last_frame_; }
+    // Changes whenever the frames are renumbered (emptied, replaced or kept in part), never when
+    // one is appended or merged: a frame position taken earlier still names the same frame while
+    // the generation is the same.
+    std::uint64_t generation() const { return generation_; }
     // Whether a frame went to disk since the store was last emptied or replaced: from then on
     // every frame goes to disk, so that the frames stay in capture order.
     bool spilled() const { return spilled_; }
@@ -95,6 +99,13 @@ public:
     // memory where a disk write fails). BytesUsed and LastFrame stay. Throws std::bad_alloc
     // before anything changed.
     void Replace(std::span<const FrameImage> images, std::span<const FrameInfo> infos);
+    // Keeps exactly the frames at `positions` (from 1, rising), in that order, with `infos` as
+    // their records (the same number of each). A memory frame keeps its shared bytes and stays in
+    // memory; the kept disk frames are copied into a fresh spill file that replaces the old one
+    // once all of them were copied, so the memory taken does not grow with the recording.
+    // BytesUsed and LastFrame stay. False, with nothing changed, when a position is out of range
+    // or not above the one before, the counts differ, there is no memory or the disk frames cannot be copied.
+    bool Keep(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos);
 
 private:
     // A new record of the spill file when to_disk and the write succeeds, memory otherwise.
@@ -107,6 +118,7 @@ private:
     std::int64_t bytes_used_ = 0;
     FrameImage last_frame_;
     bool spilled_ = false;
+    std::uint64_t generation_ = 0;
     platform::ScreenRect capture_rect_;
     std::int32_t timer_interval_ = 0;
 };

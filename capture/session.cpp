@@ -158,9 +158,19 @@ void RecordingSession::ResetRecording() {
     shell_.RefreshToolbar();
 }
 
+void RecordingSession::show_count() {
+    shell_.SetCaption("当前帧数:" + std::to_string(store_.count()));
+}
+
 void RecordingSession::ReplaceFrames(std::span<const FrameImage> images, std::span<const FrameInfo> infos) {
     store_.Replace(images, infos);
-    shell_.SetCaption("当前帧数:" + std::to_string(store_.count()));
+    show_count();
+}
+
+bool RecordingSession::KeepFrames(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos) {
+    if (!store_.Keep(positions, infos)) return false;
+    show_count();
+    return true;
 }
 
 void RecordingSession::CloseFrameStore() {

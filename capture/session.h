@@ -89,6 +89,10 @@ public:
     void ResetRecording();
     // The whole store becomes these frames, as the frame editor left them.
     void ReplaceFrames(std::span<const FrameImage> images, std::span<const FrameInfo> infos);
+    // The store keeps only the frames at `positions` (from 1, rising), in that order, with these records:
+    // what the frame editor leaves when it saves. The caption shows the new count. False, with the
+    // store and caption as they were, when FrameStore::Keep refuses.
+    bool KeepFrames(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos);
     FrameImage FrameAt(std::int32_t i) const { return store_.FrameAt(i); }
     // ResetRecording, then the spill file is deleted.
     void CloseFrameStore();
@@ -101,6 +105,7 @@ private:
     FrameImage grab(const platform::ScreenRect& rect);
     void store_frame(FrameImage frame, const FrameInfo& info);
     void show_count_and_delay();
+    void show_count();
 
     RecordingShell& shell_;
     FrameGrabber& grabber_;

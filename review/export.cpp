@@ -15,13 +15,17 @@ std::int32_t progress_position(std::int64_t added, std::int64_t total, std::int3
     return static_cast<std::int32_t>(added * maximum / total);
 }
 
+platform::ScreenRect centred_on(const platform::ScreenRect& frame_window, std::int32_t width, std::int32_t height) {
+    const std::int64_t frame_width = static_cast<std::int64_t>(frame_window.right) - frame_window.left;
+    const std::int64_t frame_height = static_cast<std::int64_t>(frame_window.bottom) - frame_window.top;
+    const auto left = static_cast<std::int32_t>(frame_window.left + (frame_width - width) / 2);
+    const auto top = static_cast<std::int32_t>(frame_window.top + (frame_height - height) / 2);
+    return {left, top, left + width, top + height};
+}
+
 platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
                                           std::int32_t bar_height) {
-    const std::int64_t width = static_cast<std::int64_t>(frame_window.right) - frame_window.left;
-    const std::int64_t height = static_cast<std::int64_t>(frame_window.bottom) - frame_window.top;
-    const auto left = static_cast<std::int32_t>(frame_window.left + (width - bar_width) / 2);
-    const auto top = static_cast<std::int32_t>(frame_window.top + (height - bar_height) / 2);
-    return {left, top, left + bar_width, top + bar_height};
+    return centred_on(frame_window, bar_width, bar_height);
 }
 
 int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, GifMaker& maker,

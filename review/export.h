@@ -44,6 +44,10 @@ extern const char* const kExportFailedText;
 // added * maximum / total, without overflow.
 std::int32_t progress_position(std::int64_t added, std::int64_t total, std::int32_t maximum);
 
+// A window of this size centred on the frame window: each offset is half the difference of the
+// sizes, truncated toward zero, so a window larger than the frame window overhangs it evenly.
+platform::ScreenRect centred_on(const platform::ScreenRect& frame_window, std::int32_t width, std::int32_t height);
+
 // Where the progress window goes: its size is the bar's, centred on the frame window.
 platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
                                           std::int32_t bar_height);

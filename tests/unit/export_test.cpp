@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/unit/file_limit.h"
+#include "tests/unit/quiet_recording_shell.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
@@ -81,25 +82,7 @@ struct PictureGrabber : capture::FrameGrabber {
     Bytes Encode(platform::ScreenPixels& pixels) override { return picture(pixels.data[0]); }
 };
 
-struct Shell : capture::RecordingShell {
-    std::int64_t budget = 1ll << 30;
-    bool disk = false;
-    void SetCaption(const std::string&) override {}
-    void SetRecordButtonCaption(const std::string&) override {}
-    void RefreshToolbar() override {}
-    void MinimizeFrameWindow() override {}
-    void Warn(const std::string&) override {}
-    void StartTimer(int, std::int32_t) override {}
-    void StopTimer(int) override {}
-    bool FullScreenChecked() const override { return false; }
-    platform::ScreenRect CapturePanelRect() const override { return {0, 0, 12, 8}; }
-    Size ScreenSize() const override { return {12, 8}; }
-    std::int32_t FrameRate() const override { return 10; }
-    std::int64_t MemoryBudgetBytes() const override { return budget; }
-    bool DiskStorage() const override { return disk; }
-    bool FullScreenHide() const override { return false; }
-    bool RecordCursor() const override { return false; }
-};
+using Shell = test::QuietRecordingShell;
 
 class ExportTest : public ::testing::Test {
 protected:
