@@ -102,7 +102,9 @@ FrameImage RecordingSession::grab(const platform::ScreenRect& rect) {
 void RecordingSession::store_frame(FrameImage frame, const FrameInfo& info) {
     // Once a frame has gone to disk the later ones follow it there, so the order stays.
     const bool to_disk = store_.spilled() || store_.BytesUsed() >= shell_.MemoryBudgetBytes() || shell_.DiskStorage();
-    if (store_.Append(std::move(frame), info, to_disk) == FrameStore::Stored::memory_instead_of_disk) {
+    const FrameStore::Stored where = store_.Append(std::move(frame), info, to_disk);
+    last_frame_is_last_ = true;
+    if (where == FrameStore::Stored::memory_instead_of_disk) {
         warn_once(warned_disk_, kDiskWriteFailedText);
     }
 }
@@ -124,7 +126,7 @@ void RecordingSession::CaptureTick() {
         info.DisposalMethod = 3;
 
         bool merged = false;
-        if (!store_.Infos().empty() && same_bytes(frame, store_.LastFrame())) {
+        if (last_frame_is_last_ && !store_.Infos().empty() && same_bytes(frame, store_.LastFrame())) {
             // A still screen lengthens the last frame; a delay that would pass what the record
             // holds starts a new frame of the same bytes instead.
             const double delay = std::trunc(store_.LastInfo().DelayTime + interval / 10.0);
@@ -168,7 +170,9 @@ void RecordingSession::ReplaceFrames(std::span<const FrameImage> images, std::sp
 }
 
 bool RecordingSession::KeepFrames(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos) {
+    const std::int32_t last = store_.count();
     if (!store_.Keep(positions, infos)) return false;
+    if (positions.empty() || positions.back() != last) last_frame_is_last_ = false;
     show_count();
     return true;
 }

@@ -90,8 +90,9 @@ public:
     // The whole store becomes these frames, as the frame editor left them.
     void ReplaceFrames(std::span<const FrameImage> images, std::span<const FrameInfo> infos);
     // The store keeps only the frames at `positions` (from 1, rising), in that order, with these records:
-    // what the frame editor leaves when it saves. The caption shows the new count. False, with the
-    // store and caption as they were, when FrameStore::Keep refuses.
+    // what the frame editor leaves when it saves. The caption shows the new count. LastFrame stays,
+    // but when the last frame was not kept the next grab is stored even if it equals LastFrame.
+    // False, with the store and caption as they were, when FrameStore::Keep refuses.
     bool KeepFrames(std::span<const std::int32_t> positions, std::span<const FrameInfo> infos);
     FrameImage FrameAt(std::int32_t i) const { return store_.FrameAt(i); }
     // ResetRecording, then the spill file is deleted.
@@ -113,6 +114,9 @@ private:
     bool recording_ = false;
     bool warned_disk_ = false;
     bool warned_memory_ = false;
+    // False once KeepFrames dropped the frame that LastFrame holds, until the next frame is
+    // stored: a grab equal to a deleted frame is a frame of its own, not a longer last frame.
+    bool last_frame_is_last_ = true;
     // The pixels that gave LastFrame, and a buffer for the next grab.
     platform::ScreenPixels last_pixels_;
     platform::ScreenRect last_rect_;

@@ -322,5 +322,30 @@ TEST_F(SessionKeepFramesTest, RefusesBadPositionsAndLeavesASnapshotReadingTheOld
     EXPECT_TRUE(store.spilled());
 }
 
+// Every grab encodes to frame 3's bytes.
+struct FrameThreeGrabber : capture::FrameGrabber {
+    bool Grab(const platform::ScreenRect&, bool, platform::ScreenPixels& pixels) override {
+        pixels.bits_per_pixel = 24;
+        pixels.data.assign(3, 0);
+        return true;
+    }
+    std::vector<std::uint8_t> Encode(platform::ScreenPixels&) override { return *test::numbered_frame(3); }
+};
+
+TEST(SessionKeepFrames, AGrabEqualToADeletedLastFrameIsStoredRatherThanMergedIntoAnother) {
+    test::ScratchDir scratch("keep-");
+    test::QuietRecordingShell shell;
+    FrameThreeGrabber grabber;
+    capture::RecordingSession session(shell, grabber);
+    ASSERT_TRUE(session.store().Open(scratch.dir));
+    test::record_frames(session.store(), 1, 2);
+    ASSERT_TRUE(session.KeepFrames(std::vector<std::int32_t>{1, 2}, std::vector<FrameInfo>(2)));
+    ASSERT_TRUE(session.StartRecording());
+    session.CaptureTick();
+    session.CaptureTick();  // the same again: this one lengthens the new last frame
+    EXPECT_EQ(stored_numbers(session.store()), (Ints{1, 2, 3}));
+    EXPECT_EQ(session.store().Infos().back().DelayTime, 20);
+}
+
 }  // namespace
 }  // namespace gifanim::review
