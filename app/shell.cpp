@@ -77,7 +77,7 @@ void Shell::ToolbarClick(int index) {
     } else if (caption == "预览") {
         window_.ShowPreview();
     } else if (caption == "保存") {
-        start_export(review::ExportDirection::forward);
+        StartExport(review::ExportDirection::forward);
     } else if (caption == "编辑") {
         window_.OpenEditor();
     }
@@ -108,9 +108,9 @@ void Shell::MenuCommand(int id) {
     } else if (id == menu_id::about) {
         window_.ShowAbout();
     } else if (id == menu_id::save_forward) {
-        start_export(review::ExportDirection::forward);
+        StartExport(review::ExportDirection::forward);
     } else if (id == menu_id::save_reverse) {
-        start_export(review::ExportDirection::reverse);
+        StartExport(review::ExportDirection::reverse);
     } else if (id >= menu_id::delete_current && id <= menu_id::delete_from_current) {
         window_.EditorCommand(id);
     }
@@ -135,8 +135,7 @@ void Shell::toggle_full_screen() {
     settings_.config().WriteKey(keys::full_screen_item.name, static_cast<int>(flags));
 }
 
-void Shell::start_export(review::ExportDirection direction) {
-    // A second request while one runs is ignored; a running recording is stopped first.
+void Shell::StartExport(review::ExportDirection direction) {
     exporter_.Start(session_, direction, export_shell_);
 }
 

@@ -86,6 +86,9 @@ public:
     void ToolbarDropDown(int index);
     void MenuCommand(int id);
     void ShowPopupMenu(Popup popup);
+    // An export in this direction on a thread of its own (the preview's 保存 too); a request while
+    // one runs is ignored, and a running recording is stopped first.
+    void StartExport(review::ExportDirection direction);
     // The record timer's tick.
     void RecordTick() { session_.CaptureTick(); }
     // Buttons 1 to 4 are enabled exactly when there are frames.
@@ -107,7 +110,6 @@ private:
     void restore_geometry_and_menus();
     void select_rate(int id);
     void toggle_full_screen();
-    void start_export(review::ExportDirection direction);
 
     // RecordingShell
     void SetCaption(const std::string& gbk) override { window_.SetCaption(gbk); }

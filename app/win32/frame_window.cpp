@@ -9,7 +9,6 @@
 namespace gifanim::app::win32 {
 
 using platform::win32::dpi_of;
-using platform::win32::gbk;
 using platform::win32::scaled;
 using platform::win32::wide;
 
@@ -83,27 +82,9 @@ bool FrameWindow::create() {
 }
 
 void FrameWindow::create_toolbar() {
-    const UINT dpi = dpi_of(hwnd());
-    toolbar_ = CreateWindowExW(
-        0, TOOLBARCLASSNAMEW, nullptr,
-        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, 0,
-        scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi), hwnd(),
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolbarId)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
-    SendMessageW(toolbar_, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
-    SendMessageW(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
-    std::vector<std::wstring> texts;
-    for (const char* caption : kButtonCaptions) texts.push_back(wide(caption));
-    TBBUTTON buttons[5]{};
-    for (int i = 0; i < 5; ++i) {
-        buttons[i].iBitmap = I_IMAGENONE;
-        buttons[i].idCommand = kFirstButtonId + i;
-        buttons[i].fsState = TBSTATE_ENABLED;
-        const bool drop_down = i == button::record || i == button::save;
-        buttons[i].fsStyle = static_cast<BYTE>(BTNS_AUTOSIZE | BTNS_SHOWTEXT | (drop_down ? BTNS_DROPDOWN : 0));
-        buttons[i].iString = reinterpret_cast<INT_PTR>(texts[static_cast<std::size_t>(i)].c_str());
-    }
-    SendMessageW(toolbar_, TB_ADDBUTTONSW, 5, reinterpret_cast<LPARAM>(buttons));
+    constexpr unsigned drop_downs = 1u << button::record | 1u << button::save;
+    toolbar_ = platform::win32::create_text_toolbar(hwnd(), kToolbarId, kFirstButtonId, kButtonCaptions, drop_downs,
+                                                    kToolbarWidth, kToolbarHeight, dpi_of(hwnd()));
 }
 
 void FrameWindow::layout() {
@@ -190,10 +171,7 @@ void FrameWindow::SetCaption(const std::string& text) {
 }
 
 std::string FrameWindow::ButtonCaption(int index) const {
-    wchar_t text[256]{};
-    const LRESULT n = SendMessageW(toolbar_, TB_GETBUTTONTEXTW, static_cast<WPARAM>(kFirstButtonId + index),
-                                   reinterpret_cast<LPARAM>(text));
-    return n > 0 && n < 256 ? gbk(std::wstring_view(text, static_cast<std::size_t>(n))) : std::string();
+    return platform::win32::toolbar_button_caption(toolbar_, kFirstButtonId + index);
 }
 
 void FrameWindow::SetButtonCaption(int index, const std::string& text) {
@@ -202,13 +180,7 @@ void FrameWindow::SetButtonCaption(int index, const std::string& text) {
         warning_.clear();
         SetCaption(caption_);
     }
-    std::wstring w = wide(text);
-    TBBUTTONINFOW info{};
-    info.cbSize = sizeof info;
-    info.dwMask = TBIF_TEXT;
-    info.pszText = w.data();
-    SendMessageW(toolbar_, TB_SETBUTTONINFOW, static_cast<WPARAM>(kFirstButtonId + index),
-                 reinterpret_cast<LPARAM>(&info));
+    platform::win32::set_toolbar_button_caption(toolbar_, kFirstButtonId + index, text);
 }
 
 void FrameWindow::EnableButton(int index, bool enabled) {
@@ -232,6 +204,13 @@ void FrameWindow::Minimize() {
 platform::ScreenRect FrameWindow::CapturePanelRect() const {
     RECT r{};
     GetWindowRect(panel_, &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+platform::ScreenRect FrameWindow::capture_panel_in_client() const {
+    RECT r{};
+    GetWindowRect(panel_, &r);
+    MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&r), 2);
     return {r.left, r.top, r.right, r.bottom};
 }
 

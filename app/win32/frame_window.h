@@ -32,6 +32,9 @@ public:
     std::function<void()> on_show_settings, on_hide_settings, on_show_preview, on_open_editor;
     std::function<void(int)> on_editor_command;
 
+    // The capture panel's place in the client area.
+    platform::ScreenRect capture_panel_in_client() const;
+
     // FrameWindowPort
     void SetCaption(const std::string& gbk) override;
     std::string ButtonCaption(int index) const override;

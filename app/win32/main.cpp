@@ -10,8 +10,12 @@
 #include "app/win32/settings_window.h"
 #include "capture/session.h"
 #include "platform/win32/window.h"
+#include "review/win32/editor_window.h"
 #include "review/win32/export_shell.h"
+#include "review/win32/preview_window.h"
 #include "review/win32/progress_window.h"
+
+#include <memory>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     using namespace gifanim;
@@ -27,6 +31,25 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     capture::ScreenGrabber grabber;
     app::Shell shell(app::program_config(), frame, grabber, exports);
     frame.attach(shell);
+    review::win32::PreviewWindow preview(shell.session().store());
+    preview.create(frame.hwnd());
+    preview.on_save_popup = [&shell] { shell.ShowPopupMenu(app::Popup::save); };
+    preview.on_export = [&shell](review::ExportDirection direction) { shell.StartExport(direction); };
+    frame.on_show_preview = [&] { preview.prepare(frame.WindowRect(), frame.capture_panel_in_client()); };
+    // Made by 编辑 and destroyed on close; 编辑 while it is open brings it to the front.
+    std::unique_ptr<review::win32::EditorWindow> editor;
+    frame.on_open_editor = [&] {
+        if (editor && editor->hwnd()) {
+            editor->bring_to_front();
+            return;
+        }
+        editor = std::make_unique<review::win32::EditorWindow>(shell.session());
+        editor->on_delete_popup = [&shell] { shell.ShowPopupMenu(app::Popup::frames); };
+        editor->create(frame.hwnd(), frame.WindowRect());
+    };
+    frame.on_editor_command = [&editor](int id) {
+        if (editor && editor->hwnd()) editor->command(id);
+    };
     app::win32::SettingsWindow settings;
     settings.create(frame.hwnd(), shell.settings(), shell.settings_shell());
     frame.on_show_settings = [&settings] { settings.show(); };

@@ -1,5 +1,9 @@
 #include "platform/win32/window.h"
 
+#include <commctrl.h>
+
+#include <vector>
+
 #include "platform/win32/gbk.h"
 
 namespace gifanim::platform::win32 {
@@ -43,12 +47,13 @@ Window::~Window() {
 }
 
 bool Window::create(const wchar_t* class_name, std::string_view gbk_caption, DWORD style, DWORD ex_style, int x,
-                    int y, int width, int height, HWND owner) {
+                    int y, int width, int height, HWND owner, UINT class_style) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     if (!GetClassInfoExW(instance, class_name, &wc)) {
         wc = WNDCLASSEXW{};
         wc.cbSize = sizeof wc;
+        wc.style = class_style;
         wc.lpfnWndProc = procedure;
         wc.hInstance = instance;
         wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
@@ -103,6 +108,61 @@ HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
     return control;
+}
+
+HWND create_text_toolbar(HWND parent, int id, int first_id, std::span<const char* const> gbk_captions,
+                         unsigned drop_downs, int width, int height, UINT dpi) {
+    const HWND toolbar = CreateWindowExW(
+        0, TOOLBARCLASSNAMEW, nullptr,
+        WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0, 0,
+        scaled(width, dpi), scaled(height, dpi), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        GetModuleHandleW(nullptr), nullptr);
+    if (!toolbar) return nullptr;
+    SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+    SendMessageW(toolbar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
+    SendMessageW(toolbar, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));
+    std::vector<std::wstring> texts;
+    for (const char* caption : gbk_captions) texts.push_back(wide(caption));
+    std::vector<TBBUTTON> buttons(texts.size());
+    for (std::size_t i = 0; i < buttons.size(); ++i) {
+        buttons[i].iBitmap = I_IMAGENONE;
+        buttons[i].idCommand = first_id + static_cast<int>(i);
+        buttons[i].fsState = TBSTATE_ENABLED;
+        const bool drop_down = (drop_downs >> i) & 1u;
+        buttons[i].fsStyle = static_cast<BYTE>(BTNS_AUTOSIZE | BTNS_SHOWTEXT | (drop_down ? BTNS_DROPDOWN : 0));
+        buttons[i].iString = reinterpret_cast<INT_PTR>(texts[i].c_str());
+    }
+    SendMessageW(toolbar, TB_ADDBUTTONSW, buttons.size(), reinterpret_cast<LPARAM>(buttons.data()));
+    return toolbar;
+}
+
+std::string toolbar_button_caption(HWND toolbar, int command_id) {
+    wchar_t text[256]{};
+    const LRESULT n =
+        SendMessageW(toolbar, TB_GETBUTTONTEXTW, static_cast<WPARAM>(command_id), reinterpret_cast<LPARAM>(text));
+    return n > 0 && n < 256 ? gbk(std::wstring_view(text, static_cast<std::size_t>(n))) : std::string();
+}
+
+void set_toolbar_button_caption(HWND toolbar, int command_id, std::string_view text) {
+    std::wstring w = wide(text);
+    TBBUTTONINFOW info{};
+    info.cbSize = sizeof info;
+    info.dwMask = TBIF_TEXT;
+    info.pszText = w.data();
+    SendMessageW(toolbar, TB_SETBUTTONINFOW, static_cast<WPARAM>(command_id), reinterpret_cast<LPARAM>(&info));
+}
+
+void draw_picture(HDC dc, const Dib24& picture, int x, int y) {
+    if (picture.width <= 0 || !picture.bits) return;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = picture.width;
+    info.bmiHeader.biHeight = picture.height;  // bottom-up
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(picture.width), static_cast<DWORD>(picture.height), 0, 0, 0,
+                      static_cast<UINT>(picture.height), picture.bits.get(), &info, DIB_RGB_COLORS);
 }
 
 }  // namespace gifanim::platform::win32

@@ -4,8 +4,11 @@
 #include <windows.h>
 
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "platform/picture.h"
 
 namespace gifanim::platform::win32 {
 
@@ -29,9 +32,10 @@ public:
     HWND hwnd() const { return hwnd_; }
 
 protected:
-    // Registers the class on first use (white background, arrow cursor) and creates the window.
+    // Registers the class on first use (button-face background, arrow cursor, `class_style`) and
+    // creates the window; `owner` is the parent of a child window.
     bool create(const wchar_t* class_name, std::string_view gbk_caption, DWORD style, DWORD ex_style, int x, int y,
-                int width, int height, HWND owner);
+                int width, int height, HWND owner, UINT class_style = 0);
     // Messages not handled go to DefWindowProcW.
     virtual LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
 
@@ -48,5 +52,15 @@ void run_on_window_thread(HWND window, const std::function<void()>& work);
 // with the window's default GUI font.
 HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk_text, DWORD style, int id, int x,
                     int y, int width, int height, UINT dpi);
+
+// A toolbar of text buttons without images at 0,0, `width` x `height` designed at 96 DPI. Button i
+// has the command id first_id + i and a drop-down arrow when bit i of `drop_downs` is set.
+HWND create_text_toolbar(HWND parent, int id, int first_id, std::span<const char* const> gbk_captions,
+                         unsigned drop_downs, int width, int height, UINT dpi);
+std::string toolbar_button_caption(HWND toolbar, int command_id);
+void set_toolbar_button_caption(HWND toolbar, int command_id, std::string_view gbk);
+
+// Draws a picture at its natural size with its top-left corner at x, y.
+void draw_picture(HDC dc, const Dib24& picture, int x, int y);
 
 }  // namespace gifanim::platform::win32
