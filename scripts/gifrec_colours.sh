@@ -4,7 +4,8 @@
 # (gifrec_e2e.exe, one case) exports the recording forwards and in reverse through the save
 # dialog; ImageMagick then judges both GIFs: screen-sized frames, the colours in the painted order
 # (reversed in reverse), and delays of whole ticks at 5 frames per second (20) that add up to the
-# recording, each colour lasting its 700 ms.
+# recording, each colour lasting its 700 ms. The driver also plays the recording in the preview,
+# deletes frame 2 in the editor and exports again: that GIF must be the first without frame 2.
 #   scripts/gifrec_colours.sh gifrec_e2e.exe      (needs DISPLAY: run under scripts/xvfb-run.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -98,4 +99,8 @@ tac "$out/forward.txt" | cmp -s - "$out/reverse.txt" || {
   diff <(tac "$out/forward.txt") "$out/reverse.txt" >&2 || true
   fail "the reverse GIF is not the forward one backwards"
 }
-echo "gifrec colours: $count frames, forwards and in reverse, as painted"
+# The editor deleted frame 2 and saved: the next export is the first one without that frame.
+/usr/bin/identify -format '%#\n' "$out/forward.gif" | sed 2d >"$out/forward-edited.sig"
+/usr/bin/identify -format '%#\n' "$out/edited.gif" >"$out/edited.sig"
+cmp -s "$out/forward-edited.sig" "$out/edited.sig" || fail "the edited export is not the recording without frame 2"
+echo "gifrec colours: $count frames, forwards and in reverse, as painted; after the edit $((count - 1)) in order"

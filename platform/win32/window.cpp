@@ -46,8 +46,8 @@ Window::~Window() {
     }
 }
 
-bool Window::create(const wchar_t* class_name, std::string_view gbk_caption, DWORD style, DWORD ex_style, int x,
-                    int y, int width, int height, HWND owner, UINT class_style) {
+bool Window::create(const wchar_t* class_name, std::string_view gbk_caption, DWORD style, DWORD ex_style, int x, int y,
+                    int width, int height, HWND owner, UINT class_style) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{};
     if (!GetClassInfoExW(instance, class_name, &wc)) {
@@ -63,8 +63,8 @@ bool Window::create(const wchar_t* class_name, std::string_view gbk_caption, DWO
         if (!RegisterClassExW(&wc)) return false;
     }
     const std::wstring caption = wide(gbk_caption);
-    return CreateWindowExW(ex_style, class_name, caption.c_str(), style, x, y, width, height, owner, nullptr,
-                           instance, this) != nullptr;
+    return CreateWindowExW(ex_style, class_name, caption.c_str(), style, x, y, width, height, owner, nullptr, instance,
+                           this) != nullptr;
 }
 
 LRESULT Window::handle(UINT message, WPARAM wparam, LPARAM lparam) {

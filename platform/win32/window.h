@@ -16,6 +16,11 @@ namespace gifanim::platform::win32 {
 std::wstring wide(std::string_view gbk);
 std::string gbk(std::wstring_view text);
 
+// The extended style of a window owned by the always-on-top frame window. Windows keeps owned
+// windows above their owner anyway; Wine does so only for popups, so an owned overlapped window
+// says it is topmost itself, or the frame window would cover it.
+inline constexpr DWORD kOwnedByTopmost = WS_EX_TOPMOST;
+
 // The DPI the window is shown at (96 where the system cannot say), and a size or position
 // designed at 96 DPI scaled to it.
 UINT dpi_of(HWND window);

@@ -129,8 +129,9 @@ class EditorWindow::Viewer final : public platform::win32::Window {
 public:
     bool create(HWND owner) {
         const UINT dpi = dpi_of(owner);
-        if (!Window::create(kFrameViewerClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, CW_USEDEFAULT,
-                            CW_USEDEFAULT, scaled(kViewerWidth, dpi), scaled(kViewerHeight, dpi), owner))
+        if (!Window::create(kFrameViewerClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                            platform::win32::kOwnedByTopmost, CW_USEDEFAULT, CW_USEDEFAULT, scaled(kViewerWidth, dpi),
+                            scaled(kViewerHeight, dpi), owner))
             return false;
         RECT client{};
         GetClientRect(hwnd(), &client);
@@ -162,16 +163,17 @@ EditorWindow::~EditorWindow() = default;
 
 bool EditorWindow::create(HWND owner, const platform::ScreenRect& frame_window) {
     const UINT dpi = dpi_of(owner);
-    if (!Window::create(kEditorWindowClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, CW_USEDEFAULT, CW_USEDEFAULT,
-                        scaled(kEditorDesignedWidth, dpi), scaled(kEditorDesignedHeight, dpi), owner))
+    if (!Window::create(kEditorWindowClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, platform::win32::kOwnedByTopmost,
+                        CW_USEDEFAULT, CW_USEDEFAULT, scaled(kEditorDesignedWidth, dpi),
+                        scaled(kEditorDesignedHeight, dpi), owner))
         return false;
     RECT client{};
     GetClientRect(hwnd(), &client);
     strip_ = std::make_unique<Strip>(editor_);
     if (!strip_->create(hwnd(), client.right)) return false;
     const UINT own_dpi = dpi_of(hwnd());
-    platform::win32::create_control(hwnd(), L"BUTTON", "保存", BS_PUSHBUTTON | WS_TABSTOP, kEditorSaveButtonId, 16,
-                                    248, 88, 40, own_dpi);
+    platform::win32::create_control(hwnd(), L"BUTTON", "保存", BS_PUSHBUTTON | WS_TABSTOP, kEditorSaveButtonId, 16, 248,
+                                    88, 40, own_dpi);
     platform::win32::create_control(hwnd(), L"BUTTON", "取消", BS_PUSHBUTTON | WS_TABSTOP, kEditorCancelButtonId, 128,
                                     248, 88, 40, own_dpi);
     editor_.Open(frame_window);

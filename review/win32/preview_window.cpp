@@ -15,20 +15,22 @@ constexpr int kToolbarHeight = 40;
 
 bool PreviewWindow::create(HWND owner) {
     const UINT dpi = dpi_of(owner);
-    if (!Window::create(kPreviewWindowClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, CW_USEDEFAULT,
-                        CW_USEDEFAULT, scaled(kPreviewDesignedWidth, dpi), scaled(kPreviewDesignedHeight, dpi), owner))
+    if (!Window::create(kPreviewWindowClass, "", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
+                        platform::win32::kOwnedByTopmost, CW_USEDEFAULT, CW_USEDEFAULT,
+                        scaled(kPreviewDesignedWidth, dpi), scaled(kPreviewDesignedHeight, dpi), owner))
         return false;
-    toolbar_ = platform::win32::create_text_toolbar(hwnd(), kPreviewToolbarId, kPreviewFirstButtonId, kButtonCaptions,
-                                                    1u << player_button::save, kToolbarWidth, kToolbarHeight,
-                                                    dpi_of(hwnd()));
-    return toolbar_ && canvas_.create(hwnd(), kPreviewCanvasId, 0, scaled(kToolbarHeight, dpi),
-                                      scaled(248, dpi), scaled(232, dpi));
+    toolbar_ =
+        platform::win32::create_text_toolbar(hwnd(), kPreviewToolbarId, kPreviewFirstButtonId, kButtonCaptions,
+                                             1u << player_button::save, kToolbarWidth, kToolbarHeight, dpi_of(hwnd()));
+    return toolbar_ &&
+           canvas_.create(hwnd(), kPreviewCanvasId, 0, scaled(kToolbarHeight, dpi), scaled(248, dpi), scaled(232, dpi));
 }
 
 LRESULT PreviewWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
         case WM_COMMAND:
-            if (reinterpret_cast<HWND>(lparam) == toolbar_) player_.ToolbarClick(LOWORD(wparam) - kPreviewFirstButtonId);
+            if (reinterpret_cast<HWND>(lparam) == toolbar_)
+                player_.ToolbarClick(LOWORD(wparam) - kPreviewFirstButtonId);
             return 0;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lparam);

@@ -5,12 +5,14 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,11 @@ constexpr int kMemorySizeEdit = 1017;
 constexpr int kDiskStorageRadio = 1015;
 constexpr int kOkButton = 1019;
 constexpr int kDefaultsButton = 1020;
+// Ids of review/win32/preview_window.h and editor_window.h.
+constexpr int kPreviewFirstButtonId = 110;
+constexpr int kPreviewToolbarId = 300;
+constexpr int kEditorSaveButtonId = 1201;
+constexpr int kFrameStripId = 1203;
 
 std::string gbk(const std::wstring& text) {
     const int n = WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -81,13 +88,16 @@ std::wstring environment_with(std::initializer_list<std::wstring> variables) {
     return block + L'\0';
 }
 
-HWND top_window_of(DWORD process, const wchar_t* cls, const wchar_t* title) {
+// The first top-level window of `process` with this class and title (null: any); with `visible`,
+// the first one shown.
+HWND top_window_of(DWORD process, const wchar_t* cls, const wchar_t* title, bool visible = false) {
     struct Search {
         DWORD process;
         const wchar_t* cls;
         const wchar_t* title;
+        bool visible;
         HWND found;
-    } search{process, cls, title, nullptr};
+    } search{process, cls, title, visible, nullptr};
     EnumWindows(
         [](HWND window, LPARAM param) -> BOOL {
             auto& s = *reinterpret_cast<Search*>(param);
@@ -97,6 +107,7 @@ HWND top_window_of(DWORD process, const wchar_t* cls, const wchar_t* title) {
             GetClassNameW(window, cls, 256);
             if (owner != s.process || (s.cls && wcscmp(cls, s.cls) != 0)) return TRUE;
             if (s.title && window_text(window) != s.title) return TRUE;
+            if (s.visible && !IsWindowVisible(window)) return TRUE;
             s.found = window;
             return FALSE;
         },
@@ -189,6 +200,60 @@ protected:
         click(0);
     }
 
+    HWND shown_window(const wchar_t* cls) {
+        const DWORD pid = process_.dwProcessId;
+        return wait_for([pid, cls] { return top_window_of(pid, cls, nullptr, true); });
+    }
+
+    // Presses a preview button and collects the captions until one ends with `end`: the frame
+    // numbers shown on the way, in order.
+    std::vector<int> play(HWND preview, int button, const std::wstring& end) {
+        SendMessageW(preview, WM_COMMAND, kPreviewFirstButtonId + button,
+                     reinterpret_cast<LPARAM>(GetDlgItem(preview, kPreviewToolbarId)));
+        std::vector<int> shown;
+        const ULONGLONG until = GetTickCount64() + 30000;
+        while (GetTickCount64() < until) {
+            const std::wstring caption = window_text(preview);
+            if (caption == end) return shown;
+            const int k = number_after(caption, L"当前播放第");
+            if (k >= 0 && (shown.empty() || shown.back() != k)) shown.push_back(k);
+            Sleep(5);
+        }
+        ADD_FAILURE() << "no end caption " << gbk(end) << ", last " << gbk(window_text(preview));
+        return shown;
+    }
+
+    // Right-clicks the thumbnail at x in the editor's strip and picks the popup's item `item`
+    // (1 to 3) with the keyboard, through the system's input queue as a user would.
+    void delete_through_popup(HWND editor, int x, int item) {
+        POINT at{x, 100};
+        ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
+        SetCursorPos(at.x, at.y);
+        send_input({mouse(MOUSEEVENTF_RIGHTDOWN), mouse(MOUSEEVENTF_RIGHTUP)});
+        const DWORD pid = process_.dwProcessId;
+        HWND menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); });
+        ASSERT_NE(menu, nullptr);
+        for (int i = 0; i < item; ++i) send_input({key(VK_DOWN, 0), key(VK_DOWN, KEYEVENTF_KEYUP)});
+        send_input({key(VK_RETURN, 0), key(VK_RETURN, KEYEVENTF_KEYUP)});
+        ASSERT_NE(wait_for([menu] { return IsWindowVisible(menu) ? nullptr : menu; }), nullptr);
+    }
+    static INPUT mouse(DWORD flags) {
+        INPUT in{};
+        in.type = INPUT_MOUSE;
+        in.mi.dwFlags = flags;
+        return in;
+    }
+    static INPUT key(WORD vk, DWORD flags) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = vk;
+        in.ki.dwFlags = flags;
+        return in;
+    }
+    static void send_input(std::vector<INPUT> inputs) {
+        SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    }
+
     // Chooses a save command, names `gif` in the save dialog and answers the success box.
     void export_through_dialog(int menu_id, const fs::path& gif) {
         SendMessageW(frame_, WM_COMMAND, menu_id, 0);
@@ -199,7 +264,8 @@ protected:
         HWND name = GetDlgItem(dialog, 0x47c);
         HWND edit = wait_for([name] {
             HWND combo = FindWindowExW(name, nullptr, L"ComboBox", nullptr);
-            return combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr) : FindWindowExW(name, nullptr, L"Edit", nullptr);
+            return combo ? FindWindowExW(combo, nullptr, L"Edit", nullptr)
+                         : FindWindowExW(name, nullptr, L"Edit", nullptr);
         });
         ASSERT_NE(edit, nullptr);
         SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(gif.c_str()));
@@ -354,6 +420,58 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
         EXPECT_EQ(word(6), GetSystemMetrics(SM_CXSCREEN));
         EXPECT_EQ(word(8), GetSystemMetrics(SM_CYSCREEN));
     }
+    const int n = number_after(window_text(frame_), L"当前帧数:");
+    ASSERT_GE(n, 3);
+    const std::wstring all = L"一共有" + std::to_wstring(n) + L"帧";
+
+    // The preview plays every frame forwards, then backwards, and closing only hides it.
+    click(2);
+    HWND preview = shown_window(L"GifRecPreviewWindow");
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(window_text(preview), all);
+    const std::vector<int> forwards =
+        play(preview, 0, all + L"     当前播放第" + std::to_wstring(n) + L"帧,已播放完毕");
+    ASSERT_FALSE(forwards.empty());
+    EXPECT_TRUE(std::is_sorted(forwards.begin(), forwards.end()));
+    EXPECT_EQ(forwards.back(), n);
+    const std::vector<int> backwards = play(preview, 1, all + L"     当前播放第1帧,已播放完毕");
+    ASSERT_FALSE(backwards.empty());
+    EXPECT_TRUE(std::is_sorted(backwards.rbegin(), backwards.rend()));
+    EXPECT_EQ(backwards.front(), n);
+    PostMessageW(preview, WM_CLOSE, 0, 0);
+    EXPECT_NE(wait_for([preview] { return IsWindowVisible(preview) ? nullptr : preview; }), nullptr);
+    EXPECT_TRUE(IsWindow(preview));
+
+    // The editor deletes frame 2 through the popup; 保存 puts the rest into the store, which the
+    // next export writes (the script compares it with the first export, frame 2 left out).
+    click(3);
+    HWND editor = shown_window(L"GifRecEditorWindow");
+    ASSERT_NE(editor, nullptr);
+    const std::wstring total = L"总帧数:" + std::to_wstring(n) + L"      当前剩余帧数:";
+    EXPECT_EQ(window_text(editor), total + std::to_wstring(n));
+    delete_through_popup(editor, 300, 1);  // 删除当前帧 on thumbnail 2
+    EXPECT_EQ(window_text(editor), total + std::to_wstring(n - 1));
+    SendMessageW(editor, WM_COMMAND, MAKEWPARAM(kEditorSaveButtonId, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(editor, kEditorSaveButtonId)));
+    EXPECT_EQ(window_text(frame_), L"当前帧数:" + std::to_wstring(n - 1));
+    export_through_dialog(kSaveForwardMenuId, out / L"edited.gif");
+
+    // 编辑 again brings the open editor to the front rather than making a second one. A delete
+    // not saved: closing asks, and No leaves the store as it was.
+    click(3);
+    EXPECT_EQ(shown_window(L"GifRecEditorWindow"), editor);
+    EXPECT_EQ(GetForegroundWindow(), editor);
+    delete_through_popup(editor, 300, 1);
+    PostMessageW(editor, WM_CLOSE, 0, 0);
+    const DWORD pid = process_.dwProcessId;
+    HWND prompt = wait_for([pid] { return top_window_of(pid, L"#32770", L"Zovaro提示您："); });
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_NE(window_text(GetDlgItem(prompt, 0xFFFF)).find(L"你已做了修改,尚未保存,是否保存"), std::wstring::npos);
+    PostMessageW(prompt, WM_COMMAND, IDNO, 0);
+    EXPECT_NE(wait_for([editor] { return IsWindow(editor) ? nullptr : editor; }), nullptr);
+    EXPECT_EQ(window_text(frame_), L"当前帧数:" + std::to_wstring(n - 1));
+    export_through_dialog(kSaveForwardMenuId, out / L"unchanged.gif");
+    EXPECT_EQ(read_bytes(out / L"unchanged.gif"), read_bytes(out / L"edited.gif"));
     EXPECT_EQ(close(), 0u);
 }
 
@@ -385,7 +503,8 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
         EXPECT_EQ(r.bottom - r.top, MulDiv(c.height, dpi, 96)) << c.id;
     }
     const auto press = [settings](int id) {
-        SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(settings, id)));
+        SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(settings, id)));
     };
     const auto ini_has = [this](const wchar_t* line) {
         return read_bytes(dir_ / L"gif配置.ini").find(gbk(std::wstring(line) + L"\r\n")) != std::string::npos;
