@@ -12,7 +12,7 @@ export GIFANIM_CORPUS=$corpus
 jobs=$(nproc 2>/dev/null || echo 2)
 step() { printf '\n== %s\n' "$*"; }
 
-# linux-tsan builds and runs only the maker, reader, spill file, session and export tests (its build and test presets say which).
+# linux-tsan builds and runs only the maker, reader, spill file, session, export and thumbnail tests (its build and test presets say which).
 for preset in linux linux-asan linux-tsan linux-release; do
   step "build $preset"
   cmake --preset "$preset" -DGIFANIM_CORPUS_DIR="$corpus" >/dev/null
