@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Renders gifrec.exe's frame window and settings window under Wine on a private X screen, with a
-# CJK font, into docs/frame_window.png and docs/settings_window.png. Run by hand after a change to
-# the windows; it needs the Windows build (cmake --preset windows).
+# Renders gifrec.exe's windows under Wine on a private X screen, with a CJK font, into docs/:
+# frame_window.png and settings_window.png on a first start, then preview_window.png and
+# editor_window.png after a short full-screen recording of a screen changing colour. Run by hand
+# after a change to the windows; it needs the Windows build (cmake --preset windows).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -32,7 +33,7 @@ done
 /usr/lib/wine/wineserver -k 2>/dev/null || true
 /usr/lib/wine/wineserver -w 2>/dev/null || true
 
-GIFANIM_XVFB_SCREEN=800x600x24 "$root/scripts/xvfb-run.sh" bash -c '
+GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
   set -euo pipefail
   work=$1 docs=$2 wine=$3
   xsetroot -solid "#3a6ea5" 2>/dev/null || true
@@ -58,5 +59,46 @@ GIFANIM_XVFB_SCREEN=800x600x24 "$root/scripts/xvfb-run.sh" bash -c '
   import -window root "$work/screen.png"
   /usr/bin/convert "$work/screen.png" -crop "$(geometry "$settings")" +repage "$docs/settings_window.png"
   /usr/lib/wine/wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -w 2>/dev/null || true
+
+  # Full screen without hiding the window, placed so that the preview and the editor, centred on
+  # it, fit on the screen.
+  printf "[配置]\r\n菜单全屏=8\r\n全屏隐藏=0\r\n左边=100\r\n顶边=40\r\n宽度=640\r\n高度=400\r\n" |
+    iconv -f UTF-8 -t GBK >"$work/gif配置.ini"
+  (cd "$work" && "$wine" gifrec.exe) &
+  window_named() {
+    local id=
+    for _ in $(seq 60); do
+      id=$(xwininfo -root -tree | awk -v n="\"$1" "index(\$0, n) {print \$1; exit}")
+      [ -n "$id" ] && break
+      sleep 0.5
+    done
+    [ -n "$id" ] || { echo "screenshots: no window named $1..." >&2; exit 1; }
+    echo "$id"
+  }
+  frame=$(window_named "Zovaro GIF")
+  sleep 2
+  (while :; do for c in "#c0392b" "#27ae60" "#2980b9" "#f39c12" "#8e44ad"; do xsetroot -solid "$c"; sleep 0.4; done; done) &
+  painter=$!
+  # Toolbar buttons, from the left: 录制 at 22, 预览 at 108, 编辑 at 147; 32 down from the
+  # window top (caption included).
+  xdotool mousemove --window "$frame" 22 32 click 1
+  sleep 2.2
+  xdotool mousemove --window "$frame" 22 32 click 1
+  kill "$painter"
+  xdotool mousemove --window "$frame" 108 32 click 1
+  preview=$(window_named "一共有")
+  xdotool mousemove --window "$preview" 22 32 click 1
+  sleep 1.2
+  import -window root "$work/screen.png"
+  /usr/bin/convert "$work/screen.png" -crop "$(geometry "$preview")" +repage "$docs/preview_window.png"
+  xdotool key alt+F4
+  sleep 1
+  xdotool mousemove --window "$frame" 147 32 click 1
+  editor=$(window_named "总帧数")
+  sleep 2
+  import -window root "$work/screen.png"
+  /usr/bin/convert "$work/screen.png" -crop "$(geometry "$editor")" +repage "$docs/editor_window.png"
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
 ' _ "$work" "$root/docs" "$wine"
-echo "written: $root/docs/frame_window.png $root/docs/settings_window.png"
+echo "written: $root/docs/{frame_window,settings_window,preview_window,editor_window}.png"
