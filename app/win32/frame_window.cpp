@@ -188,9 +188,7 @@ void FrameWindow::EnableButton(int index, bool enabled) {
 }
 
 platform::ScreenRect FrameWindow::WindowRect() const {
-    RECT r{};
-    GetWindowRect(hwnd(), &r);
-    return {r.left, r.top, r.right, r.bottom};
+    return platform::win32::window_rect(hwnd());
 }
 
 void FrameWindow::MoveWindow(int left, int top, int width, int height) {

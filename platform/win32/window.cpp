@@ -152,17 +152,23 @@ void set_toolbar_button_caption(HWND toolbar, int command_id, std::string_view t
     SendMessageW(toolbar, TB_SETBUTTONINFOW, static_cast<WPARAM>(command_id), reinterpret_cast<LPARAM>(&info));
 }
 
-void draw_picture(HDC dc, const Dib24& picture, int x, int y) {
-    if (picture.width <= 0 || !picture.bits) return;
+void draw_dib24(HDC dc, int width, int height, const std::uint8_t* bits, int x, int y) {
+    if (width <= 0 || height <= 0 || !bits) return;
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = picture.width;
-    info.bmiHeader.biHeight = picture.height;  // bottom-up
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
-    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(picture.width), static_cast<DWORD>(picture.height), 0, 0, 0,
-                      static_cast<UINT>(picture.height), picture.bits.get(), &info, DIB_RGB_COLORS);
+    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(width), static_cast<DWORD>(height), 0, 0, 0,
+                      static_cast<UINT>(height), bits, &info, DIB_RGB_COLORS);
+}
+
+ScreenRect window_rect(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return {r.left, r.top, r.right, r.bottom};
 }
 
 }  // namespace gifanim::platform::win32

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/picture.h"
+#include "platform/screen.h"
 
 namespace gifanim::platform::win32 {
 
@@ -65,7 +66,14 @@ HWND create_text_toolbar(HWND parent, int id, int first_id, std::span<const char
 std::string toolbar_button_caption(HWND toolbar, int command_id);
 void set_toolbar_button_caption(HWND toolbar, int command_id, std::string_view gbk);
 
-// Draws a picture at its natural size with its top-left corner at x, y.
-void draw_picture(HDC dc, const Dib24& picture, int x, int y);
+// Draws 24-bit pixels (rows bottom-up, blue, green, red, each row padded to 4 bytes, as in a
+// Dib24) at their natural size with the top-left corner at x, y.
+void draw_dib24(HDC dc, int width, int height, const std::uint8_t* bits, int x, int y);
+inline void draw_picture(HDC dc, const Dib24& picture, int x, int y) {
+    draw_dib24(dc, picture.width, picture.height, picture.bits.get(), x, y);
+}
+
+// A window's rectangle on the screen.
+ScreenRect window_rect(HWND window);
 
 }  // namespace gifanim::platform::win32

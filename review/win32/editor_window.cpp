@@ -21,18 +21,6 @@ COLORREF label_colour(LabelRun::Colour colour) {
     return colour == LabelRun::Colour::red ? kLabelRed : kLabelBlack;
 }
 
-void draw_thumbnail(HDC dc, const Thumbnail& thumbnail, int x, int y) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = thumbnail.width;
-    info.bmiHeader.biHeight = thumbnail.height;  // bottom-up
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    SetDIBitsToDevice(dc, x, y, static_cast<DWORD>(thumbnail.width), static_cast<DWORD>(thumbnail.height), 0, 0, 0,
-                      static_cast<UINT>(thumbnail.height), thumbnail.bits.data(), &info, DIB_RGB_COLORS);
-}
-
 }  // namespace
 
 // The strip of thumbnails: draws those in view from the cache, which makes the missing ones on
@@ -97,7 +85,8 @@ private:
             const ThumbnailPtr thumbnail = cache_.Get(key, [this, place] { return editor_.image_at(place); });
             RECT cell{v.left, kThumbnailTop, v.left + kThumbnailSize, kThumbnailTop + kThumbnailSize};
             if (thumbnail && !thumbnail->empty()) {
-                draw_thumbnail(dc, *thumbnail, v.left, kThumbnailTop);
+                platform::win32::draw_dib24(dc, thumbnail->width, thumbnail->height, thumbnail->bits.data(), v.left,
+                                            kThumbnailTop);
             } else {
                 FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
             }
@@ -263,9 +252,7 @@ void EditorWindow::SetCaption(const std::string& gbk) {
 }
 
 platform::ScreenRect EditorWindow::WindowRect() const {
-    RECT r{};
-    GetWindowRect(hwnd(), &r);
-    return {r.left, r.top, r.right, r.bottom};
+    return platform::win32::window_rect(hwnd());
 }
 
 void EditorWindow::MoveWindow(int left, int top, int width, int height) {

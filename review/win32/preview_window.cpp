@@ -77,9 +77,7 @@ void PreviewWindow::StopTimer(int id) {
 }
 
 platform::ScreenRect PreviewWindow::WindowRect() const {
-    RECT r{};
-    GetWindowRect(hwnd(), &r);
-    return {r.left, r.top, r.right, r.bottom};
+    return platform::win32::window_rect(hwnd());
 }
 
 void PreviewWindow::MoveWindow(int left, int top, int width, int height) {
