@@ -456,6 +456,20 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
     EXPECT_EQ(window_text(frame_), L"当前帧数:" + std::to_wstring(n - 1));
     export_through_dialog(kSaveForwardMenuId, out / L"edited.gif");
 
+    // A double-click shows the frame in the viewer, which closing only hides.
+    click(3);
+    POINT at{300, 100};
+    ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
+    SetCursorPos(at.x, at.y);
+    send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
+                mouse(MOUSEEVENTF_LEFTUP)});
+    HWND viewer = shown_window(L"GifRecFrameViewer");
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(window_text(viewer), L"一共有" + std::to_wstring(n - 1) + L"帧     当前帧: 第2帧");
+    PostMessageW(viewer, WM_CLOSE, 0, 0);
+    EXPECT_NE(wait_for([viewer] { return IsWindowVisible(viewer) ? nullptr : viewer; }), nullptr);
+    EXPECT_TRUE(IsWindow(viewer));
+
     // 编辑 again brings the open editor to the front rather than making a second one. A delete
     // not saved: closing asks, and No leaves the store as it was.
     click(3);
