@@ -237,11 +237,17 @@ void FrameWindow::ShowPopupMenu(const std::vector<MenuItem>& items) {
     }
     POINT at{};
     GetCursorPos(&at);
-    // Without the foreground the menu would not close when the user clicks elsewhere.
-    SetForegroundWindow(hwnd());
-    TrackPopupMenu(menu, 0, at.x, at.y, 0, hwnd(), nullptr);
-    PostMessageW(hwnd(), WM_NULL, 0, 0);
+    // The menus are the frame window's, but one opened from the editor or the preview belongs to
+    // that window while it is open: the window the user works in stays in front (the owner must be
+    // the foreground window, or the menu would not close on a click elsewhere). The choice comes
+    // back to the frame window as a menu command either way.
+    HWND owner = GetForegroundWindow();
+    if (!owner || GetWindowThreadProcessId(owner, nullptr) != GetCurrentThreadId()) owner = hwnd();
+    SetForegroundWindow(owner);
+    const UINT chosen = static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD, at.x, at.y, 0, owner, nullptr));
+    PostMessageW(owner, WM_NULL, 0, 0);
     DestroyMenu(menu);
+    if (chosen != 0) PostMessageW(hwnd(), WM_COMMAND, chosen, 0);
 }
 
 void FrameWindow::ApplyTransparency(std::uint32_t colour_key, bool click_through) {

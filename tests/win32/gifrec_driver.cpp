@@ -200,6 +200,17 @@ protected:
         click(0);
     }
 
+    // A message box of the program with this title, once it shows its text.
+    HWND message_box(const wchar_t* title, double seconds = 10) {
+        const DWORD pid = process_.dwProcessId;
+        return wait_for(
+            [pid, title] {
+                HWND box = top_window_of(pid, L"#32770", title, true);
+                return box && !window_text(GetDlgItem(box, 0xFFFF)).empty() ? box : nullptr;
+            },
+            seconds);
+    }
+
     HWND shown_window(const wchar_t* cls) {
         const DWORD pid = process_.dwProcessId;
         return wait_for([pid, cls] { return top_window_of(pid, cls, nullptr, true); });
@@ -272,7 +283,7 @@ protected:
         PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 
         // Large frames take a while to reduce under Wine.
-        HWND box = wait_for([pid] { return top_window_of(pid, L"#32770", L"Zovaro提示您："); }, 120);
+        HWND box = message_box(L"Zovaro提示您：", 120);
         ASSERT_NE(box, nullptr);
         EXPECT_NE(window_text(GetDlgItem(box, 0xFFFF)).find(L"导出成功"), std::wstring::npos);
         PostMessageW(box, WM_COMMAND, IDOK, 0);
@@ -364,8 +375,7 @@ TEST_F(Gifrec, NoSpillFileShowsTheInitFailureAndEndsWithZero) {
     const std::wstring missing = (dir_ / L"no such folder").wstring();
     const std::wstring environment = environment_with({L"TMP=" + missing, L"TEMP=" + missing});
     launch(environment.c_str());
-    const DWORD pid = process_.dwProcessId;
-    HWND box = wait_for([pid] { return top_window_of(pid, L"#32770", L"信息："); }, 20);
+    HWND box = message_box(L"信息：", 20);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(window_text(GetDlgItem(box, 0xFFFF)), L"初始化失败");
     EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
@@ -477,8 +487,7 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
     EXPECT_EQ(GetForegroundWindow(), editor);
     delete_through_popup(editor, 300, 1);
     PostMessageW(editor, WM_CLOSE, 0, 0);
-    const DWORD pid = process_.dwProcessId;
-    HWND prompt = wait_for([pid] { return top_window_of(pid, L"#32770", L"Zovaro提示您："); });
+    HWND prompt = message_box(L"Zovaro提示您：");
     ASSERT_NE(prompt, nullptr);
     EXPECT_NE(window_text(GetDlgItem(prompt, 0xFFFF)).find(L"你已做了修改,尚未保存,是否保存"), std::wstring::npos);
     PostMessageW(prompt, WM_COMMAND, IDNO, 0);
