@@ -87,19 +87,23 @@ ThumbnailPtr ThumbnailCache::Get(Key key, const Reader& read) {
             uses_.splice(uses_.begin(), uses_, it->second.use);
             return it->second.thumbnail;
         }
-        if ((making_ && making_key_ == key) ||
-            std::any_of(queue_.begin(), queue_.end(), [key](const Request& r) { return r.key == key; })) {
-            return nullptr;
-        }
+        if (pending(key)) return nullptr;
     }
     // Read without the lock: it may go to disk.
     capture::FrameImage image = read();
     {
         std::lock_guard lock(mutex_);
+        // Another thread may have asked for the same key meanwhile: it is made once.
+        if (entries_.contains(key) || pending(key)) return nullptr;
         queue_.push_back({key, std::move(image)});
     }
     wake_.notify_one();
     return nullptr;
+}
+
+bool ThumbnailCache::pending(Key key) const {
+    return (making_ && making_key_ == key) ||
+           std::any_of(queue_.begin(), queue_.end(), [key](const Request& r) { return r.key == key; });
 }
 
 void ThumbnailCache::KeepRequests(std::span<const Key> wanted) {

@@ -73,6 +73,8 @@ private:
         capture::FrameImage image;
     };
     void run();
+    // Whether `key` is queued or in the making; the caller holds mutex_.
+    bool pending(Key key) const;
     void store(Key key, ThumbnailPtr thumbnail);
 
     const Ready ready_;
