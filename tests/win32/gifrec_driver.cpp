@@ -240,9 +240,14 @@ protected:
         POINT at{x, 100};
         ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
         SetCursorPos(at.x, at.y);
-        send_input({mouse(MOUSEEVENTF_RIGHTDOWN), mouse(MOUSEEVENTF_RIGHTUP)});
         const DWORD pid = process_.dwProcessId;
-        HWND menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); });
+        HWND menu = nullptr;
+        // Under Wine an injected click can be lost while a fresh window settles its activation;
+        // a user would click again. One delete at most: the popup is answered only once.
+        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
+            send_input({mouse(MOUSEEVENTF_RIGHTDOWN), mouse(MOUSEEVENTF_RIGHTUP)});
+            menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); }, 3);
+        }
         ASSERT_NE(menu, nullptr);
         for (int i = 0; i < item; ++i) send_input({key(VK_DOWN, 0), key(VK_DOWN, KEYEVENTF_KEYUP)});
         send_input({key(VK_RETURN, 0), key(VK_RETURN, KEYEVENTF_KEYUP)});
