@@ -6,6 +6,8 @@
 # (reversed in reverse), and delays of whole ticks at 5 frames per second (20) that add up to the
 # recording, each colour lasting its 700 ms. The driver also plays the recording in the preview,
 # deletes frame 2 in the editor and exports again: that GIF must be the first without frame 2.
+# Before that, a 1 s recording of the frame window's panel is exported and checked for its frames'
+# count, size and delays.
 #   scripts/gifrec_colours.sh gifrec_e2e.exe      (needs DISPLAY: run under scripts/xvfb-run.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +19,7 @@ painter=
 cleanup() {
   [ -n "$painter" ] && kill "$painter" 2>/dev/null && wait "$painter" 2>/dev/null
   xsetroot -solid black 2>/dev/null || true
-  rm -rf "$out"
+  [ -n "${KEEP_OUT:-}" ] || rm -rf "$out"  # KEEP_OUT=1 keeps the GIFs for a look
 }
 trap cleanup EXIT
 
@@ -33,7 +35,7 @@ trap cleanup EXIT
 painter=$!
 
 GIFREC_E2E_OUT="Z:$out" GIFREC_E2E_RECORD_MS=$record_ms "$root/cmake/wine-run.sh" "$driver" \
-  --gtest_filter=Gifrec.FullScreenRecordingExportsForwardsAndInReverse
+  --gtest_filter=Gifrec.ExportsThroughTheSaveDialog:Gifrec.FullScreenRecordingExportsForwardsAndInReverse
 kill "$painter"
 wait "$painter" 2>/dev/null || true
 painter=
@@ -99,4 +101,21 @@ tac "$out/forward.txt" | cmp -s - "$out/reverse.txt" || {
 }
 # The editor deleted frame 2 and saved: the next export is the first one without that frame.
 sed 2d "$out/forward.txt" | cmp -s - <(frames "$out/edited.gif") || fail "the edited export is not the recording without frame 2"
-echo "gifrec colours: $count frames, forwards and in reverse, as painted; after the edit $((count - 1)) in order"
+# The window-mode recording (1 s) covers the capture panel. What the panel lets through depends on
+# how Wine emulates the colour key, so only the frames are judged: every one the panel's size, as many frames as the frame window counted, delays of whole ticks adding up to
+# the recording.
+read -r panel_w panel_h panel_frames <"$out/window.txt"
+frames "$out/window.gif" | awk -v w="$panel_w" -v h="$panel_h" -v n="$panel_frames" '
+  function bad(m) { print "gifrec colours: window.gif: " m > "/dev/stderr"; failed = 1 }
+  {
+    if ($2 != w || $3 != h || $4 != w || $5 != h) bad("frame " NR " is " $2 "x" $3 " on " $4 "x" $5 ", not " w "x" h)
+    if ($1 % 20 != 0 || $1 < 20) bad("frame " NR ": delay " $1 " is not whole ticks of 20")
+    total += $1
+  }
+  END {
+    if (NR != n) bad(NR " frames, the frame window counted " n)
+    if (total < 60 || total > 140) bad("delays add up to " total "0 ms for a 1 s recording")
+    exit failed
+  }' || fail "the window-mode GIF is wrong"
+echo "gifrec colours: $count frames, forwards and in reverse, as painted; after the edit $((count - 1)) in order;" \
+  "window mode: $panel_frames frames of ${panel_w}x$panel_h"
