@@ -254,6 +254,38 @@ protected:
         send_input({key(VK_RETURN, 0), key(VK_RETURN, KEYEVENTF_KEYUP)});
         ASSERT_NE(wait_for([menu] { return IsWindowVisible(menu) ? nullptr : menu; }), nullptr);
     }
+    // Drags the editor's knob by `dx` through the input queue, from the track's left end (10 pixels
+    // in, 224 down) or, for a drag back, its right end (10 in from the right); then double-clicks
+    // the strip at 300, 100 and returns the viewer's caption, hiding the viewer again.
+    std::wstring viewer_after_drag(HWND editor, int dx) {
+        RECT client{};
+        GetClientRect(editor, &client);
+        POINT knob{dx > 0 ? 16 : client.right - 14, 224};
+        ClientToScreen(editor, &knob);
+        SetCursorPos(knob.x, knob.y);
+        send_input({mouse(MOUSEEVENTF_LEFTDOWN)});
+        Sleep(100);
+        send_input({move_to(knob.x + dx / 2, knob.y), move_to(knob.x + dx, knob.y)});
+        Sleep(100);
+        send_input({mouse(MOUSEEVENTF_LEFTUP)});
+        POINT at{300, 100};
+        ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
+        SetCursorPos(at.x, at.y);
+        send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
+                    mouse(MOUSEEVENTF_LEFTUP)});
+        HWND viewer = shown_window(L"GifRecFrameViewer");
+        if (!viewer) return L"no viewer";
+        const std::wstring caption = window_text(viewer);
+        PostMessageW(viewer, WM_CLOSE, 0, 0);
+        wait_for([viewer] { return IsWindowVisible(viewer) ? nullptr : viewer; });
+        return caption;
+    }
+    static INPUT move_to(int x, int y) {
+        INPUT in = mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE);
+        in.mi.dx = MulDiv(std::clamp(x, 0, GetSystemMetrics(SM_CXSCREEN) - 1), 65536, GetSystemMetrics(SM_CXSCREEN));
+        in.mi.dy = MulDiv(y, 65536, GetSystemMetrics(SM_CYSCREEN));
+        return in;
+    }
     static INPUT mouse(DWORD flags) {
         INPUT in{};
         in.type = INPUT_MOUSE;
@@ -498,6 +530,18 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
     PostMessageW(viewer, WM_CLOSE, 0, 0);
     EXPECT_NE(wait_for([viewer] { return IsWindowVisible(viewer) ? nullptr : viewer; }), nullptr);
     EXPECT_TRUE(IsWindow(viewer));
+
+    // Dragging the knob to the track's right end scrolls the strip to its last four thumbnails, so
+    // a double-click at 300 in the strip opens the third from last; dragged back, the second.
+    const int left_now = n - 1;
+    if (left_now > 4) {
+        // Centred on the small frame window at the screen's corner, the editor starts partly off
+        // screen, where the knob cannot be reached; a user would move it first.
+        SetWindowPos(editor, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        EXPECT_EQ(viewer_after_drag(editor, 2000), L"一共有" + std::to_wstring(left_now) + L"帧     当前帧: 第" +
+                                                     std::to_wstring(left_now - 2) + L"帧");
+        EXPECT_EQ(viewer_after_drag(editor, -2000), L"一共有" + std::to_wstring(left_now) + L"帧     当前帧: 第2帧");
+    }
 
     // 编辑 again brings the open editor to the front rather than making a second one. A delete
     // not saved: closing asks, and No leaves the store as it was.
