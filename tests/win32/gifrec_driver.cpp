@@ -303,6 +303,67 @@ protected:
         SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
     }
 
+    // The screen rectangle of toolbar button `index`: the toolbar writes it into memory of its
+    // own process, which is read back from there.
+    RECT button_rect(int index) {
+        RECT r{};
+        void* remote = VirtualAllocEx(process_.hProcess, nullptr, sizeof r, MEM_COMMIT, PAGE_READWRITE);
+        if (!remote) return r;
+        SendMessageW(toolbar_, TB_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process_.hProcess, remote, &r, sizeof r, nullptr);
+        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+        MapWindowPoints(toolbar_, nullptr, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+
+    // Opens the 录制 drop-down with a click on button 0's arrow, counts the check marks it shows
+    // and closes it with Escape. A check mark is a run of at least four rows with dark pixels in
+    // the popup's left margin, where nothing else is drawn but the separators' one-row lines.
+    int record_menu_check_marks() {
+        const RECT button = button_rect(0);
+        SetCursorPos(button.right - 4, (button.top + button.bottom) / 2);
+        const DWORD pid = process_.dwProcessId;
+        HWND menu = nullptr;
+        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
+            send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP)});
+            menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); }, 3);
+        }
+        if (!menu) return -1;
+        Sleep(300);  // drawn
+        RECT r{};
+        GetWindowRect(menu, &r);
+        const int width = r.right - r.left, height = r.bottom - r.top;
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;  // top-down
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        SelectObject(memory, old);
+        int marks = 0, run = 0;
+        for (int y = 2; y < height - 2; ++y) {
+            bool dark = false;
+            for (int x = 3; x < 16 && x < width; ++x) {
+                const auto* p = static_cast<const unsigned char*>(bits) + (static_cast<size_t>(y) * width + x) * 4;
+                dark = dark || p[0] + p[1] + p[2] < 3 * 80;
+            }
+            run = dark ? run + 1 : 0;
+            if (run == 4) ++marks;
+        }
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        send_input({key(VK_ESCAPE, 0), key(VK_ESCAPE, KEYEVENTF_KEYUP)});
+        wait_for([menu] { return IsWindowVisible(menu) ? nullptr : menu; });
+        return marks;
+    }
+
     // Chooses a save command, names `gif` in the save dialog and answers the success box.
     void export_through_dialog(int menu_id, const fs::path& gif) {
         SendMessageW(frame_, WM_COMMAND, menu_id, 0);
@@ -610,6 +671,8 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
 
     // 确定 stores the boxes, sizes the frame window and relabels the rate items: item 4 is now
     // 25 frames per second, so the first tick's delay is 4.
+    // Rate item 4, the first start's choice, carries the popup's one check mark until 确定.
+    EXPECT_EQ(record_menu_check_marks(), 1);
     SendMessageW(GetDlgItem(settings, kRate4Edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"25"));
     SendMessageW(GetDlgItem(settings, kWidthEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"500"));
     press(kOkButton);
@@ -617,8 +680,10 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
     EXPECT_TRUE(ini_has(L"帧4=25"));
     EXPECT_TRUE(ini_has(L"宽度=500"));
     EXPECT_EQ(rect().right - rect().left, 500);
+    EXPECT_EQ(record_menu_check_marks(), 0) << "确定 leaves the relabelled rate items unchecked";
     SendMessageW(frame_, WM_COMMAND, 6, 0);
     EXPECT_TRUE(ini_has(L"菜单帧=6"));
+    EXPECT_EQ(record_menu_check_marks(), 1);
     click(1);
     click(0);
     const ULONGLONG until = GetTickCount64() + 3000;
