@@ -235,25 +235,42 @@ protected:
         return shown;
     }
 
+    // Clicks (`down`, `up`) where the cursor is until the program shows a popup menu: under Wine an
+    // injected click can be lost while a fresh window settles its activation, and a user would
+    // click again. Three tries; the popup, or null.
+    HWND click_for_popup(DWORD down, DWORD up) {
+        const DWORD pid = process_.dwProcessId;
+        HWND menu = nullptr;
+        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
+            send_input({mouse(down), mouse(up)});
+            menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); }, 3);
+        }
+        return menu;
+    }
+
+    // Double-clicks the editor's strip at 300, 100; the frame viewer it shows, or null.
+    HWND open_viewer(HWND editor) {
+        POINT at{300, 100};
+        ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
+        SetCursorPos(at.x, at.y);
+        send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
+                    mouse(MOUSEEVENTF_LEFTUP)});
+        return shown_window(L"GifRecFrameViewer");
+    }
+
     // Right-clicks the thumbnail at x in the editor's strip and picks the popup's item `item`
     // (1 to 3) with the keyboard, through the system's input queue as a user would.
     void delete_through_popup(HWND editor, int x, int item) {
         POINT at{x, 100};
         ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
         SetCursorPos(at.x, at.y);
-        const DWORD pid = process_.dwProcessId;
-        HWND menu = nullptr;
-        // Under Wine an injected click can be lost while a fresh window settles its activation;
-        // a user would click again. One delete at most: the popup is answered only once.
-        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
-            send_input({mouse(MOUSEEVENTF_RIGHTDOWN), mouse(MOUSEEVENTF_RIGHTUP)});
-            menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); }, 3);
-        }
+        HWND menu = click_for_popup(MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
         ASSERT_NE(menu, nullptr);
         for (int i = 0; i < item; ++i) send_input({key(VK_DOWN, 0), key(VK_DOWN, KEYEVENTF_KEYUP)});
         send_input({key(VK_RETURN, 0), key(VK_RETURN, KEYEVENTF_KEYUP)});
         ASSERT_NE(wait_for([menu] { return IsWindowVisible(menu) ? nullptr : menu; }), nullptr);
     }
+
     // Drags the editor's knob by `dx` through the input queue, from the track's left end (10 pixels
     // in, 224 down) or, for a drag back, its right end (10 in from the right); then double-clicks
     // the strip at 300, 100 and returns the viewer's caption, hiding the viewer again.
@@ -268,12 +285,7 @@ protected:
         send_input({move_to(knob.x + dx / 2, knob.y), move_to(knob.x + dx, knob.y)});
         Sleep(100);
         send_input({mouse(MOUSEEVENTF_LEFTUP)});
-        POINT at{300, 100};
-        ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
-        SetCursorPos(at.x, at.y);
-        send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
-                    mouse(MOUSEEVENTF_LEFTUP)});
-        HWND viewer = shown_window(L"GifRecFrameViewer");
+        HWND viewer = open_viewer(editor);
         if (!viewer) return L"no viewer";
         const std::wstring caption = window_text(viewer);
         PostMessageW(viewer, WM_CLOSE, 0, 0);
@@ -322,12 +334,7 @@ protected:
     int record_menu_check_marks() {
         const RECT button = button_rect(0);
         SetCursorPos(button.right - 4, (button.top + button.bottom) / 2);
-        const DWORD pid = process_.dwProcessId;
-        HWND menu = nullptr;
-        for (int attempt = 0; attempt < 3 && !menu; ++attempt) {
-            send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP)});
-            menu = wait_for([pid] { return top_window_of(pid, L"#32768", nullptr, true); }, 3);
-        }
+        HWND menu = click_for_popup(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
         if (!menu) return -1;
         Sleep(300);  // drawn
         RECT r{};
@@ -580,12 +587,7 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
 
     // A double-click shows the frame in the viewer, which closing only hides.
     click(3);
-    POINT at{300, 100};
-    ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
-    SetCursorPos(at.x, at.y);
-    send_input({mouse(MOUSEEVENTF_LEFTDOWN), mouse(MOUSEEVENTF_LEFTUP), mouse(MOUSEEVENTF_LEFTDOWN),
-                mouse(MOUSEEVENTF_LEFTUP)});
-    HWND viewer = shown_window(L"GifRecFrameViewer");
+    HWND viewer = open_viewer(editor);
     ASSERT_NE(viewer, nullptr);
     EXPECT_EQ(window_text(viewer), L"一共有" + std::to_wstring(n - 1) + L"帧     当前帧: 第2帧");
     PostMessageW(viewer, WM_CLOSE, 0, 0);
@@ -599,8 +601,8 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
         // Centred on the small frame window at the screen's corner, the editor starts partly off
         // screen, where the knob cannot be reached; a user would move it first.
         SetWindowPos(editor, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        EXPECT_EQ(viewer_after_drag(editor, 2000), L"一共有" + std::to_wstring(left_now) + L"帧     当前帧: 第" +
-                                                     std::to_wstring(left_now - 2) + L"帧");
+        EXPECT_EQ(viewer_after_drag(editor, 2000),
+                  L"一共有" + std::to_wstring(left_now) + L"帧     当前帧: 第" + std::to_wstring(left_now - 2) + L"帧");
         EXPECT_EQ(viewer_after_drag(editor, -2000), L"一共有" + std::to_wstring(left_now) + L"帧     当前帧: 第2帧");
     }
 
