@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
             for (int x = 0; x < d->Width; ++x) {
                 const int cx = d->Left + x, cy = d->Top + y;
                 const int index = image->RasterBits[(size_t)y * d->Width + x];
-                if (cx >= width || cy >= height || index == gcb.TransparentColor || index >= map->ColorCount)
-                    continue;
+                if (cx >= width || cy >= height || index == gcb.TransparentColor || index >= map->ColorCount) continue;
                 uint8_t* p = canvas + ((size_t)cy * width + cx) * 3;
                 p[0] = map->Colors[index].Red;
                 p[1] = map->Colors[index].Green;
