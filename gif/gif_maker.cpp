@@ -156,6 +156,13 @@ GifMaker::~GifMaker() = default;
 
 void GifMaker::SetThreads(unsigned threads) { threads_ = threads; }
 
+void GifMaker::SetOptimization(const Optimization& optimization) {
+    optimization_ = optimization;
+    optimization_.quality = std::clamp(optimization.quality, 1, 100);
+}
+
+void GifMaker::SetMemoryBudget(std::size_t bytes) { memory_budget_ = bytes; }
+
 bool GifMaker::Create(const AnimationInfo& info) {
     if (state_) {
         Reset();

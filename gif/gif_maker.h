@@ -11,6 +11,28 @@
 
 namespace gifanim {
 
+// The optimizing mode of the maker. Off (the default), every frame is written whole with its own
+// 256-entry palette, the bytes the maker has always written. On, the maker writes what a viewer
+// needs to show each frame:
+// - each frame after the first keeps only the rectangle around the pixels that differ from what
+//   the viewer shows at that moment, the pixels needing no change transparent, every frame left in
+//   place for the next (disposal 1), so that every viewer composes the same pictures;
+// - a frame whose pixels all stay within the bound is merged into the one before, its delay added;
+// - each rectangle gets a colour table made from its own pixels, exact for up to 255 colours and
+//   otherwise found by median cut refined by k-means, only as large as it needs to be;
+// - a pixel keeps what the viewer shows while that stays within the quality's bound of the frame's
+//   own pixel, measured against the frame itself every time, so errors never add up over frames.
+// Frames are placed at their Left and Top on a canvas of the animation's size (a frame of another
+// size covers what it covers); their delays and comments are kept, their disposal, transparency and
+// dither settings are the optimizer's to choose. The bytes do not depend on the thread count.
+struct Optimization {
+    static constexpr int kDefaultQuality = 80;
+    bool enabled = false;
+    // 1 to 100: how far a shown pixel may stray from its frame's pixel before it is redrawn, and
+    // how hard the colour tables are refined. 100 redraws every pixel that changed at all.
+    int quality = kDefaultQuality;
+};
+
 // Every method but Create does nothing on a maker that is not created; GetError then answers
 // "对象还未创建". Failures return false and leave a last-error text (GBK).
 class GifMaker {
@@ -43,10 +65,21 @@ public:
     // next frame added after Create or Reset.
     void SetThreads(unsigned threads);
 
+    // Chooses the optimizing mode (see Optimization); takes effect with the next Create or Reset.
+    void SetOptimization(const Optimization& optimization);
+
+    // Compressed frames past this many bytes are held in a temporary file (in the platform's
+    // temporary folder, removed with the frames) instead of in memory, so that an export of any
+    // length runs in bounded memory; the bytes written do not depend on it. Default 64 MiB.
+    static constexpr std::size_t kDefaultMemoryBudget = std::size_t{64} << 20;
+    void SetMemoryBudget(std::size_t bytes);
+
 private:
     struct State;
     std::unique_ptr<State> state_;
     unsigned threads_ = 0;
+    Optimization optimization_;
+    std::size_t memory_budget_ = kDefaultMemoryBudget;
 };
 
 }  // namespace gifanim
