@@ -81,12 +81,16 @@ void Exporter::Wait() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool Exporter::Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell) {
+bool Exporter::Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell,
+                     const Optimization& optimization) {
     if (running_.load()) return false;
     Wait();
     if (session.recording()) session.StopRecording();
     try {
         auto frames = std::make_shared<const capture::FrameStoreSnapshot>(session.store().Snapshot());
+        // The last export's thread has been joined, so the maker is this thread's to change; the
+        // mode counts from the Create that ExportFrames makes.
+        maker_.SetOptimization(optimization);
         running_.store(true);
         thread_ = std::thread([this, frames = std::move(frames), direction, &shell] {
             int result = 0;

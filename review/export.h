@@ -68,9 +68,12 @@ public:
     // Waits for a running export.
     ~Exporter();
 
-    // Stops a running recording, takes the snapshot and starts the export. Ignored (false) while
-    // another export runs or when there is no memory for the snapshot.
-    bool Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell);
+    // Stops a running recording, takes the snapshot and starts the export, whose GIF the maker
+    // writes in this optimizing mode (off by default: the plain bytes). Ignored (false) while
+    // another export runs or when there is no memory for the snapshot; the running export's mode
+    // then stays as it was.
+    bool Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell,
+               const Optimization& optimization = {});
     bool running() const { return running_.load(); }
     // Waits for the running export, if any.
     void Wait();

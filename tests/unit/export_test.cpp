@@ -110,8 +110,9 @@ protected:
         return read_all(ui.answer);
     }
     // The GIF made straight through the maker from these pictures and delays, in this order.
-    Bytes expected(const std::vector<int>& pictures, const std::vector<int>& delays) {
+    Bytes expected(const std::vector<int>& pictures, const std::vector<int>& delays, const Optimization& mode = {}) {
         GifMaker direct;
+        direct.SetOptimization(mode);
         AnimationInfo info;
         info.Width = 12;
         info.Depth = 8;
@@ -224,6 +225,32 @@ TEST_F(ExportTest, ExportsRunOneAtATimeFromASnapshotTakenAtTheStart) {
     exporter.Wait();
     EXPECT_EQ(exporter.last_result(), 1);
     EXPECT_EQ(read_all(ui.answer), expected({1, 2, 3}, {10, 10, 10}));
+}
+
+TEST_F(ExportTest, TheOptimizingModeGivenAtTheStartHoldsForThatExportAlone) {
+    record(3);
+    const Bytes plain = expected({1, 2, 3}, {10, 10, 10});
+    const Bytes optimized = expected({1, 2, 3}, {10, 10, 10}, {true, Optimization::kDefaultQuality});
+    ASSERT_LT(optimized.size(), plain.size()) << "the maker's optimizing mode writes a smaller GIF";
+
+    Exporter exporter(maker);
+    ui.answer = scratch.dir / "optimized.gif";
+    ui.hold_dialog = true;
+    ASSERT_TRUE(exporter.Start(session, ExportDirection::forward, ui, {true, Optimization::kDefaultQuality}));
+    ui.wait_in_dialog();
+    // The maker has not been created yet: a second start that reached it now would turn the
+    // running export plain.
+    EXPECT_FALSE(exporter.Start(session, ExportDirection::forward, ui));
+    ui.release();
+    exporter.Wait();
+    EXPECT_EQ(exporter.last_result(), 1);
+    EXPECT_EQ(read_all(ui.answer), optimized);
+
+    // The maker was optimizing when reset after that save; the next start chooses again.
+    ui.answer = scratch.dir / "plain.gif";
+    ASSERT_TRUE(exporter.Start(session, ExportDirection::forward, ui));
+    exporter.Wait();
+    EXPECT_EQ(read_all(ui.answer), plain);
 }
 
 TEST(ExportArithmetic, ProgressAndWindowPlacement) {
