@@ -1,5 +1,5 @@
 #pragma once
-// The settings file "gif配置.ini" beside the program: one section "配置", fifteen keys whose values
+// The settings file "gif配置.ini" beside the program: one section "配置", sixteen keys whose values
 // are decimal integers. Nothing is cached: every read opens the file, every write has reached the
 // file when it returns.
 #include <filesystem>
@@ -31,6 +31,7 @@ inline constexpr ConfigKey click_through{"穿透", 1};
 inline constexpr ConfigKey storage{"存储方式", 1};  // 1 memory first, 0 disk
 inline constexpr ConfigKey full_screen_hide{"全屏隐藏", 1};
 inline constexpr ConfigKey memory_mb{"内存大小", 20};
+inline constexpr ConfigKey optimize_save{"优化保存", 0};  // 1: exports write optimized GIFs
 }  // namespace keys
 
 inline constexpr std::string_view config_section = "配置";

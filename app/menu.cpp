@@ -84,6 +84,8 @@ MenuModel BuildMenus(const ConfigFile& config) {
     menus.Append(Popup::frames, "删除当前帧");
     menus.Append(Popup::frames, "删除第一帧到当前帧");
     menus.Append(Popup::frames, "删除从当前帧最后一帧");
+    menus.Append(Popup::save, "-");
+    menus.Append(Popup::save, "优化体积");
     return menus;
 }
 

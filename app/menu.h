@@ -33,6 +33,9 @@ inline constexpr int save_reverse = 13;
 inline constexpr int delete_current = 14;
 inline constexpr int delete_to_current = 15;
 inline constexpr int delete_from_current = 16;
+// Appended to the save popup after the frames popup's items, so ids 1 to 16 keep their numbers.
+inline constexpr int save_separator = 17;
+inline constexpr int optimize_size = 18;
 }  // namespace menu_id
 
 struct MenuItem {
@@ -68,7 +71,7 @@ private:
     int next_id_ = 0;
 };
 
-// The three popups with ids 1 to 16, the rate items labelled from the settings file.
+// The three popups with ids 1 to 18, the rate items labelled from the settings file.
 MenuModel BuildMenus(const ConfigFile& config);
 
 }  // namespace gifanim::app

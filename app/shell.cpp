@@ -57,6 +57,8 @@ void Shell::restore_geometry_and_menus() {
         session_.store().set_capture_rect({0, 0, screen.width, screen.height});
     }
     frame_rate_ = text_to_int(menus_.GetItemLabel(rate_id));
+    const bool optimize = text_is_true(config.ReadKey(keys::optimize_save));
+    menus_.SetItemCheck(menu_id::optimize_size, optimize ? kMenuChecked : kMenuUnchecked);
 }
 
 void Shell::RefreshToolbar() {
@@ -113,6 +115,8 @@ void Shell::MenuCommand(int id) {
         StartExport(review::ExportDirection::reverse);
     } else if (id >= menu_id::delete_current && id <= menu_id::delete_from_current) {
         window_.EditorCommand(id);
+    } else if (id == menu_id::optimize_size) {
+        toggle_optimize_size();
     }
 }
 
@@ -135,8 +139,15 @@ void Shell::toggle_full_screen() {
     settings_.config().WriteKey(keys::full_screen_item.name, static_cast<int>(flags));
 }
 
+void Shell::toggle_optimize_size() {
+    const bool optimize = !optimize_size();
+    menus_.SetItemCheck(menu_id::optimize_size, optimize ? kMenuChecked : kMenuUnchecked);
+    settings_.config().WriteKey(keys::optimize_save.name, optimize ? 1 : 0);
+}
+
 void Shell::StartExport(review::ExportDirection direction) {
-    exporter_.Start(session_, direction, export_shell_);
+    // The mode goes with the export it starts; a toggle while one runs counts from the next.
+    exporter_.Start(session_, direction, export_shell_, export_optimization());
 }
 
 void Shell::ShutDown() {

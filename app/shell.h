@@ -78,9 +78,9 @@ public:
     ~Shell() override;
 
     // Everything after the windows were created: fills the settings, builds the menus, restores
-    // geometry, full-screen mode and the checked rate, refreshes the toolbar, creates the spill
-    // file, applies the transparency and reads the record-cursor flag. False when the spill file
-    // cannot be created: the program shows "初始化失败" and ends.
+    // geometry, full-screen mode, the checked rate and 优化体积, refreshes the toolbar, creates
+    // the spill file, applies the transparency and reads the record-cursor flag. False when the
+    // spill file cannot be created: the program shows "初始化失败" and ends.
     bool StartUp();
     void ToolbarClick(int index);
     void ToolbarDropDown(int index);
@@ -105,11 +105,16 @@ public:
     review::Exporter& exporter() { return exporter_; }
     std::int32_t frame_rate() const { return frame_rate_; }
     bool full_screen() const { return menus_.GetMenuState(menu_id::full_screen) == kMenuChecked; }
+    bool optimize_size() const { return menus_.GetMenuState(menu_id::optimize_size) == kMenuChecked; }
+    // What the next export asks of the maker: optimized while 优化体积 is checked, the plain
+    // bytes otherwise.
+    Optimization export_optimization() const { return {optimize_size(), Optimization::kDefaultQuality}; }
 
 private:
     void restore_geometry_and_menus();
     void select_rate(int id);
     void toggle_full_screen();
+    void toggle_optimize_size();
 
     // RecordingShell
     void SetCaption(const std::string& gbk) override { window_.SetCaption(gbk); }

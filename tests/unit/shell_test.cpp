@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/unit/scratch_dir.h"
+#include "tests/unit/test_images.h"
 
 namespace gifanim::app {
 namespace {
@@ -68,6 +73,94 @@ struct NoExport : review::ExportShell {
     void ShowMessage(const std::string&, const std::string&, int) override {}
 };
 
+// The panel shows a grey desk with a square that moves by 20 pixels a frame: screen n is the
+// n-th position. Each grab is a BMP of the whole panel.
+struct MovingSquareGrabber : capture::FrameGrabber {
+    int screen = 1;
+    int width = 0, height = 0;
+    bool Grab(const platform::ScreenRect& rect, bool, platform::ScreenPixels& p) override {
+        width = rect.right - rect.left;
+        height = rect.bottom - rect.top;
+        p.bits_per_pixel = 24;
+        p.data.assign(1, static_cast<std::uint8_t>(screen));
+        return true;
+    }
+    std::vector<std::uint8_t> Encode(platform::ScreenPixels& p) override {
+        const int left = 20 * p.data[0];
+        return test::make_bmp(width, height, [left](int x, int y) {
+            const bool square = x >= left && x < left + 40 && y >= 30 && y < 70;
+            return square ? test::Rgb{220, 40, 30} : test::Rgb{128, 128, static_cast<std::uint8_t>(120 + y % 8)};
+        });
+    }
+};
+
+// Saves every export to `path`.
+struct SaveTo : review::ExportShell {
+    std::filesystem::path path;
+    std::filesystem::path AskSavePath() override { return path; }
+    void ShowProgressWindow() override {}
+    void HideProgressWindow() override {}
+    void EnableFrameWindow(bool) override {}
+    std::int32_t ProgressMaximum() override { return 100; }
+    void SetProgress(std::int32_t) override {}
+    void SetFrameWindowCaption(const std::string&) override {}
+    void ShowMessage(const std::string&, const std::string&, int) override {}
+};
+
+std::string file_bytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Equal bytes; otherwise the sizes and the first byte that differs rather than both files.
+::testing::AssertionResult same_bytes(const std::string& a, const std::string& b) {
+    if (a == b) return ::testing::AssertionSuccess();
+    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
+    return ::testing::AssertionFailure() << a.size() << " and " << b.size() << " bytes, first difference at byte "
+                                         << at;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+TEST(Menus, EveryItemKeepsItsIdAndTheSavePopupEndsWithOptimizeSize) {
+    test::ScratchDir scratch{"menus-"};
+    const MenuModel menus = BuildMenus(ConfigFile(scratch.dir / "gif配置.ini"));
+    struct Row {
+        int id;
+        std::string label;
+        std::uint32_t flags;
+        bool operator==(const Row&) const = default;
+    };
+    const auto rows = [&menus](Popup popup) {
+        std::vector<Row> out;
+        for (const MenuItem& item : menus.Items(popup)) out.push_back({item.id, item.label, item.flags});
+        return out;
+    };
+    constexpr std::uint32_t sep = kMenuSeparator;
+    EXPECT_EQ(rows(Popup::record), (std::vector<Row>{{1, "新建(&V)", 0},
+                                                     {2, "", sep},
+                                                     {3, "3帧/s", 0},
+                                                     {4, "5帧/s", 0},
+                                                     {5, "10帧/s", 0},
+                                                     {6, "15帧/s", 0},
+                                                     {7, "", sep},
+                                                     {8, "全屏幕(&X)", 0},
+                                                     {9, "设置(&Z)", 0},
+                                                     {10, "", sep},
+                                                     {11, "关于(&H)", 0}}));
+    EXPECT_EQ(rows(Popup::save),
+              (std::vector<Row>{{12, "正序保存", 0}, {13, "倒序保存", 0}, {17, "", sep}, {18, "优化体积", 0}}));
+    EXPECT_EQ(
+        rows(Popup::frames),
+        (std::vector<Row>{{14, "删除当前帧", 0}, {15, "删除第一帧到当前帧", 0}, {16, "删除从当前帧最后一帧", 0}}));
+    EXPECT_EQ(menu_id::save_separator, 17);
+    EXPECT_EQ(menu_id::optimize_size, 18);
+}
+
 class ShellTest : public ::testing::Test {
 protected:
     test::ScratchDir scratch{"shell-"};
@@ -101,7 +194,10 @@ TEST_F(ShellTest, FirstStartWithoutASettingsFile) {
     EXPECT_EQ(shell.menus().GetItemLabel(8), "全屏幕(&X)");
     EXPECT_EQ(shell.menus().GetItemLabel(13), "倒序保存");
     EXPECT_EQ(shell.menus().GetItemLabel(16), "删除从当前帧最后一帧");
-    EXPECT_EQ(shell.menus().GetMenuState(17), kNoSuchItem);
+    EXPECT_EQ(shell.menus().GetMenuState(17), kMenuSeparator);
+    EXPECT_EQ(shell.menus().GetMenuState(18), kMenuUnchecked);
+    EXPECT_FALSE(shell.optimize_size());
+    EXPECT_EQ(shell.menus().GetMenuState(19), kNoSuchItem);
 
     // Recording at the restored rate: 5 frames per second, delays of 20.
     shell.ToolbarClick(button::record);
@@ -172,6 +268,95 @@ TEST_F(ShellTest, RateAndFullScreenCommandsWriteTheirKeys) {
     EXPECT_EQ(window.rect.right - window.rect.left, 480);
 }
 
+TEST_F(ShellTest, OptimizeSizeTogglesItsCheckAndWritesItsKeyAtOnce) {
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_FALSE(shell.export_optimization().enabled);
+
+    shell.MenuCommand(menu_id::optimize_size);
+    EXPECT_EQ(shell.menus().GetMenuState(menu_id::optimize_size), kMenuChecked);
+    EXPECT_EQ(count_of(file_bytes(config.path()), "优化保存=1\r\n"), 1u);
+    EXPECT_TRUE(shell.export_optimization().enabled);
+    EXPECT_EQ(shell.export_optimization().quality, Optimization::kDefaultQuality);
+    // The popup the window draws carries the mark.
+    shell.ShowPopupMenu(Popup::save);
+    ASSERT_EQ(window.popup.size(), 4u);
+    EXPECT_EQ(window.popup[3].flags, kMenuChecked);
+    EXPECT_EQ(window.popup[2].flags, kMenuSeparator);
+
+    shell.MenuCommand(menu_id::optimize_size);
+    EXPECT_EQ(shell.menus().GetMenuState(menu_id::optimize_size), kMenuUnchecked);
+    const std::string ini = file_bytes(config.path());
+    EXPECT_EQ(count_of(ini, "优化保存=0\r\n"), 1u);
+    EXPECT_EQ(count_of(ini, "优化保存="), 1u);
+    EXPECT_FALSE(shell.export_optimization().enabled);
+    // The separator is no command.
+    shell.MenuCommand(menu_id::save_separator);
+    EXPECT_FALSE(shell.optimize_size());
+    EXPECT_EQ(file_bytes(config.path()), ini);
+}
+
+TEST_F(ShellTest, StoredOptimizeSaveSetsTheCheckAtStartUp) {
+    // 1 and 0, as the toggle writes them; like the other switches of the file, only "1" is on.
+    for (const auto& [value, checked] :
+         std::vector<std::pair<std::string, bool>>{{"1", true}, {"0", false}, {"8", false}, {" 01", false}}) {
+        std::ofstream(config.path(), std::ios::binary) << "[配置]\r\n优化保存=" + value + "\r\n";
+        Shell shell(config, window, grabber, exports);
+        ASSERT_TRUE(shell.StartUp());
+        EXPECT_EQ(shell.menus().GetMenuState(menu_id::optimize_size), checked ? kMenuChecked : kMenuUnchecked) << value;
+        EXPECT_EQ(shell.export_optimization().enabled, checked) << value;
+        EXPECT_EQ(shell.menus().GetMenuState(menu_id::full_screen), kMenuUnchecked) << value;
+    }
+}
+
+TEST_F(ShellTest, EveryWayToSaveWritesTheOptimizedGifWhileOptimizeSizeIsChecked) {
+    MovingSquareGrabber pictures;
+    SaveTo saves;
+    Shell shell(config, window, pictures, saves);
+    ASSERT_TRUE(shell.StartUp());
+    shell.ToolbarClick(button::record);
+    for (int i = 1; i <= 3; ++i) {
+        pictures.screen = i;
+        shell.RecordTick();
+    }
+    shell.ToolbarClick(button::record);
+    ASSERT_EQ(shell.session().store().count(), 3);
+
+    // What the maker writes from these frames in either mode, made here without the shell.
+    const auto made = [&](const Optimization& mode, review::ExportDirection direction) {
+        GifMaker maker;
+        maker.SetOptimization(mode);
+        saves.path = scratch.dir / "made.gif";
+        EXPECT_EQ(review::ExportFrames(shell.session().store().Snapshot(), direction, maker, saves), 1);
+        return file_bytes(saves.path);
+    };
+    const Optimization optimizing{true, Optimization::kDefaultQuality};
+    const std::string plain = made({}, review::ExportDirection::forward);
+    const std::string plain_reverse = made({}, review::ExportDirection::reverse);
+    const std::string optimized = made(optimizing, review::ExportDirection::forward);
+    const std::string optimized_reverse = made(optimizing, review::ExportDirection::reverse);
+    ASSERT_LT(optimized.size(), plain.size()) << "the maker's optimizing mode writes a smaller GIF";
+
+    const auto exported = [&](const std::function<void()>& save) {
+        saves.path = scratch.dir / "exported.gif";
+        std::filesystem::remove(saves.path);
+        save();
+        shell.exporter().Wait();
+        EXPECT_EQ(shell.exporter().last_result(), 1);
+        return file_bytes(saves.path);
+    };
+    EXPECT_TRUE(same_bytes(exported([&] { shell.MenuCommand(menu_id::save_forward); }), plain));
+    shell.MenuCommand(menu_id::optimize_size);
+    EXPECT_TRUE(same_bytes(exported([&] { shell.MenuCommand(menu_id::save_forward); }), optimized));
+    EXPECT_TRUE(same_bytes(exported([&] { shell.MenuCommand(menu_id::save_reverse); }), optimized_reverse));
+    EXPECT_TRUE(same_bytes(exported([&] { shell.ToolbarClick(button::save); }), optimized));
+    // The preview window's 保存 and its popup's items come here.
+    EXPECT_TRUE(same_bytes(exported([&] { shell.StartExport(review::ExportDirection::reverse); }), optimized_reverse));
+    shell.MenuCommand(menu_id::optimize_size);
+    EXPECT_TRUE(same_bytes(exported([&] { shell.StartExport(review::ExportDirection::forward); }), plain));
+    EXPECT_TRUE(same_bytes(exported([&] { shell.MenuCommand(menu_id::save_reverse); }), plain_reverse));
+}
+
 TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
     Shell shell(config, window, grabber, exports);
     ASSERT_TRUE(shell.StartUp());
@@ -179,8 +364,9 @@ TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
     ASSERT_EQ(window.popup.size(), 11u);
     EXPECT_EQ(window.popup[0].label, "新建(&V)");
     shell.ToolbarDropDown(button::save);
-    ASSERT_EQ(window.popup.size(), 2u);
+    ASSERT_EQ(window.popup.size(), 4u);
     EXPECT_EQ(window.popup[1].id, 13);
+    EXPECT_EQ(window.popup[3].id, 18);
     window.popup.clear();
     shell.ToolbarDropDown(button::clear);
     EXPECT_TRUE(window.popup.empty());
