@@ -7,7 +7,9 @@
 # recording, each colour lasting its 700 ms. The driver also plays the recording in the preview,
 # deletes frame 2 in the editor and exports again: that GIF must be the first without frame 2.
 # Before that, a 1 s recording of the frame window's panel is exported and checked for its frames'
-# count, size and delays.
+# count, size and delays. Last, a second full-screen recording is exported plain and with 优化体积
+# checked: the optimized GIF must be smaller, show the plain one's pictures at every moment (within
+# 24 per colour channel but for JPEG noise, see below) and last as long.
 #   scripts/gifrec_colours.sh gifrec_e2e.exe      (needs DISPLAY: run under scripts/xvfb-run.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +37,7 @@ trap cleanup EXIT
 painter=$!
 
 GIFREC_E2E_OUT="Z:$out" GIFREC_E2E_RECORD_MS=$record_ms "$root/cmake/wine-run.sh" "$driver" \
-  --gtest_filter=Gifrec.ExportsThroughTheSaveDialog:Gifrec.FullScreenRecordingExportsForwardsAndInReverse
+  --gtest_filter=Gifrec.ExportsThroughTheSaveDialog:Gifrec.FullScreenRecordingExportsForwardsAndInReverse:Gifrec.OptimizeSizeIsStoredAndEverySaveWritesTheOptimizedGif
 kill "$painter"
 wait "$painter" 2>/dev/null || true
 painter=
@@ -119,3 +121,32 @@ frames "$out/window.gif" | awk -v w="$panel_w" -v h="$panel_h" -v n="$panel_fram
   }' || fail "the window-mode GIF is wrong"
 echo "gifrec colours: $count frames, forwards and in reverse, as painted; after the edit $((count - 1)) in order;" \
   "window mode: $panel_frames frames of ${panel_w}x$panel_h"
+
+# 优化体积: giflib plays both GIFs side by side and measures, at every moment where either shows a
+# new frame, how far apart the pictures are. Most of the screen is flat painted colour, on which the
+# plain export is off by its dropped low four bits and the optimizer by its own bound: within 24 per
+# channel. JPEG noise around the pointer and the minimised window's caption is another matter: each
+# export maps those rare colours to the nearest in its table (popularity palette, median cut), so
+# both stray far from the recorded frames there (measured: the plain export by up to about 90 at
+# some hundreds of pixels a frame) and they may disagree by more than 24 at a few dozen pixels.
+# So: at most 0.05% of the screen beyond 24, and nowhere beyond 128, which a region showing the
+# wrong frame, a wrong place or a lost transparency would pass (painted colours differ by 255, the
+# caption's text from its bar by more than 128).
+cc -O1 -o "$out/gif_compare" "$root/tests/win32/gif_compare.c" -lgif
+"$out/gif_compare" "$out/plain.gif" "$out/optimized.gif" 24 >"$out/compare.txt" || fail "gif_compare could not read the GIFs"
+plain_bytes=$(stat -c %s "$out/plain.gif")
+optimized_bytes=$(stat -c %s "$out/optimized.gif")
+read -r _ plain_cs optimized_cs _ plain_frames optimized_frames _ pixels _ largest _ largest_at _ most_over _ most_over_at \
+  < <(grep '^total ' "$out/compare.txt")
+echo "gifrec colours: 优化体积: plain $plain_bytes bytes in $plain_frames frames, optimized $optimized_bytes bytes in" \
+  "$optimized_frames frames, both ${plain_cs}0 ms; over $(grep -c '^moment ' "$out/compare.txt") moments the largest" \
+  "channel difference $largest (at $((largest_at * 10)) ms), at most $most_over pixels beyond 24 (at $((most_over_at * 10)) ms)"
+awk -v allowed=$((pixels / 2000)) -v ceiling=128 '
+  function bad(m) { print "gifrec colours: optimized.gif: " m > "/dev/stderr"; failed = 1 }
+  $1 == "moment" && ($5 > ceiling || $7 > allowed) {
+    bad("at " $2 * 10 " ms (frame " $3 " of plain.gif, " $4 " of optimized.gif) " $7 " pixels differ by more than 24, by " $5 " at " $6)
+  }
+  $1 == "total" && $2 != $3 { bad("lasts " $3 * 10 " ms, plain.gif " $2 * 10 " ms") }
+  END { exit failed }' "$out/compare.txt" || fail "the optimized GIF does not show the plain one's pictures"
+[ "$optimized_bytes" -lt "$plain_bytes" ] ||
+  fail "the optimized GIF ($optimized_bytes bytes) is not smaller than the plain one ($plain_bytes)"

@@ -25,6 +25,7 @@ constexpr int kFirstButtonId = 100;
 constexpr int kSettingsMenuId = 9;
 constexpr int kSaveForwardMenuId = 12;
 constexpr int kSaveReverseMenuId = 13;
+constexpr int kOptimizeSizeMenuId = 18;
 // Ids of app/win32/settings_window.h.
 constexpr int kRate4Edit = 1004;
 constexpr int kWidthEdit = 1007;
@@ -328,11 +329,12 @@ protected:
         return r;
     }
 
-    // Opens the 录制 drop-down with a click on button 0's arrow, counts the check marks it shows
-    // and closes it with Escape. A check mark is a run of at least four rows with dark pixels in
-    // the popup's left margin, where nothing else is drawn but the separators' one-row lines.
-    int record_menu_check_marks() {
-        const RECT button = button_rect(0);
+    // Opens the drop-down of toolbar button `index` (0 录制, 4 保存) with a click on its arrow,
+    // counts the check marks it shows and closes it with Escape. A check mark is a run of at least
+    // four rows with dark pixels in the popup's left margin, where nothing else is drawn but the
+    // separators' one-row lines.
+    int popup_check_marks(int index) {
+        const RECT button = button_rect(index);
         SetCursorPos(button.right - 4, (button.top + button.bottom) / 2);
         HWND menu = click_for_popup(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
         if (!menu) return -1;
@@ -373,7 +375,11 @@ protected:
 
     // Chooses a save command, names `gif` in the save dialog and answers the success box.
     void export_through_dialog(int menu_id, const fs::path& gif) {
-        SendMessageW(frame_, WM_COMMAND, menu_id, 0);
+        export_through_dialog([this, menu_id] { SendMessageW(frame_, WM_COMMAND, menu_id, 0); }, gif);
+    }
+    // The same after `save`, which opens the dialog some other way.
+    void export_through_dialog(const std::function<void()>& save, const fs::path& gif) {
+        save();
         const DWORD pid = process_.dwProcessId;
         HWND dialog = wait_for([pid] { return top_window_of(pid, nullptr, L"保存GIF图片"); });
         ASSERT_NE(dialog, nullptr);
@@ -624,6 +630,50 @@ TEST_F(Gifrec, FullScreenRecordingExportsForwardsAndInReverse) {
     EXPECT_EQ(close(), 0u);
 }
 
+// 优化体积 checked, every save writes the optimized GIF. scripts/gifrec_colours.sh runs this case
+// with GIFREC_E2E_OUT set while it paints the screen and has giflib compare plain.gif with
+// optimized.gif: smaller, the same pictures at every moment within the bound, the same total delay.
+TEST_F(Gifrec, OptimizeSizeIsStoredAndEverySaveWritesTheOptimizedGif) {
+    wchar_t out_text[1024] = {};
+    const bool kept = GetEnvironmentVariableW(L"GIFREC_E2E_OUT", out_text, 1024) > 0;
+    const fs::path out = kept ? fs::path(out_text).make_preferred() : dir_;
+    wchar_t ms_text[32] = {};
+    const int record_ms = GetEnvironmentVariableW(L"GIFREC_E2E_RECORD_MS", ms_text, 32) ? _wtoi(ms_text) : 2000;
+    const auto ini_has = [this](const wchar_t* line) {
+        return read_bytes(dir_ / L"gif配置.ini").find(gbk(std::wstring(line) + L"\r\n")) != std::string::npos;
+    };
+
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary) << gbk(L"[配置]\r\n菜单全屏=8\r\n");
+    start();
+    click(0);
+    ASSERT_NE(wait_for([this] { return IsIconic(frame_) ? frame_ : nullptr; }, 5), nullptr);
+    Sleep(static_cast<DWORD>(record_ms));
+    click(0);
+    ShowWindow(frame_, SW_RESTORE);
+    EXPECT_EQ(popup_check_marks(4), 0) << "优化体积 starts unchecked";
+    export_through_dialog(kSaveForwardMenuId, out / L"plain.gif");
+
+    SendMessageW(frame_, WM_COMMAND, kOptimizeSizeMenuId, 0);
+    EXPECT_TRUE(ini_has(L"优化保存=1"));
+    EXPECT_EQ(popup_check_marks(4), 1) << "优化体积 checked in the 保存 drop-down";
+    export_through_dialog(kSaveForwardMenuId, out / L"optimized.gif");
+
+    // The preview's 保存 saves the same recording the same way.
+    click(2);
+    HWND preview = shown_window(L"GifRecPreviewWindow");
+    ASSERT_NE(preview, nullptr);
+    export_through_dialog(
+        [preview] {
+            SendMessageW(preview, WM_COMMAND, kPreviewFirstButtonId + 3,
+                         reinterpret_cast<LPARAM>(GetDlgItem(preview, kPreviewToolbarId)));
+        },
+        out / L"preview.gif");
+    EXPECT_EQ(read_bytes(out / L"preview.gif"), read_bytes(out / L"optimized.gif"));
+    PostMessageW(preview, WM_CLOSE, 0, 0);
+    EXPECT_EQ(close(), 0u);
+    EXPECT_TRUE(ini_has(L"优化保存=1")) << "kept after the program ends";
+}
+
 TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
     const fs::path temp = dir_ / L"temp";
     fs::create_directories(temp);
@@ -674,7 +724,7 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
     // 确定 stores the boxes, sizes the frame window and relabels the rate items: item 4 is now
     // 25 frames per second, so the first tick's delay is 4.
     // Rate item 4, the first start's choice, carries the popup's one check mark until 确定.
-    EXPECT_EQ(record_menu_check_marks(), 1);
+    EXPECT_EQ(popup_check_marks(0), 1);
     SendMessageW(GetDlgItem(settings, kRate4Edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"25"));
     SendMessageW(GetDlgItem(settings, kWidthEdit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"500"));
     press(kOkButton);
@@ -682,10 +732,10 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
     EXPECT_TRUE(ini_has(L"帧4=25"));
     EXPECT_TRUE(ini_has(L"宽度=500"));
     EXPECT_EQ(rect().right - rect().left, 500);
-    EXPECT_EQ(record_menu_check_marks(), 0) << "确定 leaves the relabelled rate items unchecked";
+    EXPECT_EQ(popup_check_marks(0), 0) << "确定 leaves the relabelled rate items unchecked";
     SendMessageW(frame_, WM_COMMAND, 6, 0);
     EXPECT_TRUE(ini_has(L"菜单帧=6"));
-    EXPECT_EQ(record_menu_check_marks(), 1);
+    EXPECT_EQ(popup_check_marks(0), 1);
     click(1);
     click(0);
     const ULONGLONG until = GetTickCount64() + 3000;
