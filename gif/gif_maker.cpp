@@ -7,7 +7,9 @@
 #include "gif/colour_reduction.h"
 #include "gif/failure.h"
 #include "gif/gif_writer.h"
+#include "gif/held_frames.h"
 #include "gif/lzw_encoder.h"
+#include "gif/optimizing_pipeline.h"
 #include "gif/picture_loader.h"
 #include "gif/worker_pool.h"
 #include "platform/file.h"
@@ -26,6 +28,15 @@ std::string text_field(const std::string& s, std::size_t max) {
 // for little animations does not allocate anew each time, while the buffers of a large recording
 // go back to the system once it is done.
 constexpr std::size_t kKeptScratch = std::size_t{4} << 20;
+
+void check_decoded(platform::LoadResult result) {
+    switch (result) {
+        case platform::LoadResult::ok: return;
+        case platform::LoadResult::undecodable: fail("读入图片文件失败");
+        case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
+        case platform::LoadResult::implausible: fail("图片声明的尺寸远超其数据所能填满的大小");
+    }
+}
 
 }  // namespace
 
@@ -71,7 +82,9 @@ struct GifMaker::State {
     std::string error;
     AnimationSettings settings;
     std::vector<FrameRecord> records;
-    std::vector<EncodedFrame> frames;  // finished frames; the last records may still be in flight
+    HeldFrames<EncodedFrame> frames;  // finished frames; the last records may still be in flight
+    Optimization optimization;        // as it was at Create or Reset
+    std::unique_ptr<OptimizingPipeline> pipeline;  // the optimizing mode's frames, from the first one on
 
     // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
     // when the state goes, so no worker touches a slot after it is gone.
@@ -100,13 +113,8 @@ struct GifMaker::State {
             done.data = std::move(slot->frame.data);
         }
         slot->exact = {};
-        frames.push_back(std::move(done));
         free_slots.push_back(slot);
-    }
-
-    void finish_all() {
-        // Nothing is left to decode: the caller's thread works on the last frames too.
-        while (!in_flight.empty()) finish_oldest(true);
+        frames.push(std::move(done));
     }
 
     // A slot for the next frame: a free one, a new one while there are fewer than the pool can
@@ -137,12 +145,51 @@ struct GifMaker::State {
         return *slot;
     }
 
+    // The optimizing mode's AddFrame after the file was read: the picture is decoded into the
+    // pipeline's next job and handed over.
+    void add_optimised(const FrameInfo& info, std::span<const std::uint8_t> data, unsigned threads) {
+        if (!pipeline) {
+            try {
+                pipeline = std::make_unique<OptimizingPipeline>(optimization.quality, settings.interlace, threads,
+                                                                frames.budget());
+            } catch (const std::bad_alloc&) {
+                fail("为位图分配内存失败");
+            }
+        }
+        OptimizingPipeline::Job& job = pipeline->take();
+        try {
+            check_decoded(decode_picture(data, job.picture));
+            FrameRecord record;
+            record.delay = info.DelayTime;
+            record.comment = text_field(info.exposition, 255);
+            records.push_back(record);
+        } catch (...) {
+            pipeline->give_back(job);
+            throw;
+        }
+        if (records.size() == 1) {
+            if (settings.width == 0) settings.width = static_cast<std::uint16_t>(job.picture.width);
+            if (settings.height == 0) settings.height = static_cast<std::uint16_t>(job.picture.height);
+            pipeline->set_canvas(settings.width, settings.height);
+        }
+        pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), records.back().comment);
+    }
+
     // Gives back the slot a failed AddFrame took.
     void return_slot(FrameSlot& slot) { free_slots.push_back(&slot); }
 
+    // Waits for the frames in flight and drops them.
+    void drop_in_flight() {
+        for (FrameSlot* slot : in_flight) {
+            pool->wait(*slot, true);
+            free_slots.push_back(slot);
+        }
+        in_flight.clear();
+    }
+
     // Drops the scratch of a large animation; small scratch and the threads stay.
     void release_scratch() {
-        finish_all();
+        drop_in_flight();
         std::size_t bytes = 0;
         for (const auto& s : slots) bytes += s->scratch_bytes();
         if (bytes <= kKeptScratch) return;
@@ -173,6 +220,8 @@ bool GifMaker::Create(const AnimationInfo& info) {
             return false;  // not created: GetError answers for a maker that does not exist
         }
     }
+    state_->optimization = optimization_;
+    state_->frames.set_budget(memory_budget_);
     AnimationSettings& s = state_->settings;
     s.width = static_cast<std::uint16_t>(info.Width);
     s.height = static_cast<std::uint16_t>(info.Depth);
@@ -196,7 +245,10 @@ void GifMaker::Reset() {
     State& st = *state_;
     st.release_scratch();
     st.records = {};
-    st.frames = {};
+    st.frames.clear();
+    st.pipeline.reset();
+    st.optimization = optimization_;
+    st.frames.set_budget(memory_budget_);
     const bool interlace = st.settings.interlace;
     st.settings = AnimationSettings{};
     st.settings.interlace = interlace;
@@ -226,18 +278,17 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             data = contents;
         }
         const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());
+        if (st.optimization.enabled) {
+            st.add_optimised(info, data, threads);
+            return true;
+        }
         try {
             taken = &st.take_slot(threads);
         } catch (const std::bad_alloc&) {
             fail("为位图分配内存失败");
         }
         FrameSlot& slot = *taken;
-        switch (decode_picture(data, slot.picture)) {
-            case platform::LoadResult::ok: break;
-            case platform::LoadResult::undecodable: fail("读入图片文件失败");
-            case platform::LoadResult::too_large: fail("图片尺寸超出GIF的范围");
-            case platform::LoadResult::implausible: fail("图片声明的尺寸远超其数据所能填满的大小");
-        }
+        check_decoded(decode_picture(data, slot.picture));
         contents = {};
 
         // Every buffer the frame needs on its way is allocated here, so that a shortage is reported
@@ -251,8 +302,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             slot.encoder->reserve(pixels);
             slot.frame.data.clear();
             slot.frame.data.reserve(LzwEncoder::max_data_size(pixels));
-            const std::size_t finished = st.frames.size() + st.in_flight.size() + 1;
-            if (st.frames.capacity() < finished) st.frames.reserve(std::max(finished, 2 * st.frames.size()));
+            st.frames.reserve(st.frames.size() + st.in_flight.size() + 1);
         } catch (const std::bad_alloc&) {
             fail("为位图分配内存失败");
         }
@@ -287,6 +337,42 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
     return false;
 }
 
+namespace {
+
+// Writes to a device or a pipe as it is (there is nothing to rename over it), to anything else
+// through a replacement file, so that a failed save leaves an existing file as it was.
+template <class Write>
+void write_to(const std::filesystem::path& path, Write&& write) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
+        platform::File file = platform::File::create(path);
+        write(file);
+        file.close();
+        return;
+    }
+    platform::ReplacementFile file(path);
+    write(file.file());
+    file.commit();
+}
+
+}  // namespace
+
+bool GifMaker::save_optimised(State& st, const std::filesystem::path& path) {
+    try {
+        st.pipeline->finish();
+        OptimizingPipeline& pipeline = *st.pipeline;
+        write_to(path, [&](platform::File& file) {
+            write_placed_gif(file, st.settings, pipeline.records(),
+                             [&](std::size_t i) -> const PlacedFrame& { return pipeline.frames().at(i); });
+        });
+        return true;
+    } catch (...) {
+        st.error = current_error_text();
+    }
+    return false;
+}
+
 bool GifMaker::SaveGif(const std::filesystem::path& path) {
     if (!state_) return false;
     State& st = *state_;
@@ -295,25 +381,14 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
         return false;
     }
     st.error.clear();
+    if (st.pipeline) return save_optimised(st, path);
     try {
         // The first frames go to the file while the last ones are still being compressed.
         const auto frame_at = [&st](std::size_t i) -> const EncodedFrame& {
             while (st.frames.size() <= i) st.finish_oldest(true);
-            return st.frames[i];
+            return st.frames.at(i);
         };
-        std::error_code ec;
-        const auto type = std::filesystem::status(path, ec).type();
-        if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
-            // A device or a pipe is written as it is: there is nothing to rename over it.
-            platform::File file = platform::File::create(path);
-            write_gif(file, st.settings, st.records, frame_at);
-            file.close();
-            return true;
-        }
-        // A failed or interrupted save leaves an existing file as it was.
-        platform::ReplacementFile file(path);
-        write_gif(file.file(), st.settings, st.records, frame_at);
-        file.commit();
+        write_to(path, [&](platform::File& file) { write_gif(file, st.settings, st.records, frame_at); });
         return true;
     } catch (...) {
         st.error = current_error_text();

@@ -131,7 +131,72 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
     out.flush();
 }
 
+template <class Output>
+void looping_extension(Output& out, const AnimationSettings& settings) {
+    out.byte(0x21);
+    out.byte(0xFF);
+    out.byte(0x0B);
+    out.text("NETSCAPE2.0");
+    out.byte(0x03);
+    out.byte(0x01);
+    out.word(static_cast<std::uint16_t>(settings.loop_count));
+    out.byte(0x00);
+}
+
+// The size field of a colour table of `bytes` bytes (3 x 2^(field + 1)).
+std::uint8_t table_size_field(std::size_t bytes) {
+    std::uint8_t field = 0;
+    while ((std::size_t{6} << field) < bytes) ++field;
+    return field;
+}
+
 }  // namespace
+
+void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
+                      const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
+    FileOutput out(file);
+    out.text("GIF89a");
+    out.word(settings.width);
+    out.word(settings.height);
+    {
+        const PlacedFrame& first = frame_at(0);
+        const std::uint8_t field = table_size_field(first.table.size());
+        out.byte(static_cast<std::uint8_t>(0x80 | (field << 4) | field));
+        out.byte(0);  // background colour index
+        out.byte(0);  // pixel aspect ratio
+        out.bytes(first.table);
+    }
+    if (records.size() >= 2 && settings.loop) looping_extension(out, settings);
+    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const PlacedRecord& rec = records[i];
+        const PlacedFrame& frame = frame_at(i);
+        out.byte(0x21);
+        out.byte(0xF9);
+        out.byte(0x04);
+        out.byte(static_cast<std::uint8_t>((1 << 2) | (frame.transparent ? 1 : 0)));
+        out.word(rec.delay);
+        out.byte(frame.transparent ? frame.transparent_index : 0);
+        out.byte(0x00);
+        if (!rec.comment.empty()) comment_extension(out, rec.comment);
+        out.byte(0x2C);
+        out.word(frame.left);
+        out.word(frame.top);
+        out.word(frame.width);
+        out.word(frame.height);
+        if (i == 0) {
+            out.byte(interlace_bit);
+        } else {
+            out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | table_size_field(frame.table.size())));
+            out.bytes(frame.table);
+        }
+        out.bytes(frame.data);
+        out.byte(0x00);
+    }
+    if (!settings.comment.empty()) comment_extension(out, settings.comment);
+    out.byte(0x3B);
+    out.flush();
+}
 
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {

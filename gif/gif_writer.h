@@ -40,6 +40,33 @@ struct AnimationSettings {
     bool interlace = false;
 };
 
+// A rectangle of the optimizing mode as it goes into the file: its place, its colour table
+// (3 x 2^k bytes, red, green, blue) and image data as in EncodedFrame.
+struct PlacedFrame {
+    std::uint16_t left = 0;
+    std::uint16_t top = 0;
+    std::uint16_t width = 0;
+    std::uint16_t height = 0;
+    bool transparent = false;
+    std::uint8_t transparent_index = 0;
+    std::vector<std::uint8_t> table;
+    std::vector<std::uint8_t> data;
+};
+
+// The time and comment of a placed frame, which stay in memory while frames are merged into it.
+struct PlacedRecord {
+    std::uint16_t delay = 0;
+    std::string comment;  // at most 255 bytes
+};
+
+// Writes the stream of placed frames: the first frame's table is the global one, every later frame
+// has a local table and a graphic control extension that leaves it in place (disposal 1) with its
+// transparent index; with two or more frames, the looping extension when enabled. frame_at(i) is
+// asked for in order, each reference used until the next call. File errors throw
+// platform::FileError.
+void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
+                      const std::function<const PlacedFrame&(std::size_t)>& frame_at);
+
 // Writes the whole stream. Two or more frames give an animation with a looping extension (when
 // enabled), and per frame a graphic control extension, comment, descriptor and local table; one
 // frame gives a still image with only the global table. File errors throw platform::FileError.

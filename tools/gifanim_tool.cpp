@@ -19,7 +19,8 @@ constexpr const char* kUsage =
     "\n"
     "commands:\n"
     "  make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
-    "       [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N] IMAGE...\n"
+    "       [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N]\n"
+    "       [--optimize [--quality Q]] IMAGE...\n"
     "      build an animation from image files (BMP, JPEG, PNG, GIF), one frame each\n"
     "  info FILE.gif\n"
     "      print the settings of the animation and of every frame\n"
@@ -35,10 +36,17 @@ constexpr const char* kUsage =
     "      save a rectangle of the screen (default format bmp)\n"
     "  record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
     "         [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
+    "         [--optimize [--quality Q]]\n"
     "      record the screen into an animated GIF (until Ctrl+C without --seconds or --frames)\n"
     "\n"
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
+
+#define OPTIMIZE_HELP                                                                              \
+    "  --optimize        store only what changed, with colour tables made from the frames' own\n" \
+    "                    pixels: a much smaller GIF that shows every frame within a bound\n"      \
+    "  --quality Q       how close the optimized GIF stays to the frames (1..100, default 80;\n"  \
+    "                    100 redraws every pixel that changed at all)\n"
 
 // A command is its run_ function in a file of its own, declared in tools/commands.h, and an entry
 // below with the usage text that --help and usage errors print.
@@ -51,7 +59,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"make", run_make,
      "usage: gifanim make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
-     "                    [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N] IMAGE...\n"
+     "                    [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N]\n"
+     "                    [--optimize [--quality Q]] IMAGE...\n"
      "  --delay CS        frame delay in 1/100 s (0..65535, default 60)\n"
      "  --disposal D      disposal method (0..7, default 0)\n"
      "  --no-loop         no looping extension\n"
@@ -61,7 +70,8 @@ constexpr Command kCommands[] = {
      "  --comment TEXT    comment of the animation\n"
      "  --reverse         add the images last to first\n"
      "  --jobs N          threads that reduce and compress frames (default: one per core);\n"
-     "                    the GIF is the same for every N\n"},
+     "                    the GIF is the same for every N\n"
+     OPTIMIZE_HELP},
     {"info", run_info,
      "usage: gifanim info FILE.gif\n"
      "  prints one line for the animation and one per frame, as key=value pairs:\n"
@@ -95,6 +105,7 @@ constexpr Command kCommands[] = {
     {"record", run_record,
      "usage: gifanim record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
      "                      [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
+     "                      [--optimize [--quality Q]]\n"
      "  records the screen into a looping GIF; without --seconds or --frames until Ctrl+C\n"
      "  --rect L,T,R,B    the rectangle to record (default: the whole screen)\n"
      "  --full-screen     the whole screen\n"
@@ -106,6 +117,7 @@ constexpr Command kCommands[] = {
      "  --memory MB       keep frames in memory up to MB megabytes, then on disk (default 20)\n"
      "  --disk            keep every frame on disk\n"
      "  --reverse         write the frames last to first\n"
+     OPTIMIZE_HELP
      "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"},
 };
 

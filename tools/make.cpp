@@ -14,6 +14,7 @@ int run_make(const std::vector<Argument>& args) {
     std::optional<std::filesystem::path> output;
     bool reverse = false;
     unsigned jobs = 0;
+    Optimization optimization;
     std::vector<const Argument*> images;
 
     for (ArgumentCursor arg(args); arg.next();) {
@@ -35,6 +36,10 @@ int run_make(const std::vector<Argument>& args) {
             animation.exposition = arg.value("a text").text;
         } else if (arg.is("--reverse")) {
             reverse = true;
+        } else if (arg.is("--optimize")) {
+            optimization.enabled = true;
+        } else if (arg.is("--quality")) {
+            optimization.quality = static_cast<int>(arg.number(1, 100));
         } else if (arg.is("--jobs", "-j")) {
             jobs = static_cast<unsigned>(arg.number(1, 1024));
         } else if (arg.is("--")) {
@@ -49,6 +54,7 @@ int run_make(const std::vector<Argument>& args) {
 
     GifMaker maker;
     maker.SetThreads(jobs);
+    maker.SetOptimization(optimization);
     if (!maker.Create(animation)) return failure(maker.GetError());
     for (const Argument* image : images)
         if (!maker.AddFrame(frame, image->path)) return failure(*image, maker.GetError());

@@ -28,6 +28,7 @@ struct RecordOptions {
     long memory_mb = 20;
     bool disk = false;
     bool reverse = false;
+    Optimization optimization;
 };
 
 // Seconds with up to three decimals, above 0 and at most a day.
@@ -154,6 +155,10 @@ RecordOptions parse(const std::vector<Argument>& args) {
             o.disk = true;
         else if (arg.is("--reverse"))
             o.reverse = true;
+        else if (arg.is("--optimize"))
+            o.optimization.enabled = true;
+        else if (arg.is("--quality"))
+            o.optimization.quality = static_cast<int>(arg.number(1, 100));
         else
             throw UsageError{"unexpected argument " + arg.operand().text};
     }
@@ -236,6 +241,7 @@ int run_record(const std::vector<Argument>& args) {
     if (session.store().count() == 0) return failure("no frame was recorded");
 
     GifMaker maker;
+    maker.SetOptimization(options.optimization);
     const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
     if (review::ExportFrames(session.store().Snapshot(), direction, maker, shell) != 1) {
         return failure(*options.out, maker.GetError());

@@ -1,4 +1,4 @@
-#include "capture/frame_record_file.h"
+#include "platform/frame_record_file.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-namespace gifanim::capture {
+namespace gifanim::platform {
 
 namespace {
 
@@ -316,4 +316,4 @@ FrameImage FrameRecordFile::Cursor::read() const {
     return file_->read(static_cast<std::size_t>(position_));
 }
 
-}  // namespace gifanim::capture
+}  // namespace gifanim::platform

@@ -1,0 +1,242 @@
+#include "gif/frame_optimizer.h"
+
+#include "gif/lossy_lzw.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+
+namespace gifanim {
+
+namespace {
+
+constexpr std::size_t kCacheSize = 1 << 13;
+
+unsigned bits_for(std::size_t entries) {
+    unsigned bits = 1;
+    while ((std::size_t{1} << bits) < entries) ++bits;
+    return bits;
+}
+
+}  // namespace
+
+QualityBounds quality_bounds(int quality) {
+    const int q = std::clamp(quality, 1, 100);
+    // s = 100 - q: 20 at the default quality, 0 at 100, where nothing strays.
+    const unsigned s = static_cast<unsigned>(100 - q);
+    QualityBounds b;
+    // A shown pixel is kept while within s / 5 levels a channel of its frame's pixel: 4 by default.
+    b.keep_distance2 = 3 * s * s / 25;
+    // A colour continuing an LZW string may stray by s / 8 levels a channel in a flat area, more
+    // where the picture has detail to hide it, up to s levels.
+    b.flat_tolerance2 = s * s / 4;
+    b.detail_scale = s * 16 / 10;
+    b.tolerance2 = 3 * s * s;
+    b.first_tolerance2 = b.keep_distance2;
+    b.passes = q >= 95 ? 8 : q >= 70 ? 1 : 0;
+    if (const char* e = getenv("OPT_PASSES")) b.passes = atoi(e);
+    if (const char* e = getenv("OPT_KEEP")) b.keep_distance2 = atoi(e);
+    if (const char* e = getenv("OPT_TOL")) b.tolerance2 = atoi(e);
+    if (const char* e = getenv("OPT_FIRST")) b.first_tolerance2 = atoi(e);
+    if (const char* e = getenv("OPT_FLAT")) b.flat_tolerance2 = atoi(e);
+    if (const char* e = getenv("OPT_SCALE")) b.detail_scale = atoi(e);
+    return b;
+}
+
+OptimizedFrame empty_frame() {
+    OptimizedFrame f;
+    f.width = 1;
+    f.height = 1;
+    f.palette = {0, 0};
+    f.transparent = true;
+    f.bits = 1;
+    const std::uint8_t transparent_pixel = 1;
+    PixelChoices choices;
+    choices.width = 1;
+    choices.height = 1;
+    choices.wanted = &f.palette[0];
+    choices.shown = &f.palette[0];
+    choices.fallback = &transparent_pixel;
+    choices.table = std::span<const Rgb>(f.palette).first(1);
+    choices.transparent = 1;
+    std::vector<std::uint8_t> chosen;
+    lossy_lzw_encode(choices, 1, false, f.data, chosen);
+    return f;
+}
+
+void FrameOptimizer::start(int width, int height, int quality, bool interlace) {
+    interlace_ = interlace;
+    width_ = width;
+    height_ = height;
+    first_ = true;
+    bounds_ = quality_bounds(quality);
+    const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    target_.assign(places * 3, 0);
+    shown_.assign(places, 0);
+    accepted_.assign(places, 0);
+    redraw_.assign(places, 0);
+    changed_.clear();
+    changed_.reserve(places);
+    cache_keys_.assign(kCacheSize, 0);
+    cache_values_.assign(kCacheSize, 0);
+}
+
+std::uint8_t FrameOptimizer::lookup(Rgb c) {
+    const std::size_t slot = (c * 2654435761u) >> 19;
+    if (cache_keys_[slot] == c + 1) return cache_values_[slot];
+    const std::uint8_t index = nearest_.find(c);
+    cache_keys_[slot] = c + 1;
+    cache_values_[slot] = index;
+    return index;
+}
+
+bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, OptimizedFrame& out) {
+    const int x0 = std::max(0, left), y0 = std::max(0, top);
+    const int x1 = std::min(width_, left + picture.width), y1 = std::min(height_, top + picture.height);
+    const bool first = first_;
+    const std::size_t w = static_cast<std::size_t>(width_);
+
+    // The places whose pixel changed and whose shown colour is now too far from it.
+    int bx0 = width_, by0 = height_, bx1 = -1, by1 = -1;
+    std::size_t redraws = 0;
+    for (int y = y0; y < y1; ++y) {
+        const std::uint8_t* src = picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
+        std::uint8_t* tgt = target_.data() + 3 * (y * w + static_cast<std::size_t>(x0));
+        const std::size_t n = static_cast<std::size_t>(x1 - x0);
+        if (std::memcmp(src, tgt, 3 * n) == 0) continue;
+        const std::size_t row = y * w;
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t* s = src + 3 * i;
+            std::uint8_t* t = tgt + 3 * i;
+            if (s[0] == t[0] && s[1] == t[1] && s[2] == t[2]) continue;
+            t[0] = s[0];
+            t[1] = s[1];
+            t[2] = s[2];
+            if (first) continue;
+            const std::size_t p = row + static_cast<std::size_t>(x0) + i;
+            const unsigned d = distance2(shown_[p], rgb(s[2], s[1], s[0]));
+            if (d <= std::max(bounds_.keep_distance2, accepted_[p])) continue;
+            redraw_[p] = 1;
+            ++redraws;
+            const int x = x0 + static_cast<int>(i);
+            bx0 = std::min(bx0, x);
+            bx1 = std::max(bx1, x);
+            by0 = std::min(by0, y);
+            by1 = std::max(by1, y);
+        }
+    }
+    if (first) {
+        // The first frame draws the whole canvas, black where its picture does not reach.
+        std::fill(redraw_.begin(), redraw_.end(), 1);
+        redraws = redraw_.size();
+        bx0 = 0;
+        by0 = 0;
+        bx1 = width_ - 1;
+        by1 = height_ - 1;
+        first_ = false;
+    }
+    if (redraws == 0) return false;
+
+    out.left = bx0;
+    out.top = by0;
+    out.width = bx1 - bx0 + 1;
+    out.height = by1 - by0 + 1;
+    const std::size_t area = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    out.transparent = redraws < area;
+
+    changed_.clear();
+    for (int y = by0; y <= by1; ++y) {
+        const std::size_t row = y * w;
+        for (int x = bx0; x <= bx1; ++x) {
+            const std::size_t p = row + static_cast<std::size_t>(x);
+            if (!redraw_[p]) continue;
+            const std::uint8_t* t = target_.data() + 3 * p;
+            changed_.push_back(rgb(t[2], t[1], t[0]));
+        }
+    }
+    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256, bounds_.passes, nearest_);
+    nearest_.reset(out.palette);
+    std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
+
+    // What each place of the rectangle wants, shows and falls back to: its nearest entry, or with
+    // a transparent entry what it shows now, where that is as close or the place needs no change.
+    // The transparent entry follows the colours; only a frame with transparency has one (and then
+    // at most 255 colours), so in a frame of 256 colours no index stands for it.
+    const std::size_t colours = out.palette.size();
+    const std::uint8_t clear = static_cast<std::uint8_t>(out.transparent ? colours : 0);
+    wanted_.resize(area);
+    shown_here_.resize(area);
+    fallback_.resize(area);
+    tolerance_.resize(area);
+    const unsigned tol_max = first ? bounds_.first_tolerance2 : bounds_.tolerance2;
+    const unsigned tol_flat = bounds_.flat_tolerance2, tol_scale = bounds_.detail_scale;
+    std::size_t k = 0;
+    for (int y = by0; y <= by1; ++y) {
+        const std::size_t row = y * w;
+        for (int x = bx0; x <= bx1; ++x, ++k) {
+            const std::size_t p = row + static_cast<std::size_t>(x);
+            const std::uint8_t* t = target_.data() + 3 * p;
+            const Rgb c = rgb(t[2], t[1], t[0]);
+            wanted_[k] = c;
+            shown_here_[k] = shown_[p];
+            {
+                // Noise hides in detail: a place that differs much from its neighbours may stray
+                // further than one in a flat area, where every step shows.
+                unsigned activity = 0;
+                const auto against = [&](std::size_t q) {
+                    const std::uint8_t* u = target_.data() + 3 * q;
+                    for (int ch = 0; ch < 3; ++ch)
+                        activity = std::max(activity, static_cast<unsigned>(std::abs(int{t[ch]} - int{u[ch]})));
+                };
+                if (x > 0) against(p - 1);
+                if (x + 1 < width_) against(p + 1);
+                if (y > 0) against(p - w);
+                if (y + 1 < height_) against(p + w);
+                tolerance_[k] = std::min(tol_max, tol_flat + activity * activity * tol_scale / 16);
+            }
+            if (!redraw_[p]) {
+                fallback_[k] = clear;
+                continue;
+            }
+            redraw_[p] = 0;
+            const std::uint8_t i = lookup(c);
+            fallback_[k] = out.transparent && distance2(out.palette[i], c) >= distance2(shown_[p], c) ? clear : i;
+        }
+    }
+    if (out.transparent) out.palette.push_back(0);
+    out.bits = bits_for(out.palette.size());
+
+    PixelChoices choices;
+    choices.width = out.width;
+    choices.height = out.height;
+    choices.wanted = wanted_.data();
+    choices.shown = shown_here_.data();
+    choices.fallback = fallback_.data();
+    choices.table = std::span<const Rgb>(out.palette).first(colours);
+    choices.transparent = out.transparent ? clear : -1;
+    choices.tolerance2 = tolerance_.data();
+    out.data.clear();
+    lossy_lzw_encode(choices, out.bits, interlace_, out.data, chosen_);
+
+    bool drew_any = false;
+    k = 0;
+    for (int y = by0; y <= by1; ++y) {
+        const std::size_t row = y * w;
+        for (int x = bx0; x <= bx1; ++x, ++k) {
+            const std::size_t p = row + static_cast<std::size_t>(x);
+            const std::uint8_t i = chosen_[k];
+            if (out.transparent && i == clear) {
+                if (fallback_[k] != clear) accepted_[p] = distance2(shown_[p], wanted_[k]);
+                continue;
+            }
+            shown_[p] = out.palette[i];
+            accepted_[p] = distance2(out.palette[i], wanted_[k]);
+            drew_any = true;
+        }
+    }
+    if (getenv("OPTDBG")) fprintf(stderr, "rect %dx%d at %d,%d redraw %zu colours %zu bytes %zu\n", out.width, out.height, out.left, out.top, redraws, out.palette.size(), out.data.size());
+    return drew_any;
+}
+
+}  // namespace gifanim

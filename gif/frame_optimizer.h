@@ -1,0 +1,86 @@
+#pragma once
+// What a viewer shows frame by frame, and the least each next frame must store to show its own
+// pixels within a bound: the rectangle around the pixels that must change, the rest transparent.
+#include <cstdint>
+#include <vector>
+
+#include "gif/quantizer.h"
+#include "platform/picture.h"
+
+namespace gifanim {
+
+// One stored rectangle: its place on the canvas, its colour table (with the transparent entry, if
+// any, last) and one index per pixel, rows top-down.
+struct OptimizedFrame {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> palette;
+    bool transparent = false;
+    unsigned bits = 1;  // the table written has 2^bits entries
+    std::vector<std::uint8_t> data;  // image data: minimum code size and sub-blocks
+};
+
+// What a quality (1 to 100) allows: how far, as a squared RGB distance, a shown pixel may be from
+// its frame's pixel and still be kept, and how many k-means passes refine a colour table.
+struct QualityBounds {
+    unsigned keep_distance2 = 0;
+    // How far a pixel may be drawn from its frame's pixel in a colour that continues an LZW string;
+    // the first frame, which every later one builds on, has a tolerance of its own.
+    // A pixel's tolerance is flat_tolerance2 + detail_scale * activity^2 / 16, at most tolerance2
+    // (first_tolerance2 in the first frame), activity being the largest step of a channel to a
+    // neighbouring pixel.
+    unsigned flat_tolerance2 = 0;
+    unsigned detail_scale = 0;
+    unsigned tolerance2 = 0;
+    unsigned first_tolerance2 = 0;
+    int passes = 1;
+};
+QualityBounds quality_bounds(int quality);
+
+// A 1 x 1 rectangle that changes nothing: a frame that only carries time. Throws std::bad_alloc.
+OptimizedFrame empty_frame();
+
+// A shown pixel is kept while its squared distance from the latest frame's pixel is at most the
+// larger of the quality's distance and the error it was drawn with; otherwise it is redrawn. So
+// every shown pixel stays that close to the latest frame, and errors never add up over frames.
+class FrameOptimizer {
+public:
+    // A new animation on a canvas of this size; what it shows before the first frame is black.
+    // Throws std::bad_alloc.
+    void start(int width, int height, int quality, bool interlace);
+
+    // Brings in the next frame, its picture placed at (left, top) and cut to the canvas. False
+    // when what the viewer shows already stays within the bound everywhere, so nothing needs
+    // storing; otherwise `out` is the rectangle to store. The first frame always covers the whole
+    // canvas, without transparency. Throws std::bad_alloc; after that the optimizer must be
+    // started again.
+    bool add(const platform::Dib24& picture, int left, int top, OptimizedFrame& out);
+
+    // What the viewer shows at (x, y).
+    Rgb shown(int x, int y) const { return shown_[static_cast<std::size_t>(y) * width_ + x]; }
+
+private:
+    std::uint8_t lookup(Rgb c);
+
+    int width_ = 0;
+    int height_ = 0;
+    bool interlace_ = false;
+    bool first_ = true;
+    QualityBounds bounds_;
+    std::vector<std::uint8_t> target_;     // the latest pixel of every place, B, G, R, rows top-down
+    std::vector<Rgb> shown_;               // what the viewer shows
+    std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
+    std::vector<std::uint8_t> redraw_;     // per place: must change in the frame being made
+    std::vector<Rgb> changed_;             // the colours of those places, in row order
+    std::vector<Rgb> wanted_, shown_here_;  // per place of the rectangle being made
+    std::vector<std::uint8_t> fallback_, chosen_;
+    std::vector<std::uint32_t> tolerance_;
+    NearestColour nearest_;
+    // The last colours looked up in the current table: colour + 1 (0 for none) and its index.
+    std::vector<std::uint32_t> cache_keys_;
+    std::vector<std::uint8_t> cache_values_;
+};
+
+}  // namespace gifanim

@@ -1,0 +1,102 @@
+#pragma once
+// Frames of the optimizing mode on their way from decoded picture to placed frame. The optimizer
+// must see them one after another, since each is measured against what the frames before left on
+// the screen: it runs on whichever thread is free, while the frames it is done with are compressed
+// on every thread meanwhile. The bytes do not depend on the number of threads.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gif/frame_optimizer.h"
+#include "gif/gif_writer.h"
+#include "gif/held_frames.h"
+#include "gif/lzw_encoder.h"
+#include "platform/picture.h"
+
+namespace gifanim {
+
+class OptimizingPipeline {
+public:
+    // One frame in the pipeline; the caller decodes into `picture` between take() and submit().
+    struct Job {
+        platform::Dib24 picture;
+
+    private:
+        friend class OptimizingPipeline;
+        enum class Stage { free, waiting, optimising, optimised, compressing, done };
+        Stage stage = Stage::free;
+        int left = 0;
+        int top = 0;
+        std::uint16_t delay = 0;
+        std::string comment;
+        bool stored = false;  // false: merged into the frame before
+        OptimizedFrame frame;
+        PlacedFrame placed;
+        std::exception_ptr error;
+    };
+
+    // `threads` 1 does everything on the caller's thread; more start that many threads.
+    OptimizingPipeline(int quality, bool interlace, unsigned threads, std::size_t memory_budget);
+    ~OptimizingPipeline();
+    OptimizingPipeline(const OptimizingPipeline&) = delete;
+    OptimizingPipeline& operator=(const OptimizingPipeline&) = delete;
+
+    // The canvas the frames are placed on; set before the first submit.
+    void set_canvas(int width, int height);
+
+    // A job for the next frame: a free one, or the oldest once it is done. Throws std::bad_alloc,
+    // or what an earlier frame failed with.
+    Job& take();
+    // Hands the job over with the picture decoded into it.
+    void submit(Job& job, int left, int top, std::uint16_t delay, std::string comment);
+    // Gives back a job whose picture could not be decoded.
+    void give_back(Job& job);
+
+    // Waits until every frame submitted is placed. Throws what a frame failed with.
+    void finish();
+    // After finish: the records of the placed frames, and the frames.
+    const std::vector<PlacedRecord>& records() const { return records_; }
+    HeldFrames<PlacedFrame>& frames() { return frames_; }
+
+private:
+    void worker();
+    // The next piece of work under the lock, or null; `optimise` says which kind.
+    Job* pick(bool& optimise);
+    void optimise(Job& job);
+    void compress(Job& job);
+    void run(Job& job, bool optimise);
+    // Takes the oldest job once it is done; the lock is held on entry and on return.
+    void collect_oldest(std::unique_lock<std::mutex>& lock);
+
+    const bool interlace_;
+    const std::size_t max_jobs_;
+    int width_ = 0;
+    int height_ = 0;
+    int quality_;
+    bool started_ = false;
+
+    FrameOptimizer optimizer_;           // used by one optimising job at a time
+    std::vector<PlacedRecord> records_;  // likewise
+
+    std::mutex mutex_;
+    std::condition_variable work_, done_;
+    std::vector<std::unique_ptr<Job>> jobs_;
+    std::vector<Job*> free_;
+    std::deque<Job*> queue_;  // submitted and not yet collected, oldest first
+    std::size_t next_to_optimise_ = 0;  // place in queue_ of the next job for the optimizer
+    bool optimiser_busy_ = false;
+    bool broken_ = false;  // a frame failed: the optimizer's picture of the screen is lost
+    std::exception_ptr error_;
+    bool stop_ = false;
+    std::vector<std::thread> threads_;
+
+    HeldFrames<PlacedFrame> frames_;  // the caller's thread only
+};
+
+}  // namespace gifanim

@@ -1,0 +1,312 @@
+#include "gif/quantizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace gifanim {
+
+namespace {
+
+constexpr unsigned kCells = 16 * 16 * 16;
+
+unsigned cell_of(Rgb c) { return ((red_of(c) >> 4) << 8) | ((green_of(c) >> 4) << 4) | (blue_of(c) >> 4); }
+
+// A colour standing for `weight` pixels whose mean it is, and that mean rounded.
+struct Point {
+    float c[3];
+    double weight;
+    Rgb key;
+};
+
+Rgb rounded(const float c[3]) {
+    const auto channel = [](float v) {
+        return static_cast<unsigned>(std::clamp(static_cast<int>(std::lround(v)), 0, 255));
+    };
+    return rgb(channel(c[0]), channel(c[1]), channel(c[2]));
+}
+
+// The distinct colours of the pixels with their counts, as long as there are at most kMaxExact.
+class ExactColours {
+public:
+    static constexpr std::size_t kMaxExact = 1 << 15;
+
+    // False when the pixels have more than kMaxExact colours.
+    bool gather(std::span<const Rgb> pixels) {
+        keys_.assign(kSlots, 0);
+        counts_.assign(kSlots, 0);
+        distinct_ = 0;
+        std::size_t i = 0;
+        while (i < pixels.size()) {
+            const Rgb c = pixels[i];
+            std::size_t run = 1;
+            while (i + run < pixels.size() && pixels[i + run] == c) ++run;
+            i += run;
+            std::size_t slot = (c * 2654435761u) >> (32 - kSlotBits);
+            while (keys_[slot] != 0 && keys_[slot] != c + 1) slot = (slot + 1) & (kSlots - 1);
+            if (keys_[slot] == 0) {
+                if (++distinct_ > kMaxExact) return false;
+                keys_[slot] = c + 1;
+            }
+            counts_[slot] += static_cast<std::uint32_t>(run);
+        }
+        return true;
+    }
+
+    std::size_t distinct() const { return distinct_; }
+
+    // The colours and counts, in ascending order of colour.
+    void points(std::vector<Point>& out) const {
+        out.clear();
+        for (std::size_t s = 0; s < kSlots; ++s) {
+            if (keys_[s] == 0) continue;
+            const Rgb c = keys_[s] - 1;
+            out.push_back({{static_cast<float>(red_of(c)), static_cast<float>(green_of(c)), static_cast<float>(blue_of(c))},
+                           static_cast<double>(counts_[s]),
+                           c});
+        }
+        std::sort(out.begin(), out.end(), [](const Point& a, const Point& b) { return a.key < b.key; });
+    }
+
+private:
+    static constexpr unsigned kSlotBits = 16;
+    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+    std::vector<std::uint32_t> keys_;  // colour + 1, 0 for an empty slot
+    std::vector<std::uint32_t> counts_;
+    std::size_t distinct_ = 0;
+};
+
+// Pixels of too many colours for ExactColours: their means in bins of 5 bits a channel.
+void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out) {
+    constexpr std::size_t kBins = 1 << 15;
+    std::vector<std::uint64_t> sums(kBins * 3, 0);
+    std::vector<std::uint64_t> counts(kBins, 0);
+    for (const Rgb c : pixels) {
+        const unsigned r = red_of(c), g = green_of(c), b = blue_of(c);
+        const std::size_t bin = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+        sums[3 * bin] += r;
+        sums[3 * bin + 1] += g;
+        sums[3 * bin + 2] += b;
+        ++counts[bin];
+    }
+    out.clear();
+    for (std::size_t bin = 0; bin < kBins; ++bin) {
+        if (counts[bin] == 0) continue;
+        const double n = static_cast<double>(counts[bin]);
+        Point p{{static_cast<float>(sums[3 * bin] / n), static_cast<float>(sums[3 * bin + 1] / n),
+                 static_cast<float>(sums[3 * bin + 2] / n)},
+                n,
+                0};
+        p.key = rounded(p.c);
+        out.push_back(p);
+    }
+}
+
+struct Box {
+    std::size_t begin, end;
+    double error;  // weighted sum of squared distances from the box's mean
+    int axis;      // the channel of the largest spread
+};
+
+Box measure(std::span<const Point> points, std::size_t begin, std::size_t end) {
+    double w = 0, s[3] = {0, 0, 0}, q[3] = {0, 0, 0};
+    for (std::size_t i = begin; i < end; ++i) {
+        const Point& p = points[i];
+        w += p.weight;
+        for (int k = 0; k < 3; ++k) {
+            s[k] += p.weight * p.c[k];
+            q[k] += p.weight * p.c[k] * p.c[k];
+        }
+    }
+    Box box{begin, end, 0, 0};
+    double best = -1;
+    for (int k = 0; k < 3; ++k) {
+        const double variance = q[k] - s[k] * s[k] / w;
+        box.error += variance;
+        if (variance > best) {
+            best = variance;
+            box.axis = k;
+        }
+    }
+    if (end - begin < 2) box.error = 0;
+    return box;
+}
+
+// Median cut: the box of the largest error is split at the weighted median of its widest channel
+// until there are `count` boxes or none can be split. Returns each box's mean.
+std::vector<Point> median_cut(std::vector<Point>& points, std::size_t count) {
+    std::vector<Box> boxes{measure(points, 0, points.size())};
+    boxes.reserve(count);
+    while (boxes.size() < count) {
+        std::size_t worst = 0;
+        for (std::size_t i = 1; i < boxes.size(); ++i)
+            if (boxes[i].error > boxes[worst].error) worst = i;
+        Box box = boxes[worst];
+        if (box.error <= 0) break;
+        // The weighted median of the widest channel, from a histogram of its values; the points
+        // below it go first.
+        const int axis = box.axis;
+        double histogram[256] = {};
+        double total = 0;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const Point& p = points[i];
+            histogram[std::clamp(static_cast<int>(p.c[axis]), 0, 255)] += p.weight;
+            total += p.weight;
+        }
+        int median = 0;
+        double below = histogram[0];
+        while (median < 254 && below < total / 2) below += histogram[++median];
+        const auto first = points.begin() + static_cast<std::ptrdiff_t>(box.begin);
+        const auto last = points.begin() + static_cast<std::ptrdiff_t>(box.end);
+        auto middle = std::partition(first, last, [&](const Point& p) { return static_cast<int>(p.c[axis]) <= median; });
+        if (middle == last) {
+            // Everything at or below the median: split off the values at it.
+            middle = std::partition(first, last, [&](const Point& p) { return static_cast<int>(p.c[axis]) < median; });
+        }
+        if (middle == first || middle == last) {
+            boxes[worst].error = 0;  // one value along the widest channel: nothing to split here
+            continue;
+        }
+        const std::size_t split = static_cast<std::size_t>(middle - points.begin());
+        boxes[worst] = measure(points, box.begin, split);
+        boxes.push_back(measure(points, split, box.end));
+    }
+    std::vector<Point> means;
+    means.reserve(boxes.size());
+    for (const Box& box : boxes) {
+        Point m{{0, 0, 0}, 0, 0};
+        double s[3] = {0, 0, 0};
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            m.weight += points[i].weight;
+            for (int k = 0; k < 3; ++k) s[k] += points[i].weight * points[i].c[k];
+        }
+        for (int k = 0; k < 3; ++k) m.c[k] = static_cast<float>(s[k] / m.weight);
+        means.push_back(m);
+    }
+    return means;
+}
+
+// The table of the centres, without repeats, most pixels first (ties by colour).
+std::vector<Rgb> ordered_table(const std::vector<Point>& centres) {
+    std::vector<std::pair<double, Rgb>> order;
+    order.reserve(centres.size());
+    for (const Point& c : centres) order.emplace_back(c.weight, rounded(c.c));
+    std::sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    std::vector<Rgb> table;
+    table.reserve(order.size());
+    for (const auto& [weight, colour] : order)
+        if (std::find(table.begin(), table.end(), colour) == table.end()) table.push_back(colour);
+    return table;
+}
+
+}  // namespace
+
+NearestColour::NearestColour() = default;
+
+void NearestColour::reset(std::span<const Rgb> table) {
+    if (cell_start_.empty()) {
+        cell_start_.assign(kCells, 0);
+        cell_count_.assign(kCells, 0);
+        cell_generation_.assign(kCells, 0);
+        candidates_.reserve(kCells * 4);
+    }
+    count_ = static_cast<int>(std::min<std::size_t>(table.size(), 256));
+    for (int i = 0; i < count_; ++i) {
+        r_[i] = static_cast<int>(red_of(table[i]));
+        g_[i] = static_cast<int>(green_of(table[i]));
+        b_[i] = static_cast<int>(blue_of(table[i]));
+    }
+    candidates_.clear();
+    if (++generation_ == 0) {
+        std::fill(cell_generation_.begin(), cell_generation_.end(), 0);
+        generation_ = 1;
+    }
+}
+
+void NearestColour::build_cell(unsigned cell) {
+    const int lo[3] = {static_cast<int>((cell >> 8) << 4), static_cast<int>(((cell >> 4) & 15) << 4),
+                       static_cast<int>((cell & 15) << 4)};
+    // Per entry the least and the largest squared distance to any colour of the cell; an entry can
+    // be nearest only if its least distance is no more than the smallest largest distance.
+    int least[256], bound = std::numeric_limits<int>::max();
+    for (int i = 0; i < count_; ++i) {
+        const int v[3] = {r_[i], g_[i], b_[i]};
+        int near = 0, far = 0;
+        for (int k = 0; k < 3; ++k) {
+            const int a = lo[k], b = lo[k] + 15;
+            const int d = v[k] < a ? a - v[k] : (v[k] > b ? v[k] - b : 0);
+            const int f = std::max(std::abs(v[k] - a), std::abs(v[k] - b));
+            near += d * d;
+            far += f * f;
+        }
+        least[i] = near;
+        bound = std::min(bound, far);
+    }
+    cell_start_[cell] = static_cast<std::uint32_t>(candidates_.size());
+    for (int i = 0; i < count_; ++i)
+        if (least[i] <= bound) candidates_.push_back(static_cast<std::uint8_t>(i));
+    cell_count_[cell] = static_cast<std::uint16_t>(candidates_.size() - cell_start_[cell]);
+    cell_generation_[cell] = generation_;
+}
+
+std::uint8_t NearestColour::find(Rgb c) {
+    const unsigned cell = cell_of(c);
+    if (cell_generation_[cell] != generation_) build_cell(cell);
+    const int r = static_cast<int>(red_of(c)), g = static_cast<int>(green_of(c)), b = static_cast<int>(blue_of(c));
+    const std::uint8_t* list = candidates_.data() + cell_start_[cell];
+    const unsigned n = cell_count_[cell];
+    int best = std::numeric_limits<int>::max();
+    std::uint8_t index = 0;
+    for (unsigned k = 0; k < n; ++k) {
+        const int i = list[k];
+        const int dr = r - r_[i], dg = g - g_[i], db = b - b_[i];
+        const int d = dr * dr + dg * dg + db * db;
+        if (d < best) {
+            best = d;
+            index = static_cast<std::uint8_t>(i);
+        }
+    }
+    return index;
+}
+
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest) {
+    const std::size_t limit = static_cast<std::size_t>(std::clamp(max_colours, 1, 256));
+    std::vector<Point> points;
+    {
+        ExactColours exact;
+        if (exact.gather(pixels)) {
+            exact.points(points);
+            if (points.size() <= limit) return ordered_table(points);
+        } else {
+            binned_points(pixels, points);
+        }
+    }
+    std::vector<Point> centres = median_cut(points, limit);
+    std::vector<Rgb> table(centres.size());
+    std::vector<double> sums(centres.size() * 4);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::size_t i = 0; i < centres.size(); ++i) table[i] = rounded(centres[i].c);
+        nearest.reset(table);
+        std::fill(sums.begin(), sums.end(), 0.0);
+        for (const Point& p : points) {
+            const std::size_t i = nearest.find(p.key);
+            double* s = &sums[4 * i];
+            s[0] += p.weight * p.c[0];
+            s[1] += p.weight * p.c[1];
+            s[2] += p.weight * p.c[2];
+            s[3] += p.weight;
+        }
+        for (std::size_t i = 0; i < centres.size(); ++i) {
+            const double* s = &sums[4 * i];
+            centres[i].weight = s[3];
+            if (s[3] == 0) continue;  // an entry nobody chose keeps its place
+            for (int k = 0; k < 3; ++k) centres[i].c[k] = static_cast<float>(s[k] / s[3]);
+        }
+    }
+    return ordered_table(centres);
+}
+
+}  // namespace gifanim

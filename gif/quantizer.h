@@ -1,0 +1,59 @@
+#pragma once
+// Colour tables made from the pixels they are for, and the nearest entry of such a table for any
+// colour. A table holds colours of the picture, never bin corners: when the pixels have few enough
+// colours it is exactly those colours; otherwise median cut over the colours makes a start that
+// k-means passes refine, each entry the mean of the pixels it stands for.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace gifanim {
+
+// A colour as 0x00RRGGBB.
+using Rgb = std::uint32_t;
+
+constexpr Rgb rgb(unsigned r, unsigned g, unsigned b) { return (r << 16) | (g << 8) | b; }
+constexpr unsigned red_of(Rgb c) { return (c >> 16) & 0xFF; }
+constexpr unsigned green_of(Rgb c) { return (c >> 8) & 0xFF; }
+constexpr unsigned blue_of(Rgb c) { return c & 0xFF; }
+
+// The squared distance of two colours in RGB.
+constexpr unsigned distance2(Rgb a, Rgb b) {
+    const int dr = static_cast<int>(red_of(a)) - static_cast<int>(red_of(b));
+    const int dg = static_cast<int>(green_of(a)) - static_cast<int>(green_of(b));
+    const int db = static_cast<int>(blue_of(a)) - static_cast<int>(blue_of(b));
+    return static_cast<unsigned>(dr * dr + dg * dg + db * db);
+}
+
+// The nearest entry of a table of up to 256 colours, ties going to the lowest index. The space of
+// colours is cut into cells of 16 levels a side; each cell keeps the few entries that can be
+// nearest to a colour inside it, worked out the first time a colour of that cell is asked for.
+class NearestColour {
+public:
+    NearestColour();
+    // Takes a new table (1 to 256 colours). Throws std::bad_alloc.
+    void reset(std::span<const Rgb> table);
+    std::uint8_t find(Rgb c);
+
+private:
+    void build_cell(unsigned cell);
+
+    int count_ = 0;
+    std::array<int, 256> r_{}, g_{}, b_{};
+    // Per cell: where its candidates start in candidates_ and how many there are; generation_
+    // says whether the cell was worked out for the current table.
+    std::vector<std::uint32_t> cell_start_;
+    std::vector<std::uint16_t> cell_count_;
+    std::vector<std::uint32_t> cell_generation_;
+    std::uint32_t generation_ = 0;
+    std::vector<std::uint8_t> candidates_;
+};
+
+// Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
+// there are no more than that, otherwise a median cut refined by `passes` k-means passes. The
+// table is ordered by how many pixels each entry stands for, most first. Needs at least one pixel.
+// `nearest` is scratch for the passes. Throws std::bad_alloc.
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest);
+
+}  // namespace gifanim
