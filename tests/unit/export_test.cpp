@@ -109,10 +109,12 @@ protected:
         EXPECT_EQ(ExportFrames(session.store().Snapshot(), direction, maker, ui), 1);
         return read_all(ui.answer);
     }
-    // The GIF made straight through the maker from these pictures and delays, in this order.
+    // The GIF made straight through the maker from these pictures and delays, in this order; a
+    // maker never told of the optimizing mode unless it is on, so that plain exports are compared
+    // with the bytes the maker has always written.
     Bytes expected(const std::vector<int>& pictures, const std::vector<int>& delays, const Optimization& mode = {}) {
         GifMaker direct;
-        direct.SetOptimization(mode);
+        if (mode.enabled) direct.SetOptimization(mode);
         AnimationInfo info;
         info.Width = 12;
         info.Depth = 8;
