@@ -132,11 +132,11 @@ echo "gifrec colours: $count frames, forwards and in reverse, as painted; after 
 # plain export is off by its dropped low four bits and the optimizer by its own bound: within 24 per
 # channel. JPEG noise around the pointer and the minimised window's caption is another matter: each
 # export maps those rare colours to the nearest in its table (popularity palette, median cut), so
-# both stray far from the recorded frames there (measured: the plain export by up to about 90 at
-# some hundreds of pixels a frame) and they may disagree by more than 24 at a few dozen pixels.
-# So: at most 0.05% of the screen beyond 24, and nowhere beyond 128, which a region showing the
-# wrong frame, a wrong place or a lost transparency would pass (painted colours differ by 255, the
-# caption's text from its bar by more than 128).
+# both stray far from the recorded frames there. Measured against the frames themselves, the plain
+# export is more than 24 off at up to 0.07% of the screen (by up to about 90), the optimized one at
+# up to 0.05%, so the two may disagree there. So: at most 0.1% of the screen beyond 24, and nowhere
+# beyond 128, which a region showing the wrong frame, a shifted rectangle or a lost transparency
+# would pass (painted colours differ by 255, the caption's text from its bar by more than 128).
 cc -O1 -o "$out/gif_compare" "$root/tests/win32/gif_compare.c" -lgif
 "$out/gif_compare" "$out/plain.gif" "$out/optimized.gif" 24 >"$out/compare.txt" || fail "gif_compare could not read the GIFs"
 plain_bytes=$(stat -c %s "$out/plain.gif")
@@ -146,7 +146,7 @@ read -r _ plain_cs optimized_cs _ plain_frames optimized_frames _ pixels _ large
 echo "gifrec colours: 优化体积: plain $plain_bytes bytes in $plain_frames frames, optimized $optimized_bytes bytes in" \
   "$optimized_frames frames, both ${plain_cs}0 ms; over $(grep -c '^moment ' "$out/compare.txt") moments the largest" \
   "channel difference $largest (at $((largest_at * 10)) ms), at most $most_over pixels beyond 24 (at $((most_over_at * 10)) ms)"
-awk -v allowed=$((pixels / 2000)) -v ceiling=128 '
+awk -v allowed=$((pixels / 1000)) -v ceiling=128 '
   function bad(m) { print "gifrec colours: optimized.gif: " m > "/dev/stderr"; failed = 1 }
   $1 == "moment" && ($5 > ceiling || $7 > allowed) {
     bad("at " $2 * 10 " ms (frame " $3 " of plain.gif, " $4 " of optimized.gif) " $7 " pixels differ by more than 24, by " $5 " at " $6)
