@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstdio>
-#include <cstdlib>
 
 namespace gifanim {
 
 namespace {
 
-constexpr std::size_t kCacheSize = 1 << 13;
+constexpr unsigned kCacheBits = 16;
+constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
 
 unsigned bits_for(std::size_t entries) {
     unsigned bits = 1;
@@ -28,19 +27,14 @@ QualityBounds quality_bounds(int quality) {
     QualityBounds b;
     // A shown pixel is kept while within s / 5 levels a channel of its frame's pixel: 4 by default.
     b.keep_distance2 = 3 * s * s / 25;
-    // A colour continuing an LZW string may stray by s / 8 levels a channel in a flat area, more
-    // where the picture has detail to hide it, up to s levels.
+    // A colour continuing an LZW string may stray by s / 3.5 levels a channel in a flat area, more
+    // where the picture has detail to hide it, up to s levels; in the first frame, which every later
+    // one builds on, no more than a kept pixel.
     b.flat_tolerance2 = s * s / 4;
     b.detail_scale = s * 16 / 10;
     b.tolerance2 = 3 * s * s;
     b.first_tolerance2 = b.keep_distance2;
     b.passes = q >= 95 ? 8 : q >= 70 ? 1 : 0;
-    if (const char* e = getenv("OPT_PASSES")) b.passes = atoi(e);
-    if (const char* e = getenv("OPT_KEEP")) b.keep_distance2 = atoi(e);
-    if (const char* e = getenv("OPT_TOL")) b.tolerance2 = atoi(e);
-    if (const char* e = getenv("OPT_FIRST")) b.first_tolerance2 = atoi(e);
-    if (const char* e = getenv("OPT_FLAT")) b.flat_tolerance2 = atoi(e);
-    if (const char* e = getenv("OPT_SCALE")) b.detail_scale = atoi(e);
     return b;
 }
 
@@ -55,13 +49,15 @@ OptimizedFrame empty_frame() {
     PixelChoices choices;
     choices.width = 1;
     choices.height = 1;
+    choices.stride = 1;
     choices.wanted = &f.palette[0];
     choices.shown = &f.palette[0];
     choices.fallback = &transparent_pixel;
+    choices.loose = &transparent_pixel;
     choices.table = std::span<const Rgb>(f.palette).first(1);
     choices.transparent = 1;
-    std::vector<std::uint8_t> chosen;
-    lossy_lzw_encode(choices, 1, false, f.data, chosen);
+    LossyLzwScratch scratch;
+    lossy_lzw_encode(choices, 1, false, scratch, f.data);
     return f;
 }
 
@@ -73,6 +69,7 @@ void FrameOptimizer::start(int width, int height, int quality, bool interlace) {
     bounds_ = quality_bounds(quality);
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     target_.assign(places * 3, 0);
+    wanted_.assign(places, 0);
     shown_.assign(places, 0);
     accepted_.assign(places, 0);
     redraw_.assign(places, 0);
@@ -83,7 +80,7 @@ void FrameOptimizer::start(int width, int height, int quality, bool interlace) {
 }
 
 std::uint8_t FrameOptimizer::lookup(Rgb c) {
-    const std::size_t slot = (c * 2654435761u) >> 19;
+    const std::size_t slot = (c * 2654435761u) >> (32 - kCacheBits);
     if (cache_keys_[slot] == c + 1) return cache_values_[slot];
     const std::uint8_t index = nearest_.find(c);
     cache_keys_[slot] = c + 1;
@@ -102,10 +99,10 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     std::size_t redraws = 0;
     for (int y = y0; y < y1; ++y) {
         const std::uint8_t* src = picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
-        std::uint8_t* tgt = target_.data() + 3 * (y * w + static_cast<std::size_t>(x0));
+        const std::size_t row = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x0);
+        std::uint8_t* tgt = target_.data() + 3 * row;
         const std::size_t n = static_cast<std::size_t>(x1 - x0);
         if (std::memcmp(src, tgt, 3 * n) == 0) continue;
-        const std::size_t row = y * w;
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint8_t* s = src + 3 * i;
             std::uint8_t* t = tgt + 3 * i;
@@ -113,10 +110,10 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
             t[0] = s[0];
             t[1] = s[1];
             t[2] = s[2];
-            if (first) continue;
-            const std::size_t p = row + static_cast<std::size_t>(x0) + i;
-            const unsigned d = distance2(shown_[p], rgb(s[2], s[1], s[0]));
-            if (d <= std::max(bounds_.keep_distance2, accepted_[p])) continue;
+            const std::size_t p = row + i;
+            const Rgb c = rgb(s[2], s[1], s[0]);
+            wanted_[p] = c;
+            if (first || distance2(shown_[p], c) <= std::max(bounds_.keep_distance2, accepted_[p])) continue;
             redraw_[p] = 1;
             ++redraws;
             const int x = x0 + static_cast<int>(i);
@@ -143,65 +140,53 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     out.width = bx1 - bx0 + 1;
     out.height = by1 - by0 + 1;
     const std::size_t area = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
+    const std::size_t origin = static_cast<std::size_t>(by0) * w + static_cast<std::size_t>(bx0);
     out.transparent = redraws < area;
 
     changed_.clear();
-    for (int y = by0; y <= by1; ++y) {
-        const std::size_t row = y * w;
-        for (int x = bx0; x <= bx1; ++x) {
-            const std::size_t p = row + static_cast<std::size_t>(x);
-            if (!redraw_[p]) continue;
-            const std::uint8_t* t = target_.data() + 3 * p;
-            changed_.push_back(rgb(t[2], t[1], t[0]));
-        }
+    for (int y = 0; y < out.height; ++y) {
+        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
+        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x)
+            if (redraw_[row + x]) changed_.push_back(wanted_[row + x]);
     }
     out.palette = make_colour_table(changed_, out.transparent ? 255 : 256, bounds_.passes, nearest_);
     nearest_.reset(out.palette);
     std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
 
-    // What each place of the rectangle wants, shows and falls back to: its nearest entry, or with
-    // a transparent entry what it shows now, where that is as close or the place needs no change.
     // The transparent entry follows the colours; only a frame with transparency has one (and then
     // at most 255 colours), so in a frame of 256 colours no index stands for it.
     const std::size_t colours = out.palette.size();
-    const std::uint8_t clear = static_cast<std::uint8_t>(out.transparent ? colours : 0);
-    wanted_.resize(area);
-    shown_here_.resize(area);
+    const auto clear = static_cast<std::uint8_t>(out.transparent ? colours : 0);
+
+    // Each place falls back to its nearest entry, or with a transparent entry to what it shows now
+    // where that is as close or the place needs no change; a place may stray from its fallback
+    // within a few pixels of a change along its row, where LZW strings gain from it.
+    constexpr int kNear = 8;
     fallback_.resize(area);
-    tolerance_.resize(area);
-    const unsigned tol_max = first ? bounds_.first_tolerance2 : bounds_.tolerance2;
-    const unsigned tol_flat = bounds_.flat_tolerance2, tol_scale = bounds_.detail_scale;
-    std::size_t k = 0;
-    for (int y = by0; y <= by1; ++y) {
-        const std::size_t row = y * w;
-        for (int x = bx0; x <= bx1; ++x, ++k) {
-            const std::size_t p = row + static_cast<std::size_t>(x);
-            const std::uint8_t* t = target_.data() + 3 * p;
-            const Rgb c = rgb(t[2], t[1], t[0]);
-            wanted_[k] = c;
-            shown_here_[k] = shown_[p];
-            {
-                // Noise hides in detail: a place that differs much from its neighbours may stray
-                // further than one in a flat area, where every step shows.
-                unsigned activity = 0;
-                const auto against = [&](std::size_t q) {
-                    const std::uint8_t* u = target_.data() + 3 * q;
-                    for (int ch = 0; ch < 3; ++ch)
-                        activity = std::max(activity, static_cast<unsigned>(std::abs(int{t[ch]} - int{u[ch]})));
-                };
-                if (x > 0) against(p - 1);
-                if (x + 1 < width_) against(p + 1);
-                if (y > 0) against(p - w);
-                if (y + 1 < height_) against(p + w);
-                tolerance_[k] = std::min(tol_max, tol_flat + activity * activity * tol_scale / 16);
-            }
+    loose_.resize(area);
+    for (int y = 0; y < out.height; ++y) {
+        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
+        std::uint8_t* fallback = fallback_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
+        std::uint8_t* loose = loose_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
+        int since = kNear + 1;
+        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x) {
+            const std::size_t p = row + x;
             if (!redraw_[p]) {
-                fallback_[k] = clear;
+                fallback[x] = clear;
+                loose[x] = ++since <= kNear;
                 continue;
             }
             redraw_[p] = 0;
+            const Rgb c = wanted_[p];
             const std::uint8_t i = lookup(c);
-            fallback_[k] = out.transparent && distance2(out.palette[i], c) >= distance2(shown_[p], c) ? clear : i;
+            fallback[x] = out.transparent && distance2(out.palette[i], c) >= distance2(shown_[p], c) ? clear : i;
+            since = 0;
+            loose[x] = 1;
+        }
+        since = kNear + 1;
+        for (std::size_t x = static_cast<std::size_t>(out.width); x-- > 0;) {
+            since = fallback[x] != clear || !out.transparent ? 0 : since + 1;
+            loose[x] |= since <= kNear;
         }
     }
     if (out.transparent) out.palette.push_back(0);
@@ -210,32 +195,36 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     PixelChoices choices;
     choices.width = out.width;
     choices.height = out.height;
-    choices.wanted = wanted_.data();
-    choices.shown = shown_here_.data();
+    choices.stride = w;
+    choices.wanted = wanted_.data() + origin;
+    choices.shown = shown_.data() + origin;
     choices.fallback = fallback_.data();
+    choices.loose = loose_.data();
     choices.table = std::span<const Rgb>(out.palette).first(colours);
     choices.transparent = out.transparent ? clear : -1;
-    choices.tolerance2 = tolerance_.data();
+    choices.max_tolerance2 = first ? bounds_.first_tolerance2 : bounds_.tolerance2;
+    choices.flat_tolerance2 = std::min(bounds_.flat_tolerance2, choices.max_tolerance2);
+    choices.detail_scale = bounds_.detail_scale;
     out.data.clear();
-    lossy_lzw_encode(choices, out.bits, interlace_, out.data, chosen_);
+    lossy_lzw_encode(choices, out.bits, interlace_, lzw_, out.data);
 
     bool drew_any = false;
-    k = 0;
-    for (int y = by0; y <= by1; ++y) {
-        const std::size_t row = y * w;
-        for (int x = bx0; x <= bx1; ++x, ++k) {
-            const std::size_t p = row + static_cast<std::size_t>(x);
-            const std::uint8_t i = chosen_[k];
+    const std::uint8_t* chosen = lzw_.chosen.data();
+    for (int y = 0; y < out.height; ++y) {
+        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
+        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x) {
+            const std::uint8_t i = chosen[at + x];
+            const std::size_t p = row + x;
             if (out.transparent && i == clear) {
-                if (fallback_[k] != clear) accepted_[p] = distance2(shown_[p], wanted_[k]);
+                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_[p]);
                 continue;
             }
             shown_[p] = out.palette[i];
-            accepted_[p] = distance2(out.palette[i], wanted_[k]);
+            accepted_[p] = distance2(out.palette[i], wanted_[p]);
             drew_any = true;
         }
     }
-    if (getenv("OPTDBG")) fprintf(stderr, "rect %dx%d at %d,%d redraw %zu colours %zu bytes %zu\n", out.width, out.height, out.left, out.top, redraws, out.palette.size(), out.data.size());
     return drew_any;
 }
 

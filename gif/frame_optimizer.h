@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "gif/lossy_lzw.h"
 #include "gif/quantizer.h"
 #include "platform/picture.h"
 
@@ -70,13 +71,13 @@ private:
     bool first_ = true;
     QualityBounds bounds_;
     std::vector<std::uint8_t> target_;     // the latest pixel of every place, B, G, R, rows top-down
+    std::vector<Rgb> wanted_;              // the same as colours
     std::vector<Rgb> shown_;               // what the viewer shows
     std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
     std::vector<std::uint8_t> redraw_;     // per place: must change in the frame being made
     std::vector<Rgb> changed_;             // the colours of those places, in row order
-    std::vector<Rgb> wanted_, shown_here_;  // per place of the rectangle being made
-    std::vector<std::uint8_t> fallback_, chosen_;
-    std::vector<std::uint32_t> tolerance_;
+    std::vector<std::uint8_t> fallback_, loose_;  // per place of the rectangle being made
+    LossyLzwScratch lzw_;
     NearestColour nearest_;
     // The last colours looked up in the current table: colour + 1 (0 for none) and its index.
     std::vector<std::uint32_t> cache_keys_;

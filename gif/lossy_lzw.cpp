@@ -1,6 +1,7 @@
 #include "gif/lossy_lzw.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 
 #include "gif/lzw_encoder.h"
@@ -9,10 +10,17 @@ namespace gifanim {
 
 namespace {
 
-constexpr int kMaxCode = 4095;
+constexpr unsigned kMaxCode = 4095;
 constexpr std::int16_t kNone = -1;
+// The string table's hash: (code << 8 | pixel) + 1 to the code of that string, open addressing.
+constexpr unsigned kSlotBits = 13;
+constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+// At most this many children of a string are weighed for one pixel.
+constexpr int kMaxChildren = 8;
+// How many pixels ahead a string is followed to tell which of several children goes on longest.
+constexpr int kLookahead = 4;
 
-// Codes packed least significant bit first, then cut into sub-blocks of up to 255 bytes.
+// Codes packed least significant bit first.
 class CodeWriter {
 public:
     explicit CodeWriter(std::vector<std::uint8_t>& packed) : packed_(packed) {}
@@ -37,145 +45,294 @@ private:
     unsigned fill_ = 0;
 };
 
-}  // namespace
+// A pixel by its place in the rectangle's bytes (i) and in the pictures (j).
+struct Place {
+    std::size_t i;
+    std::size_t j;
+};
 
-void lossy_lzw_encode(const PixelChoices& px, unsigned bits, bool interlace, std::vector<std::uint8_t>& out,
-                      std::vector<std::uint8_t>& chosen) {
-    const unsigned min_code_size = std::max(2u, bits);
-    const unsigned clear_code = 1u << min_code_size;
-    const unsigned end_code = clear_code + 1;
-    const std::size_t area = static_cast<std::size_t>(px.width) * static_cast<std::size_t>(px.height);
-    chosen.resize(area);
-
-    // The string table as a tree: each code's first child, next sibling and last pixel.
-    std::vector<std::int16_t> first_child(kMaxCode + 1, kNone), next_sibling(kMaxCode + 1, kNone);
-    std::vector<std::uint8_t> pixel_of(kMaxCode + 1, 0);
-    unsigned next_code = end_code + 1;
-    unsigned width = min_code_size + 1;
-
-    std::vector<std::uint8_t> packed;
-    packed.reserve(area / 2 + 64);
-    CodeWriter writer(packed);
-    const auto emit = [&](unsigned code) {
-        writer.put(code, width);
-        if (next_code >= (1u << width) && width < 12) ++width;
-    };
-    const auto restart = [&] {
-        std::fill(first_child.begin(), first_child.end(), kNone);
-        next_code = end_code + 1;
-        width = min_code_size + 1;
-    };
-
-    // The error of showing entry k at pixel i, or above every tolerance when it may not.
-    const auto error = [&](std::size_t i, unsigned k) -> unsigned {
-        if (static_cast<int>(k) == px.transparent) return distance2(px.shown[i], px.wanted[i]);
-        if (k >= px.table.size()) return std::numeric_limits<unsigned>::max();
-        return distance2(px.table[k], px.wanted[i]);
-    };
-
-    // Pixels in the order they are sent.
-    std::vector<std::uint32_t> order;
-    if (interlace) {
-        order.reserve(area);
-        for_each_gif_row(px.height, true, [&](int r) {
-            for (int x = 0; x < px.width; ++x) order.push_back(static_cast<std::uint32_t>(r * px.width + x));
-        });
+class Encoder {
+public:
+    Encoder(const PixelChoices& px, unsigned bits, bool interlace, LossyLzwScratch& s)
+        : px_(px), s_(s), min_code_size_(std::max(2u, bits)), clear_code_(1u << min_code_size_),
+          end_code_(clear_code_ + 1), writer_(s.packed) {
+        const std::size_t area = static_cast<std::size_t>(px.width) * static_cast<std::size_t>(px.height);
+        s.keys.assign(kSlots, 0);
+        s.codes.resize(kSlots);
+        s.first_child.assign(kMaxCode + 1, kNone);
+        s.next_sibling.resize(kMaxCode + 1);
+        s.pixel_of.resize(kMaxCode + 1);
+        s.run_len.assign(kMaxCode + 1, 0);
+        s.clear_runs.reserve(kMaxCode + 2);
+        s.packed.clear();
+        s.packed.reserve(area / 2 + 64);
+        s.chosen.resize(area);
+        if (px.max_tolerance2 > 0) s.tolerances.assign(area, kUnknown);
+        s.rows.clear();
+        s.rows.reserve(static_cast<std::size_t>(px.height));
+        for_each_gif_row(px.height, interlace, [&](int r) { s.rows.push_back(r); });
+        restart();
     }
-    const auto pixel_at = [&](std::size_t pos) -> std::size_t { return interlace ? order[pos] : pos; };
 
-    // The child of `node` that may show the pixel sent at `pos` best: its own entry, or the
-    // closest within the tolerance; kNone when there is none.
-    const auto best_child = [&](int node, std::size_t pos) {
-        const std::size_t i = pixel_at(pos);
-        const unsigned own = px.fallback[i];
-        int best = kNone;
-        unsigned best_error = std::numeric_limits<unsigned>::max();
-        for (int c = first_child[static_cast<std::size_t>(node)]; c != kNone; c = next_sibling[static_cast<std::size_t>(c)]) {
-            const unsigned k = pixel_of[static_cast<std::size_t>(c)];
-            const unsigned e = error(i, k);
-            if (k != own && e > px.tolerance2[i]) continue;
-            if (best == kNone || e < best_error) {
-                best = c;
-                best_error = e;
+    void run(std::vector<std::uint8_t>& out) {
+        emit(clear_code_);
+        int current = kNone;
+        const int w = px_.width;
+        for (std::size_t slot = 0; slot < s_.rows.size(); ++slot) {
+            const auto r = static_cast<std::size_t>(s_.rows[slot]);
+            for (int x = 0; x < w; ++x) {
+                const Place p{r * static_cast<std::size_t>(w) + static_cast<std::size_t>(x),
+                              r * px_.stride + static_cast<std::size_t>(x)};
+                const unsigned own = px_.fallback[p.i];
+                if (current != kNone && clear_run_len(current) > 0 && fixed_clear(p.i)) {
+                    x += clear_run(current, p.i, w - x) - 1;
+                    continue;
+                }
+                if (current != kNone) {
+                    const int next = choose(current, p, slot, x);
+                    if (next != kNone) {
+                        current = next;
+                        continue;
+                    }
+                    emit(static_cast<unsigned>(current));
+                    if (next_code_ >= kMaxCode) {
+                        emit(clear_code_);
+                        restart();
+                    } else {
+                        add(current, own);
+                    }
+                }
+                current = static_cast<int>(own);
+                s_.chosen[p.i] = static_cast<std::uint8_t>(own);
             }
         }
-        return best;
-    };
-    // How many more pixels from `pos` on the string of `node` goes on matching, taking the best
-    // child each time, up to a limit.
-    constexpr int kLookahead = 24;
-    const auto reach = [&](int node, std::size_t pos) {
+        if (current != kNone) emit(static_cast<unsigned>(current));
+        emit(end_code_);
+        writer_.flush();
+
+        out.push_back(static_cast<std::uint8_t>(min_code_size_));
+        const std::vector<std::uint8_t>& packed = s_.packed;
+        for (std::size_t pos = 0; pos < packed.size(); pos += 255) {
+            const std::size_t n = std::min<std::size_t>(255, packed.size() - pos);
+            out.push_back(static_cast<std::uint8_t>(n));
+            out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(pos),
+                       packed.begin() + static_cast<std::ptrdiff_t>(pos + n));
+        }
+    }
+
+private:
+    static constexpr std::uint32_t kUnknown = std::numeric_limits<std::uint32_t>::max();
+
+    // Whether pixel i can only be transparent.
+    bool fixed_clear(std::size_t i) const {
+        return px_.transparent >= 0 && static_cast<int>(px_.fallback[i]) == px_.transparent &&
+               (px_.max_tolerance2 == 0 || !px_.loose[i]);
+    }
+    unsigned clear_run_len(int code) const { return s_.run_len[static_cast<std::size_t>(code)]; }
+
+    // Pixels from i on (at most `left` of them, along the row) that can only be transparent,
+    // taken on while `current` is a run of transparent pixels: a long transparent stretch costs
+    // a step per code rather than per pixel. Returns how many pixels it took (at least one);
+    // `current` goes on as the string they end in.
+    std::size_t clear_run(int& current, std::size_t i, int left) {
+        std::size_t n = 1;
+        while (n < static_cast<std::size_t>(left) && fixed_clear(i + n)) ++n;
+        std::fill_n(s_.chosen.begin() + static_cast<std::ptrdiff_t>(i), n, static_cast<std::uint8_t>(px_.transparent));
+        std::size_t remaining = n;
+        unsigned length = clear_run_len(current);
+        while (remaining > 0) {
+            const std::size_t longest = s_.clear_runs.size() - 1;  // runs 1..longest have codes
+            const std::size_t reach = std::min<std::size_t>(length + remaining, longest);
+            remaining -= reach - length;
+            current = s_.clear_runs[reach];
+            if (remaining == 0) break;
+            // The run is as long as any string: the code goes out, the next pixel starts anew.
+            emit(static_cast<unsigned>(current));
+            if (next_code_ >= kMaxCode) {
+                emit(clear_code_);
+                restart();
+            } else {
+                add(current, static_cast<unsigned>(px_.transparent));
+            }
+            current = px_.transparent;
+            length = 1;
+            --remaining;
+        }
+        return n;
+    }
+
+    void emit(unsigned code) {
+        writer_.put(code, width_);
+        if (next_code_ >= (1u << width_) && width_ < 12) ++width_;
+    }
+
+    void restart() {
+        std::fill(s_.keys.begin(), s_.keys.end(), 0);
+        std::fill(s_.first_child.begin(), s_.first_child.end(), kNone);
+        s_.clear_runs.clear();
+        if (px_.transparent >= 0) {
+            s_.clear_runs = {kNone, static_cast<std::int16_t>(px_.transparent)};
+            std::fill(s_.run_len.begin(), s_.run_len.begin() + clear_code_, 0);
+            s_.run_len[static_cast<std::size_t>(px_.transparent)] = 1;
+        }
+        next_code_ = end_code_ + 1;
+        width_ = min_code_size_ + 1;
+    }
+
+    std::size_t slot_of(std::uint32_t key) const {
+        std::size_t slot = (key * 2654435761u) >> (32 - kSlotBits);
+        while (s_.keys[slot] != 0 && s_.keys[slot] != key) slot = (slot + 1) & (kSlots - 1);
+        return slot;
+    }
+
+    int child(int node, unsigned k) const {
+        const std::uint32_t key = ((static_cast<std::uint32_t>(node) << 8) | k) + 1;
+        const std::size_t slot = slot_of(key);
+        return s_.keys[slot] == key ? s_.codes[slot] : kNone;
+    }
+
+    void add(int prefix, unsigned k) {
+        const auto code = static_cast<std::int16_t>(next_code_++);
+        const std::uint32_t key = ((static_cast<std::uint32_t>(prefix) << 8) | k) + 1;
+        const std::size_t slot = slot_of(key);
+        s_.keys[slot] = key;
+        s_.codes[slot] = code;
+        const auto c = static_cast<std::size_t>(code);
+        s_.pixel_of[c] = static_cast<std::uint8_t>(k);
+        s_.next_sibling[c] = s_.first_child[static_cast<std::size_t>(prefix)];
+        s_.first_child[static_cast<std::size_t>(prefix)] = code;
+        const unsigned run = clear_run_len(prefix);
+        if (run > 0 && static_cast<int>(k) == px_.transparent && run + 1 == s_.clear_runs.size()) {
+            s_.run_len[c] = static_cast<std::uint16_t>(run + 1);
+            s_.clear_runs.push_back(code);
+        } else {
+            s_.run_len[c] = 0;
+        }
+    }
+
+    unsigned error(const Place& p, unsigned k) const {
+        const Rgb shows = static_cast<int>(k) == px_.transparent ? px_.shown[p.j] : px_.table[k];
+        return distance2(shows, px_.wanted[p.j]);
+    }
+
+    unsigned tolerance(const Place& p) {
+        std::uint32_t& t = s_.tolerances[p.i];
+        if (t != kUnknown) return t;
+        const Rgb c = px_.wanted[p.j];
+        const std::size_t x = p.i % static_cast<std::size_t>(px_.width);
+        const std::size_t y = p.i / static_cast<std::size_t>(px_.width);
+        int activity = 0;
+        const auto against = [&](Rgb n) {
+            activity = std::max({activity, std::abs(static_cast<int>(red_of(c)) - static_cast<int>(red_of(n))),
+                                 std::abs(static_cast<int>(green_of(c)) - static_cast<int>(green_of(n))),
+                                 std::abs(static_cast<int>(blue_of(c)) - static_cast<int>(blue_of(n)))});
+        };
+        if (x > 0) against(px_.wanted[p.j - 1]);
+        if (x + 1 < static_cast<std::size_t>(px_.width)) against(px_.wanted[p.j + 1]);
+        if (y > 0) against(px_.wanted[p.j - px_.stride]);
+        if (y + 1 < static_cast<std::size_t>(px_.height)) against(px_.wanted[p.j + px_.stride]);
+        const auto a = static_cast<unsigned>(activity);
+        t = std::min(px_.max_tolerance2, px_.flat_tolerance2 + a * a * px_.detail_scale / 16);
+        return t;
+    }
+
+    // The children of `node` that may show pixel p, into codes and entries; returns how many.
+    int children(int node, const Place& p, int* codes, unsigned* entries) {
+        const unsigned own = px_.fallback[p.i];
+        if (px_.max_tolerance2 == 0 || !px_.loose[p.i]) {
+            const int c = child(node, own);
+            if (c == kNone) return 0;
+            codes[0] = c;
+            entries[0] = own;
+            return 1;
+        }
         int n = 0;
-        while (n < kLookahead && pos < area) {
-            node = best_child(node, pos++);
-            if (node == kNone) break;
+        for (int c = s_.first_child[static_cast<std::size_t>(node)]; c != kNone && n < kMaxChildren;
+             c = s_.next_sibling[static_cast<std::size_t>(c)]) {
+            const unsigned k = s_.pixel_of[static_cast<std::size_t>(c)];
+            if (k != own && error(p, k) > tolerance(p)) continue;
+            codes[n] = c;
+            entries[n++] = k;
+        }
+        return n;
+    }
+
+    // The pixel after (slot, x) in sending order, moving (slot, x) there; false past the last.
+    bool step(std::size_t& slot, int& x, Place& p) const {
+        if (++x == px_.width) {
+            x = 0;
+            if (++slot == s_.rows.size()) return false;
+        }
+        const auto r = static_cast<std::size_t>(s_.rows[slot]);
+        p = {r * static_cast<std::size_t>(px_.width) + static_cast<std::size_t>(x), r * px_.stride + static_cast<std::size_t>(x)};
+        return true;
+    }
+
+    // How many pixels after (slot, x) the string of `node` goes on matching, the closest child
+    // taken each time, up to kLookahead.
+    int reach(int node, std::size_t slot, int x) {
+        int n = 0;
+        Place p{};
+        int codes[kMaxChildren];
+        unsigned entries[kMaxChildren];
+        while (n < kLookahead && step(slot, x, p)) {
+            const int found = children(node, p, codes, entries);
+            if (found == 0) break;
+            int best = 0;
+            unsigned best_error = error(p, entries[0]);
+            for (int m = 1; m < found; ++m) {
+                const unsigned e = error(p, entries[m]);
+                if (e < best_error) {
+                    best = m;
+                    best_error = e;
+                }
+            }
+            node = codes[best];
             ++n;
         }
         return n;
-    };
+    }
 
-    emit(clear_code);
-    int current = -1;
-    int candidates[256];
-    for (std::size_t pos = 0; pos < area; ++pos) {
-        const std::size_t i = pixel_at(pos);
-        const unsigned own = px.fallback[i];
-        if (current >= 0) {
-            // Of the children that may show this pixel, the one whose string goes on the longest
-            // (the closest among equals).
-            int count = 0;
-            for (int c = first_child[static_cast<std::size_t>(current)]; c != kNone;
-                 c = next_sibling[static_cast<std::size_t>(c)]) {
-                const unsigned k = pixel_of[static_cast<std::size_t>(c)];
-                if (k == own || error(i, k) <= px.tolerance2[i]) candidates[count++] = c;
-            }
-            int best = kNone;
-            if (count == 1) {
-                best = candidates[0];
-            } else if (count > 1) {
-                int best_reach = -1;
-                unsigned best_error = std::numeric_limits<unsigned>::max();
-                for (int j = 0; j < count; ++j) {
-                    const int c = candidates[j];
-                    const int r = reach(c, pos + 1);
-                    const unsigned e = error(i, pixel_of[static_cast<std::size_t>(c)]);
-                    if (r > best_reach || (r == best_reach && e < best_error)) {
-                        best = c;
-                        best_reach = r;
-                        best_error = e;
-                    }
+    // The child of `current` that pixel p continues the string with, kNone for none.
+    int choose(int current, const Place& p, std::size_t slot, int x) {
+        int codes[kMaxChildren];
+        unsigned entries[kMaxChildren];
+        const int found = children(current, p, codes, entries);
+        if (found == 0) return kNone;
+        int best = 0;
+        if (found > 1) {
+            int best_reach = -1;
+            unsigned best_error = std::numeric_limits<unsigned>::max();
+            for (int m = 0; m < found; ++m) {
+                const int r = reach(codes[m], slot, x);
+                const unsigned e = error(p, entries[m]);
+                if (r > best_reach || (r == best_reach && e < best_error)) {
+                    best = m;
+                    best_reach = r;
+                    best_error = e;
                 }
             }
-            if (best != kNone) {
-                current = best;
-                chosen[i] = pixel_of[static_cast<std::size_t>(best)];
-                continue;
-            }
-            emit(static_cast<unsigned>(current));
-            if (next_code > kMaxCode - 1) {
-                emit(clear_code);
-                restart();
-            } else {
-                const auto code = static_cast<std::int16_t>(next_code++);
-                pixel_of[static_cast<std::size_t>(code)] = static_cast<std::uint8_t>(own);
-                next_sibling[static_cast<std::size_t>(code)] = first_child[static_cast<std::size_t>(current)];
-                first_child[static_cast<std::size_t>(current)] = code;
-            }
         }
-        current = static_cast<int>(own);
-        chosen[i] = static_cast<std::uint8_t>(own);
+        s_.chosen[p.i] = static_cast<std::uint8_t>(entries[best]);
+        return codes[best];
     }
-    if (current >= 0) emit(static_cast<unsigned>(current));
-    emit(end_code);
-    writer.flush();
 
-    out.push_back(static_cast<std::uint8_t>(min_code_size));
-    for (std::size_t pos = 0; pos < packed.size(); pos += 255) {
-        const std::size_t n = std::min<std::size_t>(255, packed.size() - pos);
-        out.push_back(static_cast<std::uint8_t>(n));
-        out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(pos),
-                   packed.begin() + static_cast<std::ptrdiff_t>(pos + n));
-    }
+    const PixelChoices& px_;
+    LossyLzwScratch& s_;
+    const unsigned min_code_size_;
+    const unsigned clear_code_;
+    const unsigned end_code_;
+    CodeWriter writer_;
+    unsigned next_code_ = 0;
+    unsigned width_ = 0;
+};
+
+}  // namespace
+
+void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace, LossyLzwScratch& scratch,
+                      std::vector<std::uint8_t>& out) {
+    Encoder encoder(pixels, bits, interlace, scratch);
+    encoder.run(out);
 }
 
 }  // namespace gifanim

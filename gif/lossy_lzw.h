@@ -2,6 +2,7 @@
 // LZW that picks, pixel by pixel, among the colours close enough to the one wanted, the one that
 // continues the string being matched: noise that no eye sees no longer breaks every string, so
 // screens of antialiased text and photos compress to a fraction.
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -10,27 +11,53 @@
 
 namespace gifanim {
 
-// What each pixel of a rectangle (rows top-down, `width` pixels each) may be shown as.
+// What each pixel of a rectangle may be shown as. `wanted` and `shown` point at the rectangle's
+// top-left place in pictures whose rows are `stride` places apart; `fallback` and `loose` have
+// one byte a pixel, rows `width` apart.
 struct PixelChoices {
     int width = 0;
     int height = 0;
-    const Rgb* wanted = nullptr;     // the colour of the frame's own pixel
-    const Rgb* shown = nullptr;      // what the viewer shows there now: what the transparent entry shows
+    std::size_t stride = 0;
+    const Rgb* wanted = nullptr;  // the colour of the frame's own pixel
+    const Rgb* shown = nullptr;   // what the viewer shows there now: what the transparent entry shows
     const std::uint8_t* fallback = nullptr;  // the entry taken when no close one continues a string
-    std::span<const Rgb> table;      // the colour table, without the transparent entry
-    int transparent = -1;            // the transparent entry, or -1 when the frame has none
-    // How far, squared, a chosen colour may be from the wanted one, per pixel.
-    const std::uint32_t* tolerance2 = nullptr;
+    // Nonzero where a pixel may take another entry than its fallback: LZW strings gain from that
+    // only near pixels that change, so far from them a pixel keeps its fallback.
+    const std::uint8_t* loose = nullptr;
+    std::span<const Rgb> table;  // the colour table, without the transparent entry
+    int transparent = -1;        // the transparent entry, or -1 when the frame has none
+    // How far, squared, a chosen colour may be from the wanted one: flat_tolerance2 plus
+    // detail_scale * activity^2 / 16, at most max_tolerance2, activity being the largest step of a
+    // channel from the wanted colour to that of a neighbour in the rectangle. Noise hides in
+    // detail: a pixel unlike its neighbours may stray further than one in a flat area, where every
+    // step shows.
+    unsigned flat_tolerance2 = 0;
+    unsigned detail_scale = 0;
+    unsigned max_tolerance2 = 0;
+};
+
+// The buffers an encoding needs, kept between frames.
+struct LossyLzwScratch {
+    std::vector<std::uint32_t> keys;
+    std::vector<std::int16_t> codes, first_child, next_sibling;
+    std::vector<std::uint8_t> pixel_of, packed;
+    std::vector<std::uint32_t> tolerances;
+    // Runs of the transparent entry: the length of the run each code stands for (0: not such a
+    // run), and the code of each length, from 1 on.
+    std::vector<std::uint16_t> run_len;
+    std::vector<std::int16_t> clear_runs;
+    std::vector<int> rows;
+    std::vector<std::uint8_t> chosen;  // the entry each pixel took, rows top-down
 };
 
 // Encodes the rectangle with codes of `bits` bits a pixel (the table and the transparent entry fit
 // in 2^bits entries) as GIF image data (minimum code size, sub-blocks, no terminator) appended to
-// `out`; `chosen` gets the entry each pixel takes, rows top-down. A pixel takes its fallback or an
-// entry within tolerance2 of its wanted colour (the transparent entry by what is shown), whichever
-// continues the current string, the closest when several do. The stream decodes with any GIF
-// decoder: the codes follow the usual rules (a clear code first and whenever the table is full).
-// Throws std::bad_alloc.
-void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace, std::vector<std::uint8_t>& out,
-                      std::vector<std::uint8_t>& chosen);
+// `out`; scratch.chosen gets the entry each pixel takes. A pixel takes its fallback or, where
+// loose, an entry within its tolerance of its wanted colour (the transparent entry by what is
+// shown): of those that continue the current string, the one whose string goes on the longest,
+// the closest among equals. The codes follow the usual rules (a clear code first and whenever the
+// table is full), so any decoder reads them. Throws std::bad_alloc.
+void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace, LossyLzwScratch& scratch,
+                      std::vector<std::uint8_t>& out);
 
 }  // namespace gifanim
