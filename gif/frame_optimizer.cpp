@@ -28,13 +28,16 @@ QualityBounds quality_bounds(int quality) {
     // A shown pixel is kept while within s / 5 levels a channel of its frame's pixel: 4 by default.
     b.keep_distance2 = 3 * s * s / 25;
     // A colour continuing an LZW string may stray by s / 3.5 levels a channel in a flat area, more
-    // where the picture has detail to hide it, up to s levels; in the first frame, which every later
-    // one builds on, no more than a kept pixel.
+    // where the picture has detail to hide it, up to s levels.
     b.flat_tolerance2 = s * s / 4;
     b.detail_scale = s * 16 / 10;
     b.tolerance2 = 3 * s * s;
-    b.first_tolerance2 = b.keep_distance2;
+    // The first frame stays under everything that follows: it strays far less, above all where the
+    // picture is flat, and its colours are refined harder.
+    b.first_flat_tolerance2 = s * s / 40;
+    b.first_tolerance2 = 3 * s * s / 4;
     b.passes = q >= 95 ? 8 : q >= 70 ? 1 : 0;
+    b.first_passes = q >= 95 ? 8 : 3;
     return b;
 }
 
@@ -149,7 +152,8 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
         for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x)
             if (redraw_[row + x]) changed_.push_back(wanted_[row + x]);
     }
-    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256, bounds_.passes, nearest_);
+    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256, first ? bounds_.first_passes : bounds_.passes,
+                                    nearest_);
     nearest_.reset(out.palette);
     std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
 
@@ -203,7 +207,7 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     choices.table = std::span<const Rgb>(out.palette).first(colours);
     choices.transparent = out.transparent ? clear : -1;
     choices.max_tolerance2 = first ? bounds_.first_tolerance2 : bounds_.tolerance2;
-    choices.flat_tolerance2 = std::min(bounds_.flat_tolerance2, choices.max_tolerance2);
+    choices.flat_tolerance2 = first ? bounds_.first_flat_tolerance2 : bounds_.flat_tolerance2;
     choices.detail_scale = bounds_.detail_scale;
     out.data.clear();
     lossy_lzw_encode(choices, out.bits, interlace_, lzw_, out.data);

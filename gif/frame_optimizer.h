@@ -29,14 +29,16 @@ struct QualityBounds {
     unsigned keep_distance2 = 0;
     // How far a pixel may be drawn from its frame's pixel in a colour that continues an LZW string;
     // the first frame, which every later one builds on, has a tolerance of its own.
-    // A pixel's tolerance is flat_tolerance2 + detail_scale * activity^2 / 16, at most tolerance2
-    // (first_tolerance2 in the first frame), activity being the largest step of a channel to a
-    // neighbouring pixel.
+    // A pixel's tolerance is flat_tolerance2 + detail_scale * activity^2 / 16, at most tolerance2,
+    // activity being the largest step of a channel to a neighbouring pixel; the first frame has
+    // flat and largest tolerances of its own.
     unsigned flat_tolerance2 = 0;
     unsigned detail_scale = 0;
     unsigned tolerance2 = 0;
+    unsigned first_flat_tolerance2 = 0;
     unsigned first_tolerance2 = 0;
     int passes = 1;
+    int first_passes = 1;
 };
 QualityBounds quality_bounds(int quality);
 
