@@ -152,8 +152,8 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
         for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x)
             if (redraw_[row + x]) changed_.push_back(wanted_[row + x]);
     }
-    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256, first ? bounds_.first_passes : bounds_.passes,
-                                    nearest_);
+    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256,
+                                    first ? bounds_.first_passes : bounds_.passes, nearest_);
     nearest_.reset(out.palette);
     std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
 

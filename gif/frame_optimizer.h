@@ -19,7 +19,7 @@ struct OptimizedFrame {
     int height = 0;
     std::vector<Rgb> palette;
     bool transparent = false;
-    unsigned bits = 1;  // the table written has 2^bits entries
+    unsigned bits = 1;               // the table written has 2^bits entries
     std::vector<std::uint8_t> data;  // image data: minimum code size and sub-blocks
 };
 
@@ -72,12 +72,12 @@ private:
     bool interlace_ = false;
     bool first_ = true;
     QualityBounds bounds_;
-    std::vector<std::uint8_t> target_;     // the latest pixel of every place, B, G, R, rows top-down
-    std::vector<Rgb> wanted_;              // the same as colours
-    std::vector<Rgb> shown_;               // what the viewer shows
-    std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
-    std::vector<std::uint8_t> redraw_;     // per place: must change in the frame being made
-    std::vector<Rgb> changed_;             // the colours of those places, in row order
+    std::vector<std::uint8_t> target_;            // the latest pixel of every place, B, G, R, rows top-down
+    std::vector<Rgb> wanted_;                     // the same as colours
+    std::vector<Rgb> shown_;                      // what the viewer shows
+    std::vector<std::uint32_t> accepted_;         // the squared error each shown pixel was drawn with
+    std::vector<std::uint8_t> redraw_;            // per place: must change in the frame being made
+    std::vector<Rgb> changed_;                    // the colours of those places, in row order
     std::vector<std::uint8_t> fallback_, loose_;  // per place of the rectangle being made
     LossyLzwScratch lzw_;
     NearestColour nearest_;

@@ -61,8 +61,7 @@ struct FrameSlot {
             popularity_reduce(picture, indexed, bins);
         }
         frame.palette = indexed.palette;
-        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
-                        frame.data);
+        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace, frame.data);
         // The data at its exact size, copied here rather than on the caller's thread, which decodes
         // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer.
         try {
@@ -82,8 +81,8 @@ struct GifMaker::State {
     std::string error;
     AnimationSettings settings;
     std::vector<FrameRecord> records;
-    HeldFrames<EncodedFrame> frames;  // finished frames; the last records may still be in flight
-    Optimization optimization;        // as it was at Create or Reset
+    HeldFrames<EncodedFrame> frames;               // finished frames; the last records may still be in flight
+    Optimization optimization;                     // as it was at Create or Reset
     std::unique_ptr<OptimizingPipeline> pipeline;  // the optimizing mode's frames, from the first one on
 
     // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
@@ -201,14 +200,18 @@ struct GifMaker::State {
 GifMaker::GifMaker() = default;
 GifMaker::~GifMaker() = default;
 
-void GifMaker::SetThreads(unsigned threads) { threads_ = threads; }
+void GifMaker::SetThreads(unsigned threads) {
+    threads_ = threads;
+}
 
 void GifMaker::SetOptimization(const Optimization& optimization) {
     optimization_ = optimization;
     optimization_.quality = std::clamp(optimization.quality, 1, 100);
 }
 
-void GifMaker::SetMemoryBudget(std::size_t bytes) { memory_budget_ = bytes; }
+void GifMaker::SetMemoryBudget(std::size_t bytes) {
+    memory_budget_ = bytes;
+}
 
 bool GifMaker::Create(const AnimationInfo& info) {
     if (state_) {
@@ -238,7 +241,9 @@ bool GifMaker::Create(const AnimationInfo& info) {
     return true;
 }
 
-void GifMaker::Clear() { state_.reset(); }
+void GifMaker::Clear() {
+    state_.reset();
+}
 
 void GifMaker::Reset() {
     if (!state_) return;
@@ -404,6 +409,8 @@ std::string GifMaker::GetError() const {
     }
 }
 
-int GifMaker::FrameCount() const { return state_ ? static_cast<int>(state_->records.size()) : 0; }
+int GifMaker::FrameCount() const {
+    return state_ ? static_cast<int>(state_->records.size()) : 0;
+}
 
 }  // namespace gifanim

@@ -39,7 +39,9 @@ private:
 
 }  // namespace
 
-std::size_t held_bytes(const EncodedFrame& frame) { return sizeof(EncodedFrame) + frame.data.capacity(); }
+std::size_t held_bytes(const EncodedFrame& frame) {
+    return sizeof(EncodedFrame) + frame.data.capacity();
+}
 
 std::size_t held_bytes(const PlacedFrame& frame) {
     return sizeof(PlacedFrame) + frame.table.capacity() + frame.data.capacity();

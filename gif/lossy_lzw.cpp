@@ -54,8 +54,12 @@ struct Place {
 class Encoder {
 public:
     Encoder(const PixelChoices& px, unsigned bits, bool interlace, LossyLzwScratch& s)
-        : px_(px), s_(s), min_code_size_(std::max(2u, bits)), clear_code_(1u << min_code_size_),
-          end_code_(clear_code_ + 1), writer_(s.packed) {
+        : px_(px),
+          s_(s),
+          min_code_size_(std::max(2u, bits)),
+          clear_code_(1u << min_code_size_),
+          end_code_(clear_code_ + 1),
+          writer_(s.packed) {
         const std::size_t area = static_cast<std::size_t>(px.width) * static_cast<std::size_t>(px.height);
         s.keys.assign(kSlots, 0);
         s.codes.resize(kSlots);
@@ -264,7 +268,8 @@ private:
             if (++slot == s_.rows.size()) return false;
         }
         const auto r = static_cast<std::size_t>(s_.rows[slot]);
-        p = {r * static_cast<std::size_t>(px_.width) + static_cast<std::size_t>(x), r * px_.stride + static_cast<std::size_t>(x)};
+        p = {r * static_cast<std::size_t>(px_.width) + static_cast<std::size_t>(x),
+             r * px_.stride + static_cast<std::size_t>(x)};
         return true;
     }
 

@@ -18,8 +18,8 @@ struct PixelChoices {
     int width = 0;
     int height = 0;
     std::size_t stride = 0;
-    const Rgb* wanted = nullptr;  // the colour of the frame's own pixel
-    const Rgb* shown = nullptr;   // what the viewer shows there now: what the transparent entry shows
+    const Rgb* wanted = nullptr;             // the colour of the frame's own pixel
+    const Rgb* shown = nullptr;              // what the viewer shows there now: what the transparent entry shows
     const std::uint8_t* fallback = nullptr;  // the entry taken when no close one continues a string
     // Nonzero where a pixel may take another entry than its fallback: LZW strings gain from that
     // only near pixels that change, so far from them a pixel keeps its fallback.

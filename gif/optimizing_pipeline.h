@@ -88,7 +88,7 @@ private:
     std::condition_variable work_, done_;
     std::vector<std::unique_ptr<Job>> jobs_;
     std::vector<Job*> free_;
-    std::deque<Job*> queue_;  // submitted and not yet collected, oldest first
+    std::deque<Job*> queue_;            // submitted and not yet collected, oldest first
     std::size_t next_to_optimise_ = 0;  // place in queue_ of the next job for the optimizer
     bool optimiser_busy_ = false;
     bool broken_ = false;  // a frame failed: the optimizer's picture of the screen is lost

@@ -11,7 +11,9 @@ namespace {
 
 constexpr unsigned kCells = 16 * 16 * 16;
 
-unsigned cell_of(Rgb c) { return ((red_of(c) >> 4) << 8) | ((green_of(c) >> 4) << 4) | (blue_of(c) >> 4); }
+unsigned cell_of(Rgb c) {
+    return ((red_of(c) >> 4) << 8) | ((green_of(c) >> 4) << 4) | (blue_of(c) >> 4);
+}
 
 // A colour standing for `weight` pixels whose mean it is, and that mean rounded.
 struct Point {
@@ -62,9 +64,10 @@ public:
         for (std::size_t s = 0; s < kSlots; ++s) {
             if (keys_[s] == 0) continue;
             const Rgb c = keys_[s] - 1;
-            out.push_back({{static_cast<float>(red_of(c)), static_cast<float>(green_of(c)), static_cast<float>(blue_of(c))},
-                           static_cast<double>(counts_[s]),
-                           c});
+            out.push_back(
+                {{static_cast<float>(red_of(c)), static_cast<float>(green_of(c)), static_cast<float>(blue_of(c))},
+                 static_cast<double>(counts_[s]),
+                 c});
         }
         std::sort(out.begin(), out.end(), [](const Point& a, const Point& b) { return a.key < b.key; });
     }
@@ -159,7 +162,8 @@ std::vector<Point> median_cut(std::vector<Point>& points, std::size_t count) {
         while (median < 254 && below < total / 2) below += histogram[++median];
         const auto first = points.begin() + static_cast<std::ptrdiff_t>(box.begin);
         const auto last = points.begin() + static_cast<std::ptrdiff_t>(box.end);
-        auto middle = std::partition(first, last, [&](const Point& p) { return static_cast<int>(p.c[axis]) <= median; });
+        auto middle =
+            std::partition(first, last, [&](const Point& p) { return static_cast<int>(p.c[axis]) <= median; });
         if (middle == last) {
             // Everything at or below the median: split off the values at it.
             middle = std::partition(first, last, [&](const Point& p) { return static_cast<int>(p.c[axis]) < median; });

@@ -13,10 +13,18 @@ namespace gifanim {
 // A colour as 0x00RRGGBB.
 using Rgb = std::uint32_t;
 
-constexpr Rgb rgb(unsigned r, unsigned g, unsigned b) { return (r << 16) | (g << 8) | b; }
-constexpr unsigned red_of(Rgb c) { return (c >> 16) & 0xFF; }
-constexpr unsigned green_of(Rgb c) { return (c >> 8) & 0xFF; }
-constexpr unsigned blue_of(Rgb c) { return c & 0xFF; }
+constexpr Rgb rgb(unsigned r, unsigned g, unsigned b) {
+    return (r << 16) | (g << 8) | b;
+}
+constexpr unsigned red_of(Rgb c) {
+    return (c >> 16) & 0xFF;
+}
+constexpr unsigned green_of(Rgb c) {
+    return (c >> 8) & 0xFF;
+}
+constexpr unsigned blue_of(Rgb c) {
+    return c & 0xFF;
+}
 
 // The squared distance of two colours in RGB.
 constexpr unsigned distance2(Rgb a, Rgb b) {

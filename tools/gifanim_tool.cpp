@@ -42,7 +42,7 @@ constexpr const char* kUsage =
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
 
-#define OPTIMIZE_HELP                                                                              \
+#define OPTIMIZE_HELP                                                                             \
     "  --optimize        store only what changed, with colour tables made from the frames' own\n" \
     "                    pixels: a much smaller GIF that shows every frame within a bound\n"      \
     "  --quality Q       how close the optimized GIF stays to the frames (1..100, default 80;\n"  \
@@ -70,8 +70,7 @@ constexpr Command kCommands[] = {
      "  --comment TEXT    comment of the animation\n"
      "  --reverse         add the images last to first\n"
      "  --jobs N          threads that reduce and compress frames (default: one per core);\n"
-     "                    the GIF is the same for every N\n"
-     OPTIMIZE_HELP},
+     "                    the GIF is the same for every N\n" OPTIMIZE_HELP},
     {"info", run_info,
      "usage: gifanim info FILE.gif\n"
      "  prints one line for the animation and one per frame, as key=value pairs:\n"
@@ -116,8 +115,7 @@ constexpr Command kCommands[] = {
      "  --cursor          draw the mouse cursor into the frames\n"
      "  --memory MB       keep frames in memory up to MB megabytes, then on disk (default 20)\n"
      "  --disk            keep every frame on disk\n"
-     "  --reverse         write the frames last to first\n"
-     OPTIMIZE_HELP
+     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP
      "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"},
 };
 
