@@ -18,9 +18,7 @@ struct Failure {
     std::string text;
 };
 
-[[noreturn]] inline void fail(const char* text) {
-    throw Failure{kLibraryError, text};
-}
+[[noreturn]] inline void fail(const char* text) { throw Failure{kLibraryError, text}; }
 
 // Inside a catch block: the text of the failure being handled. The library's own text, the
 // platform's description of a file error, "内存不足" when memory ran out, or "未知错误" for anything

@@ -13,9 +13,9 @@ namespace {
 
 // The 16 colours of the fixed table (red, green, blue), for frames without any colour table.
 constexpr std::uint8_t kSixteen[16][3] = {
-    {0, 0, 0},     {0, 0, 128},     {0, 128, 0},     {0, 128, 128},   {128, 0, 0}, {128, 0, 128},
-    {128, 128, 0}, {128, 128, 128}, {192, 192, 192}, {0, 0, 255},     {0, 255, 0}, {0, 255, 255},
-    {255, 0, 0},   {255, 0, 255},   {255, 255, 0},   {255, 255, 255},
+    {0, 0, 0},       {0, 0, 128},   {0, 128, 0},   {0, 128, 128}, {128, 0, 0},   {128, 0, 128},
+    {128, 128, 0},   {128, 128, 128}, {192, 192, 192}, {0, 0, 255}, {0, 255, 0}, {0, 255, 255},
+    {255, 0, 0},     {255, 0, 255}, {255, 255, 0}, {255, 255, 255},
 };
 
 struct FrameSize {
@@ -149,10 +149,9 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
     // are sent, then packed to the BMP's depth and stride and put in their rows in place.
     std::vector<std::uint8_t> bmp(offset + std::max(image_size, w * h), 0);
 
-    platform::write_bmp_headers(
-        std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize),
-        static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), depth, colours,
-        static_cast<std::uint32_t>(image_size), static_cast<std::uint32_t>(offset));
+    platform::write_bmp_headers(std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize),
+                                static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), depth, colours,
+                                static_cast<std::uint32_t>(image_size), static_cast<std::uint32_t>(offset));
 
     for (unsigned i = 0; i < colours; ++i) {
         std::uint8_t rgb[3];
@@ -177,8 +176,9 @@ std::vector<std::uint8_t> frame_as_bmp(std::span<const std::uint8_t> gif, const 
         restride_rows(pixels, w, h, stride, depth);
         const bool interlaced = gif[f.descriptor + 9] & 0x40;
         // BMP rows run bottom-up.
-        permute_rows(pixels, stride, stride, h,
-                     [&](std::size_t k) { return h - 1 - (interlaced ? interlaced_row(k, h) : k); });
+        permute_rows(pixels, stride, stride, h, [&](std::size_t k) {
+            return h - 1 - (interlaced ? interlaced_row(k, h) : k);
+        });
     }
     bmp.resize(offset + image_size);
     return bmp;
@@ -193,8 +193,8 @@ platform::LoadResult decode_gif_picture(std::span<const std::uint8_t> gif, platf
 
     // The frame is decoded whole, so it must be a picture we would decode on its own.
     const FrameSize size = frame_size(gif, *f);
-    if (const auto r =
-            platform::check_picture_size(std::max<std::size_t>(size.width, 1), std::max<std::size_t>(size.height, 1));
+    if (const auto r = platform::check_picture_size(std::max<std::size_t>(size.width, 1),
+                                                    std::max<std::size_t>(size.height, 1));
         r != platform::LoadResult::ok)
         return r;
     if (!plausible(gif, *f, std::uint64_t{size.width} * size.height)) return platform::LoadResult::implausible;

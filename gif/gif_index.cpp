@@ -60,9 +60,7 @@ ColourTable table_of(std::uint8_t packed, std::size_t offset) {
 // A graphic control extension (introducer 0x21, label 0xF9) whose first sub-block holds the 4 bytes
 // of its fields, all of them loaded. An image descriptor whose left position is 0x04F9 holds the
 // same bytes after its own first one, which is why the introducer is part of the test.
-bool is_control(const Cursor& at) {
-    return at.looking_at({0x21, 0xF9, 4}) && at.holds(8);
-}
+bool is_control(const Cursor& at) { return at.looking_at({0x21, 0xF9, 4}) && at.holds(8); }
 
 // A looping extension's sub-blocks from `first`: the identifier "NETSCAPE2.0" or "ANIMEXTS1.0" in
 // 11 bytes, then 3 bytes of data: 1 and the loop count. Other application extensions (encoders

@@ -42,8 +42,8 @@ struct GifIndex {
 // The blocks of one frame, found by walking from its first block to its image descriptor.
 struct FrameBlocks {
     std::optional<std::size_t> control;  // graphic control extension (8 bytes available)
-    std::optional<std::size_t> comment;  // data of the first comment sub-block met
-    std::size_t descriptor = 0;          // image descriptor (10 bytes available)
+    std::optional<std::size_t> comment;   // data of the first comment sub-block met
+    std::size_t descriptor = 0;           // image descriptor (10 bytes available)
     std::optional<ColourTable> local;
     std::size_t image_data = 0;  // the LZW minimum code size byte (may lie past the end)
 };

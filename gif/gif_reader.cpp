@@ -83,9 +83,7 @@ bool GifReader::Create() {
     return true;
 }
 
-void GifReader::Clear() {
-    state_.reset();
-}
+void GifReader::Clear() { state_.reset(); }
 
 std::string GifReader::GetError() const {
     try {
@@ -95,9 +93,7 @@ std::string GifReader::GetError() const {
     }
 }
 
-int GifReader::FrameCount() const {
-    return state_ ? static_cast<int>(state_->index.frames.size()) : 0;
-}
+int GifReader::FrameCount() const { return state_ ? static_cast<int>(state_->index.frames.size()) : 0; }
 
 // Runs a method body on a created reader: clears the error text once `body` has passed its checks
 // (the body calls `passed`), and turns failures into the error text and the fallback result.
@@ -173,8 +169,7 @@ bool GifReader::SetGifInfo(const AnimationInfo& info) {
         write16(b, 6, static_cast<std::uint16_t>(info.Width));
         write16(b, 8, static_cast<std::uint16_t>(info.Depth));
         b[11] = info.BgColorIndex;
-        if (st.index.loop && info.LOOP != 0)
-            write16(b, *st.index.loop + 13, static_cast<std::uint16_t>(info.LoopCount));
+        if (st.index.loop && info.LOOP != 0) write16(b, *st.index.loop + 13, static_cast<std::uint16_t>(info.LoopCount));
         return true;
     });
 }

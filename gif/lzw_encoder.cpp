@@ -15,27 +15,19 @@ constexpr unsigned kRunCapacity = 4096;
 
 // Room for the packed codes of n pixels: at most one 12-bit code per pixel, plus clear codes, the
 // end code and slack for the word-wide stores of the bit packer.
-std::size_t packed_capacity(std::size_t n) {
-    return n + n / 2 + n / 1024 + 64;
-}
+std::size_t packed_capacity(std::size_t n) { return n + n / 2 + n / 1024 + 64; }
 
 // At most 4096 - 6 strings go into the table, so it is never more than half full.
 constexpr unsigned kSlotBits = 13;
 constexpr std::uint32_t kSlots = 1u << kSlotBits;
 
-inline std::uint32_t slot_of(std::uint32_t key) {
-    return (key * 0x9E3779B1u) >> (32 - kSlotBits);
-}
+inline std::uint32_t slot_of(std::uint32_t key) { return (key * 0x9E3779B1u) >> (32 - kSlotBits); }
 
 // The code a slot holds for `key`, or a value outside 1..4095 when the slot holds another string or
 // none: slot - (key << 12) is the code exactly when the slot's key is `key`, wraps to a value of
 // 4096 or more for any other key, and is 0 - (key << 12), never in 1..4095, for an empty slot.
-inline std::uint32_t code_in(std::uint32_t slot, std::uint32_t key) {
-    return slot - (key << 12);
-}
-inline bool is_code(std::uint32_t v) {
-    return v - 1u < kMaxCode;
-}
+inline std::uint32_t code_in(std::uint32_t slot, std::uint32_t key) { return slot - (key << 12); }
+inline bool is_code(std::uint32_t v) { return v - 1u < kMaxCode; }
 
 // How many of the next `limit` pixels equal `value`, given that the first does and that `avail`
 // (>= limit) bytes may be read from p.
@@ -84,8 +76,8 @@ void LzwEncoder::reset_dictionary() {
     pairs_set_.clear();
 }
 
-void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride, int bits_per_pixel,
-                        bool interlace, std::vector<std::uint8_t>& out) {
+void LzwEncoder::encode(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride,
+                        int bits_per_pixel, bool interlace, std::vector<std::uint8_t>& out) {
     min_code_size_ = static_cast<unsigned>(std::max(bits_per_pixel, 2));
     clear_code_ = 1u << min_code_size_;
     first_code_ = clear_code_ + 2;

@@ -17,9 +17,9 @@ inline constexpr std::uint8_t 恢复前景 = 3;  // restore what was there befor
 }  // namespace DisposalMethod
 
 struct AnimationInfo {
-    std::int16_t Width = 0;      // logical screen width; 0 takes the first frame's width
-    std::int16_t Depth = 0;      // logical screen height; 0 takes the first frame's height
-    Bool32 LOOP = 1;             // write the looping extension (animations of two or more frames)
+    std::int16_t Width = 0;  // logical screen width; 0 takes the first frame's width
+    std::int16_t Depth = 0;  // logical screen height; 0 takes the first frame's height
+    Bool32 LOOP = 1;         // write the looping extension (animations of two or more frames)
     std::int16_t LoopCount = 0;  // repetitions; 0 is endless
     std::uint8_t BgColorIndex = 0;
     std::string exposition;  // comment of the whole animation
@@ -37,9 +37,9 @@ struct FrameInfo {
     std::uint8_t TransparencyIndex = 0;
     std::int16_t Width = 0;
     std::int16_t Depth = 0;
-    std::string exposition;     // comment of this frame
+    std::string exposition;  // comment of this frame
     std::int16_t ColorNum = 0;  // local palette size, 0 = none
-    Bool32 Dither = 0;          // ordered dither instead of the per-frame popularity palette
+    Bool32 Dither = 0;        // ordered dither instead of the per-frame popularity palette
 };
 
 }  // namespace gifanim
