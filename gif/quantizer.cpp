@@ -36,8 +36,12 @@ public:
 
     // False when the pixels have more than kMaxExact colours.
     bool gather(std::span<const Rgb> pixels) {
-        keys_.assign(kSlots, 0);
-        counts_.assign(kSlots, 0);
+        // A table twice the size of what it may have to hold, so that few pixels clear little.
+        slot_bits_ = 10;
+        while (slot_bits_ < kMaxSlotBits && (std::size_t{1} << slot_bits_) < 2 * pixels.size()) ++slot_bits_;
+        slots_ = std::size_t{1} << slot_bits_;
+        keys_.assign(slots_, 0);
+        counts_.assign(slots_, 0);
         distinct_ = 0;
         std::size_t i = 0;
         while (i < pixels.size()) {
@@ -45,10 +49,10 @@ public:
             std::size_t run = 1;
             while (i + run < pixels.size() && pixels[i + run] == c) ++run;
             i += run;
-            std::size_t slot = (c * 2654435761u) >> (32 - kSlotBits);
-            while (keys_[slot] != 0 && keys_[slot] != c + 1) slot = (slot + 1) & (kSlots - 1);
+            std::size_t slot = (c * 2654435761u) >> (32 - slot_bits_);
+            while (keys_[slot] != 0 && keys_[slot] != c + 1) slot = (slot + 1) & (slots_ - 1);
             if (keys_[slot] == 0) {
-                if (++distinct_ > kMaxExact) return false;
+                if (++distinct_ > std::min(kMaxExact, slots_ / 2)) return false;
                 keys_[slot] = c + 1;
             }
             counts_[slot] += static_cast<std::uint32_t>(run);
@@ -61,7 +65,7 @@ public:
     // The colours and counts, in ascending order of colour.
     void points(std::vector<Point>& out) const {
         out.clear();
-        for (std::size_t s = 0; s < kSlots; ++s) {
+        for (std::size_t s = 0; s < slots_; ++s) {
             if (keys_[s] == 0) continue;
             const Rgb c = keys_[s] - 1;
             out.push_back(
@@ -73,8 +77,9 @@ public:
     }
 
 private:
-    static constexpr unsigned kSlotBits = 16;
-    static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+    static constexpr unsigned kMaxSlotBits = 16;
+    unsigned slot_bits_ = kMaxSlotBits;
+    std::size_t slots_ = 0;
     std::vector<std::uint32_t> keys_;  // colour + 1, 0 for an empty slot
     std::vector<std::uint32_t> counts_;
     std::size_t distinct_ = 0;
