@@ -64,25 +64,22 @@ OptimizedFrame empty_frame() {
     return f;
 }
 
-void FrameOptimizer::start(int width, int height, int quality, bool interlace) {
-    interlace_ = interlace;
+void ChangeFinder::start(int width, int height, const QualityBounds& bounds) {
     width_ = width;
     height_ = height;
     first_ = true;
-    bounds_ = quality_bounds(quality);
+    bounds_ = bounds;
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     target_.assign(places * 3, 0);
     wanted_.assign(places, 0);
-    shown_.assign(places, 0);
-    accepted_.assign(places, 0);
-    redraw_.assign(places, 0);
+    changes_.assign(places, 0);
     changed_.clear();
     changed_.reserve(places);
     cache_keys_.assign(kCacheSize, 0);
     cache_values_.assign(kCacheSize, 0);
 }
 
-std::uint8_t FrameOptimizer::lookup(Rgb c) {
+std::uint8_t ChangeFinder::lookup(Rgb c) {
     const std::size_t slot = (c * 2654435761u) >> (32 - kCacheBits);
     if (cache_keys_[slot] == c + 1) return cache_values_[slot];
     const std::uint8_t index = nearest_.find(c);
@@ -91,15 +88,13 @@ std::uint8_t FrameOptimizer::lookup(Rgb c) {
     return index;
 }
 
-bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, OptimizedFrame& out) {
+void ChangeFinder::find(const platform::Dib24& picture, int left, int top, FramePlan& plan) {
     const int x0 = std::max(0, left), y0 = std::max(0, top);
     const int x1 = std::min(width_, left + picture.width), y1 = std::min(height_, top + picture.height);
-    const bool first = first_;
     const std::size_t w = static_cast<std::size_t>(width_);
+    plan.first = first_;
 
-    // The places whose pixel changed and whose shown colour is now too far from it.
     int bx0 = width_, by0 = height_, bx1 = -1, by1 = -1;
-    std::size_t redraws = 0;
     for (int y = y0; y < y1; ++y) {
         const std::uint8_t* src = picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
         const std::size_t row = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x0);
@@ -113,12 +108,8 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
             t[0] = s[0];
             t[1] = s[1];
             t[2] = s[2];
-            const std::size_t p = row + i;
-            const Rgb c = rgb(s[2], s[1], s[0]);
-            wanted_[p] = c;
-            if (first || distance2(shown_[p], c) <= std::max(bounds_.keep_distance2, accepted_[p])) continue;
-            redraw_[p] = 1;
-            ++redraws;
+            wanted_[row + i] = rgb(s[2], s[1], s[0]);
+            changes_[row + i] = 1;
             const int x = x0 + static_cast<int>(i);
             bx0 = std::min(bx0, x);
             bx1 = std::max(bx1, x);
@@ -126,39 +117,102 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
             by1 = std::max(by1, y);
         }
     }
-    if (first) {
+    if (first_) {
         // The first frame draws the whole canvas, black where its picture does not reach.
-        std::fill(redraw_.begin(), redraw_.end(), 1);
-        redraws = redraw_.size();
+        std::fill(changes_.begin(), changes_.end(), 1);
         bx0 = 0;
         by0 = 0;
         bx1 = width_ - 1;
         by1 = height_ - 1;
         first_ = false;
     }
+    plan.changed = bx1 >= 0;
+    if (!plan.changed) return;
+
+    plan.left = bx0;
+    plan.top = by0;
+    plan.width = bx1 - bx0 + 1;
+    plan.height = by1 - by0 + 1;
+    const std::size_t area = static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.height);
+    const std::size_t origin = static_cast<std::size_t>(by0) * w + static_cast<std::size_t>(bx0);
+    plan.wanted.resize(area);
+    plan.changes.resize(area);
+    plan.nearest.resize(area);
+    changed_.clear();
+    for (int y = 0; y < plan.height; ++y) {
+        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
+        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(plan.width);
+        std::copy_n(wanted_.begin() + static_cast<std::ptrdiff_t>(row), plan.width,
+                    plan.wanted.begin() + static_cast<std::ptrdiff_t>(at));
+        for (std::size_t x = 0; x < static_cast<std::size_t>(plan.width); ++x) {
+            const std::uint8_t c = changes_[row + x];
+            plan.changes[at + x] = c;
+            if (c) changed_.push_back(wanted_[row + x]);
+            changes_[row + x] = 0;
+        }
+    }
+    // Room for the transparent entry, which every frame but the first may need.
+    plan.palette = make_colour_table(changed_, plan.first ? 256 : 255,
+                                     plan.first ? bounds_.first_passes : bounds_.passes, nearest_);
+    nearest_.reset(plan.palette);
+    std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
+    for (std::size_t i = 0; i < area; ++i)
+        if (plan.changes[i]) plan.nearest[i] = lookup(plan.wanted[i]);
+}
+
+void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool interlace) {
+    width_ = width;
+    height_ = height;
+    interlace_ = interlace;
+    bounds_ = bounds;
+    const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    shown_.assign(places, 0);
+    accepted_.assign(places, 0);
+}
+
+bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out) {
+    if (!plan.changed) return false;
+    const bool first = plan.first;
+    const std::size_t w = static_cast<std::size_t>(width_);
+    const std::size_t plan_width = static_cast<std::size_t>(plan.width);
+    const std::size_t plan_origin = static_cast<std::size_t>(plan.top) * w + static_cast<std::size_t>(plan.left);
+
+    // The changed places whose shown colour is now too far from their pixel.
+    const std::size_t plan_area = plan_width * static_cast<std::size_t>(plan.height);
+    redraw_.resize(plan_area);
+    int bx0 = plan.width, by0 = plan.height, bx1 = -1, by1 = -1;
+    std::size_t redraws = 0;
+    for (int y = 0; y < plan.height; ++y) {
+        const std::size_t row = plan_origin + static_cast<std::size_t>(y) * w;
+        const std::size_t at = static_cast<std::size_t>(y) * plan_width;
+        for (std::size_t x = 0; x < plan_width; ++x) {
+            const std::size_t p = row + x;
+            const bool redraw = plan.changes[at + x] && (first || distance2(shown_[p], plan.wanted[at + x]) >
+                                                                      std::max(bounds_.keep_distance2, accepted_[p]));
+            redraw_[at + x] = redraw;
+            if (!redraw) continue;
+            ++redraws;
+            bx0 = std::min(bx0, static_cast<int>(x));
+            bx1 = std::max(bx1, static_cast<int>(x));
+            by0 = std::min(by0, y);
+            by1 = std::max(by1, y);
+        }
+    }
     if (redraws == 0) return false;
 
-    out.left = bx0;
-    out.top = by0;
+    out.left = plan.left + bx0;
+    out.top = plan.top + by0;
     out.width = bx1 - bx0 + 1;
     out.height = by1 - by0 + 1;
-    const std::size_t area = static_cast<std::size_t>(out.width) * static_cast<std::size_t>(out.height);
-    const std::size_t origin = static_cast<std::size_t>(by0) * w + static_cast<std::size_t>(bx0);
-    out.transparent = redraws < area;
+    const std::size_t width = static_cast<std::size_t>(out.width);
+    const std::size_t area = width * static_cast<std::size_t>(out.height);
+    const std::size_t origin = static_cast<std::size_t>(out.top) * w + static_cast<std::size_t>(out.left);
+    const std::size_t plan_at = static_cast<std::size_t>(by0) * plan_width + static_cast<std::size_t>(bx0);
+    out.transparent = !first && redraws < area;
+    out.palette = plan.palette;
 
-    changed_.clear();
-    for (int y = 0; y < out.height; ++y) {
-        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
-        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x)
-            if (redraw_[row + x]) changed_.push_back(wanted_[row + x]);
-    }
-    out.palette = make_colour_table(changed_, out.transparent ? 255 : 256,
-                                    first ? bounds_.first_passes : bounds_.passes, nearest_);
-    nearest_.reset(out.palette);
-    std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
-
-    // The transparent entry follows the colours; only a frame with transparency has one (and then
-    // at most 255 colours), so in a frame of 256 colours no index stands for it.
+    // The transparent entry follows the colours; only a frame with transparency has one, so in a
+    // frame of 256 colours no index stands for it.
     const std::size_t colours = out.palette.size();
     const auto clear = static_cast<std::uint8_t>(out.transparent ? colours : 0);
 
@@ -166,29 +220,36 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     // where that is as close or the place needs no change; a place may stray from its fallback
     // within a few pixels of a change along its row, where LZW strings gain from it.
     constexpr int kNear = 8;
+    wanted_here_.resize(area);
+    shown_here_.resize(area);
     fallback_.resize(area);
     loose_.resize(area);
-    for (int y = 0; y < out.height; ++y) {
-        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
-        std::uint8_t* fallback = fallback_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
-        std::uint8_t* loose = loose_.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
+        const std::size_t row = origin + y * w;
+        const std::size_t from = plan_at + y * plan_width;
+        const std::size_t at = y * width;
+        std::copy_n(plan.wanted.begin() + static_cast<std::ptrdiff_t>(from), width,
+                    wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
+                    shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
+        std::uint8_t* fallback = fallback_.data() + at;
+        std::uint8_t* loose = loose_.data() + at;
         int since = kNear + 1;
-        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x) {
-            const std::size_t p = row + x;
-            if (!redraw_[p]) {
+        for (std::size_t x = 0; x < width; ++x) {
+            if (!redraw_[from + x]) {
                 fallback[x] = clear;
                 loose[x] = ++since <= kNear;
                 continue;
             }
-            redraw_[p] = 0;
-            const Rgb c = wanted_[p];
-            const std::uint8_t i = lookup(c);
-            fallback[x] = out.transparent && distance2(out.palette[i], c) >= distance2(shown_[p], c) ? clear : i;
+            const std::uint8_t i = plan.nearest[from + x];
+            const Rgb c = wanted_here_[at + x];
+            fallback[x] =
+                out.transparent && distance2(out.palette[i], c) >= distance2(shown_here_[at + x], c) ? clear : i;
             since = 0;
             loose[x] = 1;
         }
         since = kNear + 1;
-        for (std::size_t x = static_cast<std::size_t>(out.width); x-- > 0;) {
+        for (std::size_t x = width; x-- > 0;) {
             since = fallback[x] != clear || !out.transparent ? 0 : since + 1;
             loose[x] |= since <= kNear;
         }
@@ -199,9 +260,9 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
     PixelChoices choices;
     choices.width = out.width;
     choices.height = out.height;
-    choices.stride = w;
-    choices.wanted = wanted_.data() + origin;
-    choices.shown = shown_.data() + origin;
+    choices.stride = width;
+    choices.wanted = wanted_here_.data();
+    choices.shown = shown_here_.data();
     choices.fallback = fallback_.data();
     choices.loose = loose_.data();
     choices.table = std::span<const Rgb>(out.palette).first(colours);
@@ -214,18 +275,18 @@ bool FrameOptimizer::add(const platform::Dib24& picture, int left, int top, Opti
 
     bool drew_any = false;
     const std::uint8_t* chosen = lzw_.chosen.data();
-    for (int y = 0; y < out.height; ++y) {
-        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
-        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(out.width);
-        for (std::size_t x = 0; x < static_cast<std::size_t>(out.width); ++x) {
+    for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
+        const std::size_t row = origin + y * w;
+        const std::size_t at = y * width;
+        for (std::size_t x = 0; x < width; ++x) {
             const std::uint8_t i = chosen[at + x];
             const std::size_t p = row + x;
             if (out.transparent && i == clear) {
-                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_[p]);
+                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_here_[at + x]);
                 continue;
             }
             shown_[p] = out.palette[i];
-            accepted_[p] = distance2(out.palette[i], wanted_[p]);
+            accepted_[p] = distance2(out.palette[i], wanted_here_[at + x]);
             drew_any = true;
         }
     }

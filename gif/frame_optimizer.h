@@ -45,45 +45,77 @@ QualityBounds quality_bounds(int quality);
 // A 1 x 1 rectangle that changes nothing: a frame that only carries time. Throws std::bad_alloc.
 OptimizedFrame empty_frame();
 
-// A shown pixel is kept while its squared distance from the latest frame's pixel is at most the
-// larger of the quality's distance and the error it was drawn with; otherwise it is redrawn. So
-// every shown pixel stays that close to the latest frame, and errors never add up over frames.
-class FrameOptimizer {
+// What the first half of the work found in a frame: the rectangle around the places whose pixel
+// changed, the colours wanted there, and a colour table made from the changed ones with each
+// changed place's nearest entry. It needs only the frames, not what the viewer shows, so the next
+// frame's plan is made while this one is drawn.
+struct FramePlan {
+    bool first = false;
+    bool changed = false;  // false: no pixel changed
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> wanted;            // width * height, rows top-down
+    std::vector<std::uint8_t> changes;  // 1 where the pixel changed
+    std::vector<std::uint8_t> nearest;  // the nearest entry of a changed pixel
+    std::vector<Rgb> palette;           // at most 255 colours (256 in the first frame)
+};
+
+// Keeps the latest pixel of every place of the canvas and plans each frame against it.
+class ChangeFinder {
 public:
-    // A new animation on a canvas of this size; what it shows before the first frame is black.
-    // Throws std::bad_alloc.
-    void start(int width, int height, int quality, bool interlace);
-
-    // Brings in the next frame, its picture placed at (left, top) and cut to the canvas. False
-    // when what the viewer shows already stays within the bound everywhere, so nothing needs
-    // storing; otherwise `out` is the rectangle to store. The first frame always covers the whole
-    // canvas, without transparency. Throws std::bad_alloc; after that the optimizer must be
+    // A new animation on a canvas of this size, black before the first frame. Throws std::bad_alloc.
+    void start(int width, int height, const QualityBounds& bounds);
+    // Plans the next frame, its picture placed at (left, top) and cut to the canvas. The first
+    // frame's plan covers the whole canvas. Throws std::bad_alloc; after that the finder must be
     // started again.
-    bool add(const platform::Dib24& picture, int left, int top, OptimizedFrame& out);
-
-    // What the viewer shows at (x, y).
-    Rgb shown(int x, int y) const { return shown_[static_cast<std::size_t>(y) * width_ + x]; }
+    void find(const platform::Dib24& picture, int left, int top, FramePlan& plan);
 
 private:
     std::uint8_t lookup(Rgb c);
 
     int width_ = 0;
     int height_ = 0;
-    bool interlace_ = false;
     bool first_ = true;
     QualityBounds bounds_;
-    std::vector<std::uint8_t> target_;            // the latest pixel of every place, B, G, R, rows top-down
-    std::vector<Rgb> wanted_;                     // the same as colours
-    std::vector<Rgb> shown_;                      // what the viewer shows
-    std::vector<std::uint32_t> accepted_;         // the squared error each shown pixel was drawn with
-    std::vector<std::uint8_t> redraw_;            // per place: must change in the frame being made
-    std::vector<Rgb> changed_;                    // the colours of those places, in row order
-    std::vector<std::uint8_t> fallback_, loose_;  // per place of the rectangle being made
-    LossyLzwScratch lzw_;
+    std::vector<std::uint8_t> target_;   // the latest pixel of every place, B, G, R, rows top-down
+    std::vector<Rgb> wanted_;            // the same as colours
+    std::vector<std::uint8_t> changes_;  // per place: changed in the frame being planned
+    std::vector<Rgb> changed_;           // the colours of those places, in row order
     NearestColour nearest_;
     // The last colours looked up in the current table: colour + 1 (0 for none) and its index.
     std::vector<std::uint32_t> cache_keys_;
     std::vector<std::uint8_t> cache_values_;
+};
+
+// Keeps what the viewer shows and draws each planned frame: a changed place is redrawn when what
+// is shown is further from its new pixel than the larger of the quality's distance and the error
+// it was drawn with. So every shown pixel stays that close to the latest frame, and errors never
+// add up over frames.
+class FrameDrawer {
+public:
+    // Throws std::bad_alloc.
+    void start(int width, int height, const QualityBounds& bounds, bool interlace);
+    // False when what the viewer shows already stays within the bound everywhere, so nothing needs
+    // storing; otherwise `out` is the rectangle to store. The first frame covers the whole canvas,
+    // without transparency. Throws std::bad_alloc; after that the drawer must be started again.
+    bool draw(const FramePlan& plan, OptimizedFrame& out);
+    // What the viewer shows at (x, y).
+    Rgb shown(int x, int y) const { return shown_[static_cast<std::size_t>(y) * width_ + x]; }
+
+private:
+    int width_ = 0;
+    int height_ = 0;
+    bool interlace_ = false;
+    QualityBounds bounds_;
+    std::vector<Rgb> shown_;               // what the viewer shows
+    std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
+    std::vector<std::uint8_t> redraw_;     // per place of the plan: to be redrawn
+    // Per place of the rectangle drawn.
+    std::vector<Rgb> wanted_here_, shown_here_;
+    std::vector<std::uint8_t> fallback_, loose_;
+    LossyLzwScratch lzw_;
 };
 
 }  // namespace gifanim

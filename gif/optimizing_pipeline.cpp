@@ -72,8 +72,8 @@ void OptimizingPipeline::submit(Job& job, int left, int top, std::uint16_t delay
         queue_.push_back(&job);  // never more than max_jobs_, reserved by the deque's growth
     }
     if (threads_.empty()) {
-        run(job, true);
-        if (job.stage != Job::Stage::done) run(job, false);
+        run(job, false);
+        if (job.stage != Job::Stage::done) run(job, true);
         std::unique_lock lock(mutex_);
         collect_oldest(lock);
         return;
@@ -91,7 +91,8 @@ void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
     Job* job = queue_.front();
     done_.wait(lock, [job] { return job->stage == Job::Stage::done; });
     queue_.pop_front();
-    --next_to_optimise_;
+    --next_to_find_;
+    if (next_to_draw_ > 0) --next_to_draw_;
     if (!error_ && job->error) error_ = job->error;
     const bool keep = !error_ && job->stored;
     lock.unlock();
@@ -110,18 +111,23 @@ void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
     if (error_) std::rethrow_exception(error_);
 }
 
-OptimizingPipeline::Job* OptimizingPipeline::pick(bool& optimise) {
-    if (!optimiser_busy_ && next_to_optimise_ < queue_.size()) {
-        Job* job = queue_[next_to_optimise_];
-        optimiser_busy_ = true;
-        job->stage = Job::Stage::optimising;
-        optimise = true;
+OptimizingPipeline::Job* OptimizingPipeline::pick(bool& draw) {
+    // A frame whose plan failed is done already: the drawer passes it by.
+    while (!drawer_busy_ && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::done)
+        ++next_to_draw_;
+    // Drawing is the longer half: it goes first whenever its next frame is planned.
+    if (!drawer_busy_ && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::planned) {
+        Job* job = queue_[next_to_draw_];
+        drawer_busy_ = true;
+        job->stage = Job::Stage::drawing;
+        draw = true;
         return job;
     }
-    for (Job* job : queue_) {
-        if (job->stage != Job::Stage::optimised) continue;
-        job->stage = Job::Stage::compressing;
-        optimise = false;
+    if (!finder_busy_ && next_to_find_ < queue_.size()) {
+        Job* job = queue_[next_to_find_];
+        finder_busy_ = true;
+        job->stage = Job::Stage::planning;
+        draw = false;
         return job;
     }
     return nullptr;
@@ -132,60 +138,69 @@ void OptimizingPipeline::worker() {
     std::unique_lock lock(mutex_);
     for (;;) {
         Job* job = nullptr;
-        bool optimise = false;
-        work_.wait(lock, [&] { return stop_ || (job = pick(optimise)) != nullptr; });
+        bool draw = false;
+        work_.wait(lock, [&] { return stop_ || (job = pick(draw)) != nullptr; });
         if (stop_ && !job) return;
         lock.unlock();
-        run(*job, optimise);
+        run(*job, draw);
         lock.lock();
     }
 }
 
-void OptimizingPipeline::run(Job& job, bool optimise) {
+void OptimizingPipeline::run(Job& job, bool draw) {
     bool failed = false;
-    if (optimise) {
-        {
-            std::lock_guard lock(mutex_);
-            failed = broken_;
-        }
-        if (!failed) {
-            try {
-                this->optimise(job);
-            } catch (...) {
-                job.error = std::current_exception();
-                failed = true;
-            }
-        }
-    } else {
+    {
+        std::lock_guard lock(mutex_);
+        failed = broken_;
+    }
+    if (!failed) {
         try {
-            compress(job);
+            if (draw) {
+                this->draw(job);
+            } else {
+                plan(job);
+            }
         } catch (...) {
             job.error = std::current_exception();
+            failed = true;
         }
     }
     {
         std::lock_guard lock(mutex_);
-        if (optimise) {
-            optimiser_busy_ = false;
-            ++next_to_optimise_;
-            if (failed) broken_ = true;
-            // A frame merged into the one before, or one the optimizer could not take, is done.
-            job.stage = failed || !job.stored ? Job::Stage::done : Job::Stage::optimised;
-            if (failed && !job.error) job.error = std::make_exception_ptr(Failure{kLibraryError, "内存不足"});
-        } else {
+        if (failed) {
+            broken_ = true;
+            if (!job.error) job.error = std::make_exception_ptr(Failure{kLibraryError, "内存不足"});
+        }
+        if (draw) {
+            drawer_busy_ = false;
+            ++next_to_draw_;
             job.stage = Job::Stage::done;
+        } else {
+            finder_busy_ = false;
+            ++next_to_find_;
+            // A frame that failed is done: the frames after it fail too.
+            job.stage = failed ? Job::Stage::done : Job::Stage::planned;
         }
     }
     work_.notify_all();
     done_.notify_all();
 }
 
-void OptimizingPipeline::optimise(Job& job) {
-    if (!started_) {
-        optimizer_.start(width_, height_, quality_, interlace_);
-        started_ = true;
-    }
-    const bool changed = optimizer_.add(job.picture, job.left, job.top, job.frame);
+void OptimizingPipeline::start_halves() {
+    if (started_) return;
+    const QualityBounds bounds = quality_bounds(quality_);
+    finder_.start(width_, height_, bounds);
+    drawer_.start(width_, height_, bounds, interlace_);
+    started_ = true;
+}
+
+void OptimizingPipeline::plan(Job& job) {
+    start_halves();
+    finder_.find(job.picture, job.left, job.top, job.plan);
+}
+
+void OptimizingPipeline::draw(Job& job) {
+    const bool changed = drawer_.draw(job.plan, job.frame);
     if (!changed && !records_.empty() && records_.back().delay + std::uint32_t{job.delay} <= 0xFFFF) {
         records_.back().delay = static_cast<std::uint16_t>(records_.back().delay + job.delay);
         job.stored = false;
@@ -195,9 +210,10 @@ void OptimizingPipeline::optimise(Job& job) {
     if (!changed) job.frame = empty_frame();
     records_.push_back({job.delay, std::move(job.comment)});
     job.stored = true;
+    place(job);
 }
 
-void OptimizingPipeline::compress(Job& job) {
+void OptimizingPipeline::place(Job& job) {
     OptimizedFrame& f = job.frame;
     PlacedFrame& p = job.placed;
     p.left = static_cast<std::uint16_t>(f.left);

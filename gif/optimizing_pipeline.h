@@ -1,8 +1,10 @@
 #pragma once
-// Frames of the optimizing mode on their way from decoded picture to placed frame. The optimizer
-// must see them one after another, since each is measured against what the frames before left on
-// the screen: it runs on whichever thread is free, while the frames it is done with are compressed
-// on every thread meanwhile. The bytes do not depend on the number of threads.
+// Frames of the optimizing mode on their way from decoded picture to placed frame, in two halves
+// that each must see the frames one after another: the plan (what changed, and a colour table for
+// it) and the drawing (what the viewer needs, against what the frames before left on the screen,
+// and its LZW). Each runs on whichever thread is free, the next frame planned while this one is
+// drawn, and the caller decodes the one after meanwhile. The bytes do not depend on the number of
+// threads.
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -29,13 +31,14 @@ public:
 
     private:
         friend class OptimizingPipeline;
-        enum class Stage { free, waiting, optimising, optimised, compressing, done };
+        enum class Stage { free, waiting, planning, planned, drawing, done };
         Stage stage = Stage::free;
         int left = 0;
         int top = 0;
         std::uint16_t delay = 0;
         std::string comment;
         bool stored = false;  // false: merged into the frame before
+        FramePlan plan;
         OptimizedFrame frame;
         PlacedFrame placed;
         std::exception_ptr error;
@@ -66,11 +69,14 @@ public:
 
 private:
     void worker();
-    // The next piece of work under the lock, or null; `optimise` says which kind.
-    Job* pick(bool& optimise);
-    void optimise(Job& job);
-    void compress(Job& job);
-    void run(Job& job, bool optimise);
+    // The next piece of work under the lock, or null; `draw` says which half.
+    Job* pick(bool& draw);
+    void start_halves();
+    void plan(Job& job);
+    void draw(Job& job);
+    // The drawn frame as it goes into the file.
+    void place(Job& job);
+    void run(Job& job, bool draw);
     // Takes the oldest job once it is done; the lock is held on entry and on return.
     void collect_oldest(std::unique_lock<std::mutex>& lock);
 
@@ -81,17 +87,22 @@ private:
     int quality_;
     bool started_ = false;
 
-    FrameOptimizer optimizer_;           // used by one optimising job at a time
-    std::vector<PlacedRecord> records_;  // likewise
+    // Each half is worked by one job at a time, in the frames' order: the finder plans a frame
+    // while the drawer draws the one before.
+    ChangeFinder finder_;
+    FrameDrawer drawer_;
+    std::vector<PlacedRecord> records_;  // the drawer's
 
     std::mutex mutex_;
     std::condition_variable work_, done_;
     std::vector<std::unique_ptr<Job>> jobs_;
     std::vector<Job*> free_;
-    std::deque<Job*> queue_;            // submitted and not yet collected, oldest first
-    std::size_t next_to_optimise_ = 0;  // place in queue_ of the next job for the optimizer
-    bool optimiser_busy_ = false;
-    bool broken_ = false;  // a frame failed: the optimizer's picture of the screen is lost
+    std::deque<Job*> queue_;        // submitted and not yet collected, oldest first
+    std::size_t next_to_find_ = 0;  // places in queue_ of the next jobs of each half
+    std::size_t next_to_draw_ = 0;
+    bool finder_busy_ = false;
+    bool drawer_busy_ = false;
+    bool broken_ = false;  // a frame failed: what the halves know of the screen is lost
     std::exception_ptr error_;
     bool stop_ = false;
     std::vector<std::thread> threads_;
