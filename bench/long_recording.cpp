@@ -5,13 +5,14 @@
 // peak RSS of the recording against the budget + 64 MiB, the spill file's size, whether every
 // frame reads back byte for byte, and then the time of ExportFrames against ffmpeg making a GIF
 // of the same JPEG frames in the same run.
-//   long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR]
+//   long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR] [--optimize]
 //   --ticks   ticks recorded (default 9000: 10 minutes at 15 fps)
 //   --frames  frames exported by both (default: every tick); fewer are recorded anew through a
 //             fresh session of that many ticks, since the whole recording makes a GIF of gigabytes
 //   --rounds  exports of each, alternating which goes first (default 1); medians reported
 //   --noise   side of the noise block (default 400)
 //   --dir     where the spill file and the scratch files go (default the temporary folder)
+//   --optimize  the export writes an optimized GIF (default quality)
 // Everything it writes goes into a fresh folder there, removed at the end.
 #include <malloc.h>
 #include <sys/resource.h>
@@ -167,6 +168,7 @@ struct Options {
     int rounds = 1;
     int noise = 400;
     std::filesystem::path dir;
+    bool optimize = false;
 };
 
 long number(const char* text, long low, long high, const char* option) {
@@ -182,8 +184,12 @@ Options parse(int argc, char** argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--optimize") {
+            o.optimize = true;
+            continue;
+        }
         if (i + 1 >= argc)
-            die("usage: long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR]");
+            die("usage: long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR] [--optimize]");
         const char* value = argv[++i];
         if (arg == "--ticks")
             o.ticks = number(value, 1, 10000000, "--ticks");
@@ -343,6 +349,7 @@ int run(int argc, char** argv) {
     std::uintmax_t ours_size = 0, peer_size = 0;
     auto run_ours = [&] {
         GifMaker maker;
+        maker.SetOptimization({options.optimize, Optimization::kDefaultQuality});
         malloc_trim(0);
         reset_peak_rss();
         const std::uint64_t wall0 = platform::monotonic_us();

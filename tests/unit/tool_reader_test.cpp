@@ -325,5 +325,37 @@ TEST(ToolReader, UsageErrorsAndUnreadableFiles) {
         EXPECT_EQ(run_tool(s, {command, "--help"}).status, 0) << command;
 }
 
+// --optimize writes what the library's optimizing mode writes, at the quality given; a quality
+// outside 1..100 is a usage error that writes nothing.
+TEST(ToolMake, OptimizeWritesTheLibrarysOptimizedGif) {
+    Scratch s;
+    std::vector<std::string> images;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = s / ("f" + std::to_string(i) + ".bmp");
+        write_bytes(name, make_bmp(40, 30, [i](int x, int y) { return screen_like_pixel(x + 3 * i, y, 2); }));
+        images.push_back(name);
+    }
+    for (int quality : {Optimization::kDefaultQuality, 35}) {
+        GifMaker maker;
+        maker.SetOptimization({true, quality});
+        maker.Create(AnimationInfo{});
+        FrameInfo frame;
+        frame.DelayTime = 10;
+        for (const auto& image : images) ASSERT_TRUE(maker.AddFrame(frame, image)) << maker.GetError();
+        ASSERT_TRUE(maker.SaveGif(s / "lib.gif")) << maker.GetError();
+        std::vector<std::string> words = {"make", "-o", s / "tool.gif", "--delay", "10", "--optimize"};
+        if (quality != Optimization::kDefaultQuality) words.insert(words.end(), {"--quality", std::to_string(quality)});
+        words.insert(words.end(), images.begin(), images.end());
+        ASSERT_EQ(run_tool(s, words).status, 0);
+        EXPECT_EQ(read_bytes(s / "tool.gif"), read_bytes(s / "lib.gif")) << "quality " << quality;
+    }
+    for (const char* bad : {"0", "101", "high"}) {
+        const Outcome r = run_tool(s, {"make", "-o", s / "bad.gif", "--optimize", "--quality", bad, images[0]});
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_NE(r.err.find("usage: gifanim make"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(s / "bad.gif"));
+}
+
 }  // namespace
 }  // namespace gifanim::test
