@@ -35,9 +35,13 @@ QualityBounds quality_bounds(int quality) {
     // The first frame stays under everything that follows: it strays far less, above all where the
     // picture is flat, and its colours are refined harder.
     b.first_flat_tolerance2 = s * s / 40;
-    b.first_tolerance2 = 3 * s * s / 4;
+    b.first_tolerance2 = s * s;
     b.passes = q >= 95 ? 8 : q >= 70 ? 1 : 0;
     b.first_passes = q >= 95 ? 8 : 3;
+    // Up to 3 levels a channel, 1.4 where flat.
+    b.rough_flat_tolerance2 = 6;
+    b.rough_detail_scale = 4;
+    b.rough_tolerance2 = 27;
     return b;
 }
 
@@ -153,7 +157,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     }
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette = make_colour_table(changed_, plan.first ? 256 : 255,
-                                     plan.first ? bounds_.first_passes : bounds_.passes, nearest_);
+                                     plan.first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact);
     nearest_.reset(plan.palette);
     std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
     for (std::size_t i = 0; i < area; ++i)
@@ -270,6 +274,11 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out) {
     choices.max_tolerance2 = first ? bounds_.first_tolerance2 : bounds_.tolerance2;
     choices.flat_tolerance2 = first ? bounds_.first_flat_tolerance2 : bounds_.flat_tolerance2;
     choices.detail_scale = bounds_.detail_scale;
+    if (!first && !plan.exact) {
+        choices.max_tolerance2 = std::max(choices.max_tolerance2, bounds_.rough_tolerance2);
+        choices.flat_tolerance2 = std::max(choices.flat_tolerance2, bounds_.rough_flat_tolerance2);
+        choices.detail_scale = std::max(choices.detail_scale, bounds_.rough_detail_scale);
+    }
     out.data.clear();
     lossy_lzw_encode(choices, out.bits, interlace_, lzw_, out.data);
 

@@ -37,6 +37,12 @@ struct QualityBounds {
     unsigned tolerance2 = 0;
     unsigned first_flat_tolerance2 = 0;
     unsigned first_tolerance2 = 0;
+    // At least this much, in a frame after the first whose table could not hold all its colours:
+    // there the table stands for its pixels only roughly anyway, so a little more straying costs
+    // little and saves much; a frame whose colours fit its table is drawn exactly at quality 100.
+    unsigned rough_flat_tolerance2 = 0;
+    unsigned rough_detail_scale = 0;
+    unsigned rough_tolerance2 = 0;
     int passes = 1;
     int first_passes = 1;
 };
@@ -60,6 +66,7 @@ struct FramePlan {
     std::vector<std::uint8_t> changes;  // 1 where the pixel changed
     std::vector<std::uint8_t> nearest;  // the nearest entry of a changed pixel
     std::vector<Rgb> palette;           // at most 255 colours (256 in the first frame)
+    bool exact = false;                 // the table holds every changed colour
 };
 
 // Keeps the latest pixel of every place of the canvas and plans each frame against it.

@@ -85,30 +85,40 @@ private:
     std::size_t distinct_ = 0;
 };
 
-// Pixels of too many colours for ExactColours: their means in bins of 5 bits a channel.
+// Pixels of too many colours for ExactColours: their means in bins of 6 bits a channel. The bins
+// are kept per thread, and only those touched are cleared again.
 void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out) {
-    constexpr std::size_t kBins = 1 << 15;
-    std::vector<std::uint64_t> sums(kBins * 3, 0);
-    std::vector<std::uint64_t> counts(kBins, 0);
+    constexpr std::size_t kBins = std::size_t{1} << 18;
+    struct Bins {
+        std::vector<std::uint64_t> sums = std::vector<std::uint64_t>(kBins * 3, 0);
+        std::vector<std::uint64_t> counts = std::vector<std::uint64_t>(kBins, 0);
+        std::vector<std::uint32_t> touched;
+    };
+    thread_local Bins bins;
     for (const Rgb c : pixels) {
         const unsigned r = red_of(c), g = green_of(c), b = blue_of(c);
-        const std::size_t bin = ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
-        sums[3 * bin] += r;
-        sums[3 * bin + 1] += g;
-        sums[3 * bin + 2] += b;
-        ++counts[bin];
+        const std::size_t bin = ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
+        if (bins.counts[bin]++ == 0) bins.touched.push_back(static_cast<std::uint32_t>(bin));
+        bins.sums[3 * bin] += r;
+        bins.sums[3 * bin + 1] += g;
+        bins.sums[3 * bin + 2] += b;
     }
+    std::sort(bins.touched.begin(), bins.touched.end());
     out.clear();
-    for (std::size_t bin = 0; bin < kBins; ++bin) {
-        if (counts[bin] == 0) continue;
-        const double n = static_cast<double>(counts[bin]);
-        Point p{{static_cast<float>(sums[3 * bin] / n), static_cast<float>(sums[3 * bin + 1] / n),
-                 static_cast<float>(sums[3 * bin + 2] / n)},
+    out.reserve(bins.touched.size());
+    for (const std::uint32_t bin : bins.touched) {
+        const double n = static_cast<double>(bins.counts[bin]);
+        Point p{{static_cast<float>(static_cast<double>(bins.sums[3 * bin]) / n),
+                 static_cast<float>(static_cast<double>(bins.sums[3 * bin + 1]) / n),
+                 static_cast<float>(static_cast<double>(bins.sums[3 * bin + 2]) / n)},
                 n,
                 0};
         p.key = rounded(p.c);
         out.push_back(p);
+        bins.counts[bin] = 0;
+        bins.sums[3 * bin] = bins.sums[3 * bin + 1] = bins.sums[3 * bin + 2] = 0;
     }
+    bins.touched.clear();
 }
 
 struct Box {
@@ -281,14 +291,19 @@ std::uint8_t NearestColour::find(Rgb c) {
     return index;
 }
 
-std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest) {
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest,
+                                   bool* is_exact) {
+    if (is_exact) *is_exact = false;
     const std::size_t limit = static_cast<std::size_t>(std::clamp(max_colours, 1, 256));
     std::vector<Point> points;
     {
         ExactColours exact;
         if (exact.gather(pixels)) {
             exact.points(points);
-            if (points.size() <= limit) return ordered_table(points);
+            if (points.size() <= limit) {
+                if (is_exact) *is_exact = true;
+                return ordered_table(points);
+            }
         } else {
             binned_points(pixels, points);
         }

@@ -61,7 +61,9 @@ private:
 // Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
 // there are no more than that, otherwise a median cut refined by `passes` k-means passes. The
 // table is ordered by how many pixels each entry stands for, most first. Needs at least one pixel.
-// `nearest` is scratch for the passes. Throws std::bad_alloc.
-std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest);
+// `nearest` is scratch for the passes; `exact` (when given) says whether the table holds every colour
+// of the pixels. Throws std::bad_alloc.
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest,
+                                   bool* exact = nullptr);
 
 }  // namespace gifanim
