@@ -70,8 +70,8 @@ public:
 
     // Compressed frames past this many bytes are held in a temporary file (in the platform's
     // temporary folder, removed with the frames) instead of in memory, so that an export of any
-    // length runs in bounded memory; the bytes written do not depend on it. Default 64 MiB.
-    static constexpr std::size_t kDefaultMemoryBudget = std::size_t{64} << 20;
+    // length runs in bounded memory; the bytes written do not depend on it. Default 32 MiB.
+    static constexpr std::size_t kDefaultMemoryBudget = std::size_t{32} << 20;
     void SetMemoryBudget(std::size_t bytes);
 
 private:

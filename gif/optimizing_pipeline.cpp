@@ -8,7 +8,7 @@
 namespace gifanim {
 
 OptimizingPipeline::OptimizingPipeline(int quality, bool interlace, unsigned threads, std::size_t memory_budget)
-    : interlace_(interlace), max_jobs_(std::size_t{std::max(1u, threads)} + 2), quality_(quality) {
+    : interlace_(interlace), max_jobs_(std::size_t{std::max(1u, threads)} + 1), quality_(quality) {
     frames_.set_budget(memory_budget);
     jobs_.reserve(max_jobs_);
     free_.reserve(max_jobs_);
