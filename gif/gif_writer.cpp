@@ -66,6 +66,18 @@ void comment_extension(Output& out, std::string_view comment) {
     out.byte(0x00);
 }
 
+template <class Output>
+void looping_extension(Output& out, const AnimationSettings& settings) {
+    out.byte(0x21);
+    out.byte(0xFF);
+    out.byte(0x0B);
+    out.text("NETSCAPE2.0");
+    out.byte(0x03);
+    out.byte(0x01);
+    out.word(static_cast<std::uint16_t>(settings.loop_count));
+    out.byte(0x00);
+}
+
 // The frames come from frame_at(i), asked for in order, one per record.
 template <class Output, class FrameAt>
 void write_stream(Output& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
@@ -82,16 +94,7 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
 
     const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
     if (count >= 2) {
-        if (settings.loop) {
-            out.byte(0x21);
-            out.byte(0xFF);
-            out.byte(0x0B);
-            out.text("NETSCAPE2.0");
-            out.byte(0x03);
-            out.byte(0x01);
-            out.word(static_cast<std::uint16_t>(settings.loop_count));
-            out.byte(0x00);
-        }
+        if (settings.loop) looping_extension(out, settings);
         for (std::size_t i = 0; i < count; ++i) {
             const FrameRecord& rec = records[i];
             const EncodedFrame& frame = frame_at(i);
@@ -127,18 +130,6 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
     if (!settings.comment.empty()) comment_extension(out, settings.comment);
     out.byte(0x3B);
     out.flush();
-}
-
-template <class Output>
-void looping_extension(Output& out, const AnimationSettings& settings) {
-    out.byte(0x21);
-    out.byte(0xFF);
-    out.byte(0x0B);
-    out.text("NETSCAPE2.0");
-    out.byte(0x03);
-    out.byte(0x01);
-    out.word(static_cast<std::uint16_t>(settings.loop_count));
-    out.byte(0x00);
 }
 
 // The size field of a colour table of `bytes` bytes (3 x 2^(field + 1)).
