@@ -156,12 +156,14 @@ struct GifMaker::State {
             }
         }
         OptimizingPipeline::Job& job = pipeline->take();
+        std::string comment;
         try {
             check_decoded(decode_picture(data, job.picture));
             FrameRecord record;
             record.delay = info.DelayTime;
             record.comment = text_field(info.exposition, 255);
-            records.push_back(record);
+            comment = record.comment;
+            records.push_back(std::move(record));
         } catch (...) {
             pipeline->give_back(job);
             throw;
@@ -171,7 +173,7 @@ struct GifMaker::State {
             if (settings.height == 0) settings.height = static_cast<std::uint16_t>(job.picture.height);
             pipeline->set_canvas(settings.width, settings.height);
         }
-        pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), records.back().comment);
+        pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), std::move(comment));
     }
 
     // Gives back the slot a failed AddFrame took.

@@ -12,6 +12,7 @@ OptimizingPipeline::OptimizingPipeline(int quality, bool interlace, unsigned thr
     frames_.set_budget(memory_budget);
     jobs_.reserve(max_jobs_);
     free_.reserve(max_jobs_);
+    queue_.reserve(max_jobs_);
     if (threads <= 1) return;
     threads_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) {
@@ -69,7 +70,7 @@ void OptimizingPipeline::submit(Job& job, int left, int top, std::uint16_t delay
     {
         std::lock_guard lock(mutex_);
         job.stage = Job::Stage::waiting;
-        queue_.push_back(&job);  // never more than max_jobs_, reserved by the deque's growth
+        queue_.push_back(&job);  // room for every job was reserved
     }
     if (threads_.empty()) {
         run(job, false);
@@ -90,7 +91,7 @@ void OptimizingPipeline::finish() {
 void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
     Job* job = queue_.front();
     done_.wait(lock, [job] { return job->stage == Job::Stage::done; });
-    queue_.pop_front();
+    queue_.erase(queue_.begin());
     --next_to_find_;
     if (next_to_draw_ > 0) --next_to_draw_;
     if (!error_ && job->error) error_ = job->error;

@@ -7,7 +7,6 @@
 // threads.
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -56,7 +55,8 @@ public:
     // A job for the next frame: a free one, or the oldest once it is done. Throws std::bad_alloc,
     // or what an earlier frame failed with.
     Job& take();
-    // Hands the job over with the picture decoded into it.
+    // Hands the job over with the picture decoded into it. Allocates nothing; with one thread the
+    // frame is worked here, and what it failed with is thrown.
     void submit(Job& job, int left, int top, std::uint16_t delay, std::string comment);
     // Gives back a job whose picture could not be decoded.
     void give_back(Job& job);
@@ -97,7 +97,7 @@ private:
     std::condition_variable work_, done_;
     std::vector<std::unique_ptr<Job>> jobs_;
     std::vector<Job*> free_;
-    std::deque<Job*> queue_;        // submitted and not yet collected, oldest first
+    std::vector<Job*> queue_;       // submitted and not yet collected, oldest first
     std::size_t next_to_find_ = 0;  // places in queue_ of the next jobs of each half
     std::size_t next_to_draw_ = 0;
     bool finder_busy_ = false;

@@ -112,6 +112,10 @@ Made make(const fs::path& out, const std::vector<Picture>& frames, int quality, 
         FrameInfo info;
         info.DelayTime = 10;
         EXPECT_TRUE(maker.AddFrame(info, {}, bmp_of(p))) << maker.GetError();
+        // A picture that does not decode is refused and leaves the frames around it as they are.
+        if (k == 2) {
+            EXPECT_FALSE(maker.AddFrame(info, {}, Bytes(200, 0x42)));
+        }
     }
     EXPECT_TRUE(maker.SaveGif(out)) << maker.GetError();
     made.bytes = read_bytes(out);
