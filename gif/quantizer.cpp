@@ -295,9 +295,11 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
                                    bool* is_exact) {
     if (is_exact) *is_exact = false;
     const std::size_t limit = static_cast<std::size_t>(std::clamp(max_colours, 1, 256));
-    std::vector<Point> points;
+    // Kept per thread: a table is made for every frame, and buffers this large would otherwise go
+    // back to the system and come back as fresh pages each time.
+    thread_local std::vector<Point> points;
     {
-        ExactColours exact;
+        thread_local ExactColours exact;
         if (exact.gather(pixels)) {
             exact.points(points);
             if (points.size() <= limit) {
