@@ -84,6 +84,7 @@ struct GifMaker::State {
     HeldFrames<EncodedFrame> frames;               // finished frames; the last records may still be in flight
     Optimization optimization;                     // as it was at Create or Reset
     std::unique_ptr<OptimizingPipeline> pipeline;  // the optimizing mode's frames, from the first one on
+    bool lost_frame = false;                       // a finished frame could not be held
 
     // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
     // when the state goes, so no worker touches a slot after it is gone.
@@ -98,6 +99,8 @@ struct GifMaker::State {
     // was reserved when it was added). The frame takes its data at its exact size when there was
     // memory for that copy, so that the slot keeps its large buffer for the next frame.
     void finish_oldest(bool help = false) {
+        // A frame that could not be held is gone: the animation can no longer be written whole.
+        if (lost_frame) fail("写入临时文件失败");
         FrameSlot* slot = in_flight.front();
         pool->wait(*slot, help);
         in_flight.erase(in_flight.begin());
@@ -113,7 +116,12 @@ struct GifMaker::State {
         }
         slot->exact = {};
         free_slots.push_back(slot);
-        frames.push(std::move(done));
+        try {
+            frames.push(std::move(done));
+        } catch (...) {
+            lost_frame = true;
+            throw;
+        }
     }
 
     // A slot for the next frame: a free one, a new one while there are fewer than the pool can
@@ -253,6 +261,7 @@ void GifMaker::Reset() {
     st.release_scratch();
     st.records = {};
     st.frames.clear();
+    st.lost_frame = false;
     st.pipeline.reset();
     st.optimization = optimization_;
     st.frames.set_budget(memory_budget_);

@@ -7,6 +7,22 @@
 
 namespace gifanim {
 
+namespace {
+
+// Throws a copy of what a frame failed with: the same failure is reported to every later call,
+// and whoever catches it may take its text.
+[[noreturn]] void rethrow_copy(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure& f) {
+        throw Failure(f);
+    } catch (const platform::FileError& e) {
+        throw platform::FileError(e);
+    }
+}
+
+}  // namespace
+
 OptimizingPipeline::OptimizingPipeline(int quality, bool interlace, unsigned threads, std::size_t memory_budget)
     : interlace_(interlace), max_jobs_(std::size_t{std::max(1u, threads)} + 1), quality_(quality) {
     frames_.set_budget(memory_budget);
@@ -40,7 +56,7 @@ void OptimizingPipeline::set_canvas(int width, int height) {
 
 OptimizingPipeline::Job& OptimizingPipeline::take() {
     std::unique_lock lock(mutex_);
-    if (error_) std::rethrow_exception(error_);
+    if (error_) rethrow_copy(error_);
     for (;;) {
         if (!free_.empty()) {
             Job* job = free_.back();
@@ -85,7 +101,7 @@ void OptimizingPipeline::submit(Job& job, int left, int top, std::uint16_t delay
 void OptimizingPipeline::finish() {
     std::unique_lock lock(mutex_);
     while (!queue_.empty()) collect_oldest(lock);
-    if (error_) std::rethrow_exception(error_);
+    if (error_) rethrow_copy(error_);
 }
 
 void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
@@ -104,12 +120,12 @@ void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
         error_ = std::current_exception();
         job->stage = Job::Stage::free;
         free_.push_back(job);
-        throw;
+        rethrow_copy(error_);
     }
     lock.lock();
     job->stage = Job::Stage::free;
     free_.push_back(job);
-    if (error_) std::rethrow_exception(error_);
+    if (error_) rethrow_copy(error_);
 }
 
 OptimizingPipeline::Job* OptimizingPipeline::pick(bool& draw) {

@@ -308,6 +308,23 @@ TEST(GifMakerOptimized, TheTemporaryFileGoesWithTheFrames) {
             EXPECT_EQ(files(), 0);
         }
     }
+
+    // A temporary folder that cannot take the file: adding or saving fails with a reason, nothing
+    // is written, and nothing breaks.
+    setenv("TMPDIR", (tmp / "missing").c_str(), 1);
+    for (bool optimize : {false, true}) {
+        GifMaker maker;
+        maker.SetOptimization({optimize, Optimization::kDefaultQuality});
+        maker.SetMemoryBudget(1);
+        maker.SetThreads(1);
+        ASSERT_TRUE(maker.Create(AnimationInfo{}));
+        bool refused = false;
+        for (const Picture& p : frames) refused |= !maker.AddFrame(FrameInfo{}, {}, bmp_of(p));
+        refused |= !maker.SaveGif(dir.dir / "unheld.gif");
+        EXPECT_TRUE(refused) << "optimize " << optimize;
+        EXPECT_FALSE(maker.GetError().empty()) << "optimize " << optimize;
+        EXPECT_FALSE(fs::exists(dir.dir / "unheld.gif"));
+    }
     if (old) {
         setenv("TMPDIR", saved.c_str(), 1);
     } else {
