@@ -29,6 +29,9 @@ std::string text_field(const std::string& s, std::size_t max) {
 // go back to the system once it is done.
 constexpr std::size_t kKeptScratch = std::size_t{4} << 20;
 
+// The largest canvas the optimizing mode takes: 2^26 pixels, an 8K screen's size.
+constexpr std::size_t kLargestOptimisedCanvas = std::size_t{1} << 26;
+
 void check_decoded(platform::LoadResult result) {
     switch (result) {
         case platform::LoadResult::ok: return;
@@ -179,6 +182,13 @@ struct GifMaker::State {
         if (records.size() == 1) {
             if (settings.width == 0) settings.width = static_cast<std::uint16_t>(job.picture.width);
             if (settings.height == 0) settings.height = static_cast<std::uint16_t>(job.picture.height);
+            // The optimizer keeps a few pictures of the whole canvas: a logical screen of many
+            // times any picture's size is refused before they are made.
+            if (std::size_t{settings.width} * settings.height > kLargestOptimisedCanvas) {
+                records.pop_back();
+                pipeline->give_back(job);
+                fail("图片尺寸超出GIF的范围");
+            }
             pipeline->set_canvas(settings.width, settings.height);
         }
         pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), std::move(comment));

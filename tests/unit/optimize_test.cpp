@@ -273,6 +273,25 @@ TEST(GifMakerOptimized, TheDefinedOutputStaysAsItIs) {
     EXPECT_EQ(plain(dir.dir / "c.gif", false, 1), untold);
 }
 
+// A logical screen far beyond any picture (30000 x 30000) is refused in the optimizing mode before
+// its canvas is made, with the size error; the plain mode, which keeps no canvas, takes it.
+TEST(GifMakerOptimized, AHugeLogicalScreenIsRefused) {
+    TempDir dir;
+    AnimationInfo huge;
+    huge.Width = 30000;
+    huge.Depth = 30000;
+    const Bytes frame = bmp_of(desktop_session(16, 16, 1)[0]);
+    GifMaker optimized;
+    optimized.SetOptimization({true, Optimization::kDefaultQuality});
+    ASSERT_TRUE(optimized.Create(huge));
+    EXPECT_FALSE(optimized.AddFrame(FrameInfo{}, {}, frame));
+    EXPECT_EQ(optimized.GetError(), "\xCD\xBC\xC6\xAC\xB3\xDF\xB4\xE7\xB3\xAC\xB3\xF6GIF\xB5\xC4\xB7\xB6\xCE\xA7");
+    EXPECT_EQ(optimized.FrameCount(), 0);
+    GifMaker plain;
+    ASSERT_TRUE(plain.Create(huge));
+    EXPECT_TRUE(plain.AddFrame(FrameInfo{}, {}, frame)) << plain.GetError();
+}
+
 // Frames past the budget go to a file in the temporary folder, which is gone once the frames are:
 // after a save and Reset, after a failed save and Clear, and when the maker goes.
 TEST(GifMakerOptimized, TheTemporaryFileGoesWithTheFrames) {
