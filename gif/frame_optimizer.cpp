@@ -56,7 +56,6 @@ OptimizedFrame empty_frame() {
     PixelChoices choices;
     choices.width = 1;
     choices.height = 1;
-    choices.stride = 1;
     choices.wanted = &f.palette[0];
     choices.shown = &f.palette[0];
     choices.fallback = &transparent_pixel;
@@ -264,7 +263,6 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out) {
     PixelChoices choices;
     choices.width = out.width;
     choices.height = out.height;
-    choices.stride = width;
     choices.wanted = wanted_here_.data();
     choices.shown = shown_here_.data();
     choices.fallback = fallback_.data();

@@ -11,7 +11,7 @@
 namespace gifanim {
 
 // One stored rectangle: its place on the canvas, its colour table (with the transparent entry, if
-// any, last) and one index per pixel, rows top-down.
+// any, last) and its compressed pixels.
 struct OptimizedFrame {
     int left = 0;
     int top = 0;
@@ -27,9 +27,8 @@ struct OptimizedFrame {
 // its frame's pixel and still be kept, and how many k-means passes refine a colour table.
 struct QualityBounds {
     unsigned keep_distance2 = 0;
-    // How far a pixel may be drawn from its frame's pixel in a colour that continues an LZW string;
-    // the first frame, which every later one builds on, has a tolerance of its own.
-    // A pixel's tolerance is flat_tolerance2 + detail_scale * activity^2 / 16, at most tolerance2,
+    // How far a pixel may be drawn from its frame's pixel in a colour that continues an LZW string:
+    // a pixel's tolerance is flat_tolerance2 + detail_scale * activity^2 / 16, at most tolerance2,
     // activity being the largest step of a channel to a neighbouring pixel; the first frame has
     // flat and largest tolerances of its own.
     unsigned flat_tolerance2 = 0;
@@ -108,8 +107,6 @@ public:
     // storing; otherwise `out` is the rectangle to store. The first frame covers the whole canvas,
     // without transparency. Throws std::bad_alloc; after that the drawer must be started again.
     bool draw(const FramePlan& plan, OptimizedFrame& out);
-    // What the viewer shows at (x, y).
-    Rgb shown(int x, int y) const { return shown_[static_cast<std::size_t>(y) * width_ + x]; }
 
 private:
     int width_ = 0;

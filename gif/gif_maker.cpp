@@ -32,6 +32,23 @@ constexpr std::size_t kKeptScratch = std::size_t{4} << 20;
 // The largest canvas the optimizing mode takes: 2^26 pixels, an 8K screen's size.
 constexpr std::size_t kLargestOptimisedCanvas = std::size_t{1} << 26;
 
+// Writes to a device or a pipe as it is (there is nothing to rename over it), to anything else
+// through a replacement file, so that a failed save leaves an existing file as it was.
+template <class Write>
+void write_to(const std::filesystem::path& path, Write&& write) {
+    std::error_code ec;
+    const auto type = std::filesystem::status(path, ec).type();
+    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
+        platform::File file = platform::File::create(path);
+        write(file);
+        file.close();
+        return;
+    }
+    platform::ReplacementFile file(path);
+    write(file.file());
+    file.commit();
+}
+
 void check_decoded(platform::LoadResult result) {
     switch (result) {
         case platform::LoadResult::ok: return;
@@ -64,7 +81,8 @@ struct FrameSlot {
             popularity_reduce(picture, indexed, bins);
         }
         frame.palette = indexed.palette;
-        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace, frame.data);
+        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
+                        frame.data);
         // The data at its exact size, copied here rather than on the caller's thread, which decodes
         // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer.
         try {
@@ -194,6 +212,21 @@ struct GifMaker::State {
         pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), std::move(comment));
     }
 
+    // The optimizing mode's SaveGif: the last frames are placed, then everything is written.
+    bool save_optimised(const std::filesystem::path& path) {
+        try {
+            pipeline->finish();
+            write_to(path, [&](platform::File& file) {
+                write_placed_gif(file, settings, pipeline->records(),
+                                 [&](std::size_t i) -> const PlacedFrame& { return pipeline->frames().at(i); });
+            });
+            return true;
+        } catch (...) {
+            error = current_error_text();
+        }
+        return false;
+    }
+
     // Gives back the slot a failed AddFrame took.
     void return_slot(FrameSlot& slot) { free_slots.push_back(&slot); }
 
@@ -220,18 +253,14 @@ struct GifMaker::State {
 GifMaker::GifMaker() = default;
 GifMaker::~GifMaker() = default;
 
-void GifMaker::SetThreads(unsigned threads) {
-    threads_ = threads;
-}
+void GifMaker::SetThreads(unsigned threads) { threads_ = threads; }
 
 void GifMaker::SetOptimization(const Optimization& optimization) {
     optimization_ = optimization;
     optimization_.quality = std::clamp(optimization.quality, 1, 100);
 }
 
-void GifMaker::SetMemoryBudget(std::size_t bytes) {
-    memory_budget_ = bytes;
-}
+void GifMaker::SetMemoryBudget(std::size_t bytes) { memory_budget_ = bytes; }
 
 bool GifMaker::Create(const AnimationInfo& info) {
     if (state_) {
@@ -242,9 +271,9 @@ bool GifMaker::Create(const AnimationInfo& info) {
         } catch (...) {
             return false;  // not created: GetError answers for a maker that does not exist
         }
+        state_->optimization = optimization_;
+        state_->frames.set_budget(memory_budget_);
     }
-    state_->optimization = optimization_;
-    state_->frames.set_budget(memory_budget_);
     AnimationSettings& s = state_->settings;
     s.width = static_cast<std::uint16_t>(info.Width);
     s.height = static_cast<std::uint16_t>(info.Depth);
@@ -261,9 +290,7 @@ bool GifMaker::Create(const AnimationInfo& info) {
     return true;
 }
 
-void GifMaker::Clear() {
-    state_.reset();
-}
+void GifMaker::Clear() { state_.reset(); }
 
 void GifMaker::Reset() {
     if (!state_) return;
@@ -363,42 +390,6 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
     return false;
 }
 
-namespace {
-
-// Writes to a device or a pipe as it is (there is nothing to rename over it), to anything else
-// through a replacement file, so that a failed save leaves an existing file as it was.
-template <class Write>
-void write_to(const std::filesystem::path& path, Write&& write) {
-    std::error_code ec;
-    const auto type = std::filesystem::status(path, ec).type();
-    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
-        platform::File file = platform::File::create(path);
-        write(file);
-        file.close();
-        return;
-    }
-    platform::ReplacementFile file(path);
-    write(file.file());
-    file.commit();
-}
-
-}  // namespace
-
-bool GifMaker::save_optimised(State& st, const std::filesystem::path& path) {
-    try {
-        st.pipeline->finish();
-        OptimizingPipeline& pipeline = *st.pipeline;
-        write_to(path, [&](platform::File& file) {
-            write_placed_gif(file, st.settings, pipeline.records(),
-                             [&](std::size_t i) -> const PlacedFrame& { return pipeline.frames().at(i); });
-        });
-        return true;
-    } catch (...) {
-        st.error = current_error_text();
-    }
-    return false;
-}
-
 bool GifMaker::SaveGif(const std::filesystem::path& path) {
     if (!state_) return false;
     State& st = *state_;
@@ -407,7 +398,7 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
         return false;
     }
     st.error.clear();
-    if (st.pipeline) return save_optimised(st, path);
+    if (st.pipeline) return st.save_optimised(path);
     try {
         // The first frames go to the file while the last ones are still being compressed.
         const auto frame_at = [&st](std::size_t i) -> const EncodedFrame& {
@@ -430,8 +421,6 @@ std::string GifMaker::GetError() const {
     }
 }
 
-int GifMaker::FrameCount() const {
-    return state_ ? static_cast<int>(state_->records.size()) : 0;
-}
+int GifMaker::FrameCount() const { return state_ ? static_cast<int>(state_->records.size()) : 0; }
 
 }  // namespace gifanim

@@ -76,7 +76,6 @@ public:
 
 private:
     struct State;
-    static bool save_optimised(State& st, const std::filesystem::path& path);
     std::unique_ptr<State> state_;
     unsigned threads_ = 0;
     Optimization optimization_;

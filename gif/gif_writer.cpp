@@ -26,7 +26,9 @@ public:
         }
         buffer_.insert(buffer_.end(), data.begin(), data.end());
     }
-    void text(std::string_view s) { bytes({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); }
+    void text(std::string_view s) {
+        bytes({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
+    }
     void flush() {
         if (!buffer_.empty()) file_.write(buffer_);
         buffer_.clear();
@@ -190,8 +192,7 @@ void write_placed_gif(platform::File& file, const AnimationSettings& settings, s
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {
     FileOutput out(file);
-    write_stream(out, settings, records.first(frames.size()),
-                 [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
+    write_stream(out, settings, records.first(frames.size()), [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
 }
 
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,

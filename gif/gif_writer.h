@@ -80,7 +80,7 @@ void write_gif(platform::File& file, const AnimationSettings& settings, std::spa
                const std::function<const EncodedFrame&(std::size_t)>& frame_at);
 
 // The same stream appended to `out`. Throws std::bad_alloc.
-void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
-               std::span<const EncodedFrame> frames);
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
+               std::span<const FrameRecord> records, std::span<const EncodedFrame> frames);
 
 }  // namespace gifanim

@@ -36,7 +36,6 @@ public:
     }
 
     std::size_t size() const { return memory_.size() + file_.count(); }
-    bool in_file() const { return file_.is_open(); }
 
     // Makes room for this many frames in memory, so that adding them there allocates nothing.
     // Throws std::bad_alloc.

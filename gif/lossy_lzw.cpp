@@ -45,11 +45,9 @@ private:
     unsigned fill_ = 0;
 };
 
-// A pixel by its place in the rectangle's bytes (i) and in the pictures (j), and by its column
-// and row.
+// A pixel by its place in the rectangle's arrays, and by its column and row.
 struct Place {
     std::size_t i;
-    std::size_t j;
     int x;
     int y;
 };
@@ -88,8 +86,7 @@ public:
         for (std::size_t slot = 0; slot < s_.rows.size(); ++slot) {
             const auto r = static_cast<std::size_t>(s_.rows[slot]);
             for (int x = 0; x < w; ++x) {
-                const Place p{r * static_cast<std::size_t>(w) + static_cast<std::size_t>(x),
-                              r * px_.stride + static_cast<std::size_t>(x), x, static_cast<int>(r)};
+                const Place p{r * static_cast<std::size_t>(w) + static_cast<std::size_t>(x), x, static_cast<int>(r)};
                 const unsigned own = px_.fallback[p.i];
                 if (current != kNone && clear_run_len(current) > 0 && fixed_clear(p.i)) {
                     x += clear_run(current, p.i, w - x) - 1;
@@ -218,24 +215,24 @@ private:
     }
 
     unsigned error(const Place& p, unsigned k) const {
-        const Rgb shows = static_cast<int>(k) == px_.transparent ? px_.shown[p.j] : px_.table[k];
-        return distance2(shows, px_.wanted[p.j]);
+        const Rgb shows = static_cast<int>(k) == px_.transparent ? px_.shown[p.i] : px_.table[k];
+        return distance2(shows, px_.wanted[p.i]);
     }
 
     unsigned tolerance(const Place& p) {
         std::uint32_t& t = s_.tolerances[p.i];
         if (t != kUnknown) return t;
-        const Rgb c = px_.wanted[p.j];
+        const Rgb c = px_.wanted[p.i];
         int activity = 0;
         const auto against = [&](Rgb n) {
             activity = std::max({activity, std::abs(static_cast<int>(red_of(c)) - static_cast<int>(red_of(n))),
                                  std::abs(static_cast<int>(green_of(c)) - static_cast<int>(green_of(n))),
                                  std::abs(static_cast<int>(blue_of(c)) - static_cast<int>(blue_of(n)))});
         };
-        if (p.x > 0) against(px_.wanted[p.j - 1]);
-        if (p.x + 1 < px_.width) against(px_.wanted[p.j + 1]);
-        if (p.y > 0) against(px_.wanted[p.j - px_.stride]);
-        if (p.y + 1 < px_.height) against(px_.wanted[p.j + px_.stride]);
+        if (p.x > 0) against(px_.wanted[p.i - 1]);
+        if (p.x + 1 < px_.width) against(px_.wanted[p.i + 1]);
+        if (p.y > 0) against(px_.wanted[p.i - static_cast<std::size_t>(px_.width)]);
+        if (p.y + 1 < px_.height) against(px_.wanted[p.i + static_cast<std::size_t>(px_.width)]);
         const auto a = static_cast<unsigned>(activity);
         t = std::min(px_.max_tolerance2, px_.flat_tolerance2 + a * a * px_.detail_scale / 16);
         return t;
@@ -269,8 +266,7 @@ private:
             if (++slot == s_.rows.size()) return false;
         }
         const auto r = static_cast<std::size_t>(s_.rows[slot]);
-        p = {r * static_cast<std::size_t>(px_.width) + static_cast<std::size_t>(x),
-             r * px_.stride + static_cast<std::size_t>(x), x, static_cast<int>(r)};
+        p = {r * static_cast<std::size_t>(px_.width) + static_cast<std::size_t>(x), x, static_cast<int>(r)};
         return true;
     }
 

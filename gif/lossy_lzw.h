@@ -11,13 +11,10 @@
 
 namespace gifanim {
 
-// What each pixel of a rectangle may be shown as. `wanted` and `shown` point at the rectangle's
-// top-left place in pictures whose rows are `stride` places apart; `fallback` and `loose` have
-// one byte a pixel, rows `width` apart.
+// What each pixel of a rectangle may be shown as: one value a pixel in each array, rows top-down.
 struct PixelChoices {
     int width = 0;
     int height = 0;
-    std::size_t stride = 0;
     const Rgb* wanted = nullptr;             // the colour of the frame's own pixel
     const Rgb* shown = nullptr;              // what the viewer shows there now: what the transparent entry shows
     const std::uint8_t* fallback = nullptr;  // the entry taken when no close one continues a string

@@ -60,8 +60,6 @@ public:
         return true;
     }
 
-    std::size_t distinct() const { return distinct_; }
-
     // The colours and counts, in ascending order of colour.
     void points(std::vector<Point>& out) const {
         out.clear();
@@ -222,8 +220,6 @@ std::vector<Rgb> ordered_table(const std::vector<Point>& centres) {
 }
 
 }  // namespace
-
-NearestColour::NearestColour() = default;
 
 void NearestColour::reset(std::span<const Rgb> table) {
     if (cell_start_.empty()) {

@@ -39,7 +39,6 @@ constexpr unsigned distance2(Rgb a, Rgb b) {
 // nearest to a colour inside it, worked out the first time a colour of that cell is asked for.
 class NearestColour {
 public:
-    NearestColour();
     // Takes a new table (1 to 256 colours). Throws std::bad_alloc.
     void reset(std::span<const Rgb> table);
     std::uint8_t find(Rgb c);

@@ -95,16 +95,9 @@ struct MovingSquareGrabber : capture::FrameGrabber {
 };
 
 // Saves every export to `path`.
-struct SaveTo : review::ExportShell {
+struct SaveTo : NoExport {
     std::filesystem::path path;
     std::filesystem::path AskSavePath() override { return path; }
-    void ShowProgressWindow() override {}
-    void HideProgressWindow() override {}
-    void EnableFrameWindow(bool) override {}
-    std::int32_t ProgressMaximum() override { return 100; }
-    void SetProgress(std::int32_t) override {}
-    void SetFrameWindowCaption(const std::string&) override {}
-    void ShowMessage(const std::string&, const std::string&, int) override {}
 };
 
 std::string file_bytes(const std::filesystem::path& path) {
