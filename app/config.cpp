@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "app/ini.h"
+#include "app/ini_encoding.h"
 #include "platform/file.h"
 #include "platform/program_dir.h"
+#include "platform/text.h"
 
 namespace gifanim::app {
 
@@ -17,7 +19,7 @@ enum class Contents { missing, text, not_text, unreadable };
 
 struct Loaded {
     Contents contents = Contents::missing;
-    std::string bytes;
+    IniText text;
 };
 
 Loaded load(const std::filesystem::path& path) {
@@ -27,19 +29,29 @@ Loaded load(const std::filesystem::path& path) {
         platform::File file = platform::File::open_read(path);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.size()));
         file.read(bytes);
-        Loaded loaded{Contents::text, std::string(bytes.begin(), bytes.end())};
-        if (loaded.bytes.find('\0') != std::string::npos) loaded.contents = Contents::not_text;
-        return loaded;
+        std::optional<IniText> text =
+            decode_ini(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        if (!text) return {Contents::not_text, {}};
+        return {Contents::text, std::move(*text)};
     } catch (const platform::FileError&) {
         return {Contents::unreadable, {}};
     }
+}
+
+// A section or key name, or a value, as the file's text holds it. A UTF-16 file is worked on as
+// UTF-8, whose bytes above 0x7F the ini rules compare exactly, as they do GBK's.
+std::string in_file(std::string_view gbk, const IniText& text) {
+    return text.encoding == IniEncoding::gbk ? std::string(gbk) : platform::gbk_to_utf8(gbk);
 }
 }  // namespace
 
 std::string ConfigFile::ReadKey(std::string_view key, int default_value) const {
     const Loaded loaded = load(path_);
     if (loaded.contents == Contents::text) {
-        if (std::optional<std::string> value = ini::read_value(loaded.bytes, config_section, key)) {
+        const IniText& text = loaded.text;
+        if (std::optional<std::string> value =
+                ini::read_value(text.text, in_file(config_section, text), in_file(key, text))) {
+            if (text.encoding != IniEncoding::gbk) *value = platform::utf8_to_gbk(*value);
             if (value->size() > max_value_bytes) value->resize(max_value_bytes);
             return *value;
         }
@@ -49,10 +61,12 @@ std::string ConfigFile::ReadKey(std::string_view key, int default_value) const {
 
 bool ConfigFile::WriteKey(std::string_view key, int value) const {
     Loaded loaded = load(path_);
-    // A file that exists but cannot be read is left alone: writing would lose what it holds.
-    if (loaded.contents == Contents::unreadable) return false;
-    if (loaded.contents == Contents::not_text) loaded.bytes.clear();
-    const std::string updated = ini::with_value(loaded.bytes, config_section, key, std::to_string(value));
+    // A file that exists but cannot be read, or holds something other than text, is left alone:
+    // writing would lose what it holds.
+    if (loaded.contents == Contents::unreadable || loaded.contents == Contents::not_text) return false;
+    IniText& text = loaded.text;
+    text.text = ini::with_value(text.text, in_file(config_section, text), in_file(key, text), std::to_string(value));
+    const std::string updated = encode_ini(text);
     try {
         platform::replace_file(path_, std::span(reinterpret_cast<const std::uint8_t*>(updated.data()), updated.size()));
         return true;

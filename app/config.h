@@ -47,12 +47,14 @@ public:
 
     // The key's text in the section "配置"; the decimal text of default_value when the file, the
     // section or the key is missing, or the file cannot be read or is not text (holds a zero byte).
+    // A file saved as UTF-16 with its byte-order mark is text: its keys read as GBK.
     std::string ReadKey(std::string_view key, int default_value) const;
     std::string ReadKey(const ConfigKey& key) const { return ReadKey(key.name, key.default_value); }
 
     // Sets the key to the decimal text of value, changing no other line of the file, and replaces
     // the file as a whole (see platform::replace_file). False when that failed: the file is then
-    // as it was. A file that is not text is replaced by one holding just this key.
+    // as it was. A UTF-16 file stays UTF-16, every character of its other lines as it was; a file
+    // that is not text is not written (false), so that nothing it holds is lost.
     bool WriteKey(std::string_view key, int value) const;
 
     const std::filesystem::path& path() const { return path_; }

@@ -1,9 +1,12 @@
 #include "app/shell.h"
 
 #include <cmath>
+#include <new>
 #include <utility>
 
 #include "app/text_number.h"
+#include "capture/recording_journal.h"
+#include "platform/system.h"
 
 namespace gifanim::app {
 
@@ -23,6 +26,25 @@ Shell::Shell(ConfigFile config, FrameWindowPort& window, capture::FrameGrabber& 
 
 Shell::~Shell() {
     exporter_.Wait();
+}
+
+std::string recover_question(std::size_t frames) {
+    return "Zovaro提示您：\r\n\r\n发现上次没有保存的录制(" + std::to_string(frames) + "帧)，是否恢复？";
+}
+
+void Shell::OfferLeftRecordings(const std::filesystem::path& dir) {
+    try {
+        for (const capture::journal::LeftRecording& left : capture::journal::find_left_recordings(dir)) {
+            if (window_.AskYesNo(recover_question(left.frames), kRecoverTitle)) {
+                // One recording at a time is the current one.
+                if (session_.AdoptRecording(left.path)) return;
+            } else {
+                platform::remove_file(left.path);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // What was not offered stays for the next start.
+    }
 }
 
 bool Shell::StartUp() {
@@ -155,6 +177,17 @@ void Shell::ShutDown() {
     exporter_.Wait();
     maker_.Clear();
     session_.store().Close();
+    store_geometry();
+}
+
+void Shell::SessionEnding() {
+    store_geometry();
+    // The system ends the process next: the recording stays in its spill file, every frame of it,
+    // for the next start to offer, whatever runs of the program's shut-down before the end.
+    session_.ReleaseFrameStore();
+}
+
+void Shell::store_geometry() {
     const platform::ScreenRect r = window_.WindowRect();
     const ConfigFile& config = settings_.config();
     config.WriteKey(keys::left.name, r.left);

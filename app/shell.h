@@ -2,7 +2,9 @@
 // The recorder's shell: start-up, the frame window's toolbar and menu commands, the frame rate,
 // full-screen mode and shut-down. The frame window only forwards clicks and commands here and
 // carries out what it is told through FrameWindowPort.
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,9 @@ inline constexpr int save = 4;
 inline constexpr const char* kFrameWindowCaption = "Zovaro GIF录制";
 inline constexpr const char* kInitFailedText = "初始化失败";
 inline constexpr const char* kInitFailedTitle = "信息：";
+inline constexpr const char* kRecoverTitle = "Zovaro提示您：";
+// The question for a recording of `frames` frames left behind.
+std::string recover_question(std::size_t frames);
 // The frame window's size as designed, before the stored geometry replaces it.
 inline constexpr int kDesignedWidth = 588;
 inline constexpr int kDesignedHeight = 429;
@@ -58,6 +63,8 @@ public:
     virtual void ShowAbout() = 0;
     // A problem that does not stop the program, such as a failed spill file write.
     virtual void ShowWarning(const std::string& gbk) = 0;
+    // A question in a box the frame window owns, Yes and No with the question icon; true for Yes.
+    virtual bool AskYesNo(const std::string& text_gbk, const std::string& title_gbk) = 0;
     virtual void ShowPreview() = 0;
     virtual void OpenEditor() = 0;
     // The delete commands of the frame editor's popup (ids 14 to 16).
@@ -82,6 +89,10 @@ public:
     // the spill file, applies the transparency and reads the record-cursor flag. False when the
     // spill file cannot be created: the program shows "初始化失败" and ends.
     bool StartUp();
+    // Offers, one by one, the recordings that recorder processes left in `dir` when they ended
+    // without saving: Yes makes one the current recording (the rest stay for the next start), No
+    // deletes it.
+    void OfferLeftRecordings(const std::filesystem::path& dir);
     void ToolbarClick(int index);
     void ToolbarDropDown(int index);
     void MenuCommand(int id);
@@ -96,6 +107,11 @@ public:
     // Resets the recording, waits for a running export, clears the maker, deletes the spill
     // file and stores the frame window's geometry.
     void ShutDown();
+    // The user logs off or the system shuts down, and the process ends without closing its
+    // windows: stores the frame window's geometry as ShutDown does, but keeps the recording and
+    // its spill file for the next start to recover, and waits for no export (whose thread may be
+    // waiting for this one).
+    void SessionEnding();
 
     Settings& settings() { return settings_; }
     // What the settings window's 确定 and click handlers need.
@@ -112,6 +128,7 @@ public:
 
 private:
     void restore_geometry_and_menus();
+    void store_geometry();
     void select_rate(int id);
     void toggle_full_screen();
     void toggle_optimize_size();

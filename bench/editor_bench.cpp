@@ -42,6 +42,7 @@ public:
     void SetCaption(const std::string&) override {}
     platform::ScreenRect WindowRect() const override { return window_; }
     void MoveWindow(int l, int t, int w, int h) override { window_ = {l, t, l + w, t + h}; }
+    platform::ScreenRect WorkArea(const platform::ScreenRect&) const override { return {0, 0, 1920, 1040}; }
     void MoveTrack(int, int, int, int) override {}
     void MoveKnob(int, int) override {}
     void StripChanged() override {}

@@ -12,6 +12,7 @@ namespace gifanim::capture {
 const char* const kDiskWriteFailedText = "临时文件写入失败，之后的帧暂存在内存中";
 const char* const kBadFrameRateText = "帧率必须大于0，无法开始录制";
 const char* const kOutOfMemoryText = "内存不足，有的帧没有录下";
+const char* const kJournalWriteFailedText = "临时文件写入失败，程序意外退出时无法恢复这次录制";
 
 namespace {
 
@@ -64,6 +65,7 @@ bool RecordingSession::StartRecording() {
     store_.set_timer_interval(1000 / rate);
     warned_disk_ = false;
     warned_memory_ = false;
+    warned_journal_ = false;
     // The first frame comes one interval after the start, not at once.
     shell_.StartTimer(kRecordTimerId, store_.timer_interval());
     shell_.SetRecordButtonCaption("停止");
@@ -106,6 +108,8 @@ void RecordingSession::store_frame(FrameImage frame, const FrameInfo& info) {
     last_frame_is_last_ = true;
     if (where == FrameStore::Stored::memory_instead_of_disk) {
         warn_once(warned_disk_, kDiskWriteFailedText);
+    } else if (store_.journal_failed()) {
+        warn_once(warned_journal_, kJournalWriteFailedText);
     }
 }
 
@@ -131,7 +135,7 @@ void RecordingSession::CaptureTick() {
             // holds starts a new frame of the same bytes instead.
             const double delay = std::trunc(store_.LastInfo().DelayTime + interval / 10.0);
             if (delay <= kLongestDelay) {
-                store_.LastInfo().DelayTime = static_cast<std::int16_t>(delay);
+                store_.SetLastDelay(static_cast<std::int16_t>(delay));
                 store_.set_bytes_used(store_.BytesUsed() - length);
                 merged = true;
             }
@@ -139,7 +143,9 @@ void RecordingSession::CaptureTick() {
         if (!merged) store_frame(std::move(frame), info);
         show_count_and_delay();
     } catch (const std::bad_alloc&) {
-        // Nothing was stored: the frame is not counted either.
+        // Nothing was stored: the frame is not counted either, and the pixels grabbed are not
+        // those of the last frame, so the next grab of them is a frame of its own.
+        last_pixels_valid_ = false;
         store_.set_bytes_used(bytes_before);
         warn_once(warned_memory_, kOutOfMemoryText);
     }
@@ -180,6 +186,21 @@ bool RecordingSession::KeepFrames(std::span<const std::int32_t> positions, std::
 void RecordingSession::CloseFrameStore() {
     ResetRecording();
     store_.Close();
+}
+
+void RecordingSession::ReleaseFrameStore() {
+    shell_.StopTimer(kRecordTimerId);
+    recording_ = false;
+    store_.Release();
+}
+
+bool RecordingSession::AdoptRecording(const std::filesystem::path& path) {
+    if (recording_ || !store_.Adopt(path)) return false;
+    last_pixels_valid_ = false;
+    last_frame_is_last_ = true;
+    show_count();
+    shell_.RefreshToolbar();
+    return true;
 }
 
 }  // namespace gifanim::capture

@@ -68,6 +68,8 @@ public:
 extern const char* const kDiskWriteFailedText;
 extern const char* const kBadFrameRateText;
 extern const char* const kOutOfMemoryText;
+// A frame reached memory but not the spill file, so a crash would lose it.
+extern const char* const kJournalWriteFailedText;
 
 class RecordingSession {
 public:
@@ -97,6 +99,11 @@ public:
     FrameImage FrameAt(std::int32_t i) const { return store_.FrameAt(i); }
     // ResetRecording, then the spill file is deleted.
     void CloseFrameStore();
+    // Stops the record timer and leaves the recording in the spill file for a later process.
+    void ReleaseFrameStore();
+    // The recording left in the spill file at `path` becomes the current one (FrameStore::Adopt);
+    // the caption shows its count. False, with nothing changed, when it cannot be taken.
+    bool AdoptRecording(const std::filesystem::path& path);
 
     // Ticks whose grab matched the previous pixels and so were not encoded, since the start.
     std::uint64_t unencoded_ticks() const { return unencoded_ticks_; }
@@ -114,6 +121,7 @@ private:
     bool recording_ = false;
     bool warned_disk_ = false;
     bool warned_memory_ = false;
+    bool warned_journal_ = false;
     // False once KeepFrames dropped the frame that LastFrame holds, until the next frame is
     // stored: a grab equal to a deleted frame is a frame of its own, not a longer last frame.
     bool last_frame_is_last_ = true;

@@ -28,9 +28,10 @@ class File {
 public:
     static File open_read(const std::filesystem::path& path);
     static File create(const std::filesystem::path& path);
-    // Creates a new file beside `target` under a name no other file has (the target's name, the
+    // Creates a new file beside `target` under a short name no other file has ("~gifanim-", the
     // process id, a counter, ".tmp"), with the target's permissions where it has any; the name
-    // goes to `temp`.
+    // goes to `temp`. The name does not grow with the target's, so a target the file system takes
+    // has a temporary file it takes as well.
     static File create_beside(const std::filesystem::path& target, std::filesystem::path& temp);
 
     File(File&& other) noexcept;

@@ -13,8 +13,10 @@ namespace gifanim::platform {
 
 namespace {
 
-// "GFR1" little-endian: the first word of every record, so an offset that lands elsewhere is caught.
+// "GFR1" little-endian: the first word of every image record, so an offset that lands elsewhere
+// is caught; "GFN1" for a note.
 constexpr std::uint32_t kRecordTag = 0x31524647u;
+constexpr std::uint32_t kNoteTag = 0x314E4647u;
 // How many taken names are passed over before giving up on a folder.
 constexpr int kNameAttempts = 1 << 16;
 
@@ -78,6 +80,9 @@ bool FrameRecordFile::create_store(const std::filesystem::path& dir, Store& out)
         std::filesystem::path path = dir / hex_name(number);
         switch (platform::PositionedFile::create_new(path, *file)) {
             case platform::PositionedFile::Outcome::created:
+                // The lock tells a later process that this one still runs. Where the file system
+                // has no locks the file is still usable, only never offered as left behind.
+                file->try_lock();
                 out.file = std::move(file);
                 out.path = std::move(path);
                 out.index.clear();
@@ -149,10 +154,10 @@ bool FrameRecordFile::prepare(Store& store, std::uint64_t length, RecordSpan& sp
     return true;
 }
 
-bool FrameRecordFile::write_record(platform::PositionedFile& file, const RecordSpan& span,
+bool FrameRecordFile::write_record(platform::PositionedFile& file, const RecordSpan& span, std::uint32_t tag,
                                    std::span<const std::uint8_t> image) {
     std::uint8_t header[kRecordHeaderSize];
-    put_u32(header, kRecordTag);
+    put_u32(header, tag);
     put_u32(header + 4, record_checksum(span.offset, image));
     put_u64(header + 8, image.size());
     if (file.write_at(span.offset, header, image)) return true;
@@ -163,7 +168,7 @@ bool FrameRecordFile::write_record(platform::PositionedFile& file, const RecordS
 
 bool FrameRecordFile::append_to(Store& store, std::span<const std::uint8_t> image) {
     RecordSpan span;
-    if (!prepare(store, image.size(), span) || !write_record(*store.file, span, image)) return false;
+    if (!prepare(store, image.size(), span) || !write_record(*store.file, span, kRecordTag, image)) return false;
     store.index.push_back(span);
     store.end = record_end(span);
     return true;
@@ -179,16 +184,121 @@ bool FrameRecordFile::append(std::span<const std::uint8_t> image) {
         if (!prepare(store_, image.size(), span)) return false;
         file = store_.file;
     }
-    if (!write_record(*file, span, image)) return false;
+    if (!write_record(*file, span, kRecordTag, image)) return false;
     std::lock_guard lock(mutex_);
     store_.index.push_back(span);
     store_.end = record_end(span);
     return true;
 }
 
+bool FrameRecordFile::append_note(std::span<const std::uint8_t> note) {
+    RecordSpan span;
+    std::shared_ptr<platform::PositionedFile> file;
+    {
+        std::lock_guard lock(mutex_);
+        if (!store_.file) return false;
+        span = RecordSpan{store_.end, note.size()};
+        if (record_end(span) == 0) return false;
+        file = store_.file;
+    }
+    if (!write_record(*file, span, kNoteTag, note)) return false;
+    std::lock_guard lock(mutex_);
+    store_.end = record_end(span);
+    return true;
+}
+
+bool FrameRecordFile::sync() const {
+    std::shared_ptr<platform::PositionedFile> file;
+    {
+        std::lock_guard lock(mutex_);
+        file = store_.file;
+    }
+    return file && file->sync();
+}
+
+void FrameRecordFile::release() {
+    Store old;
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(old, store_);
+    }
+}
+
+bool FrameRecordFile::take_over(FrameRecordFile& fresh) {
+    Store taken;
+    {
+        std::lock_guard lock(fresh.mutex_);
+        if (!fresh.store_.file) return false;
+        std::swap(taken, fresh.store_);
+    }
+    {
+        std::lock_guard lock(mutex_);
+        std::swap(taken, store_);
+    }
+    discard(taken);
+    return true;
+}
+
+bool FrameRecordFile::scan(Store& store, std::uint64_t size,
+                           const std::function<void(std::size_t, std::span<const std::uint8_t>)>& on_note) {
+    std::uint64_t offset = 0;
+    std::vector<std::uint8_t> note;
+    while (size - offset >= kRecordHeaderSize) {
+        std::uint8_t header[kRecordHeaderSize];
+        if (!store.file->read_at(offset, header)) return false;
+        const std::uint32_t tag = get_u32(header);
+        const RecordSpan span{offset, get_u64(header + 8)};
+        if ((tag != kRecordTag && tag != kNoteTag) || span.length > size - offset - kRecordHeaderSize) break;
+        const std::uint64_t end = record_end(span);
+        const bool last = end == size;
+        bool whole = true;
+        if (tag == kNoteTag) {
+            if (span.length > kLongestNote) break;
+            note.resize(static_cast<std::size_t>(span.length));
+            if (!store.file->read_at(offset + kRecordHeaderSize, note)) return false;
+            whole = record_checksum(offset, note) == get_u32(header + 4);
+            if (whole) on_note(store.index.size(), note);
+        } else {
+            // Images are checked when they are read; only the last one, which a crash may have
+            // left half written, is checked here, so that a torn tail is cut.
+            if (last) whole = read_record(store.file.get(), span) != nullptr;
+            if (whole) store.index.push_back(span);
+        }
+        if (!whole && last) break;
+        offset = end;
+    }
+    store.end = offset;
+    return true;
+}
+
+bool FrameRecordFile::adopt(const std::filesystem::path& path,
+                            const std::function<void(std::size_t, std::span<const std::uint8_t>)>& on_note,
+                            const std::function<bool()>& ours) {
+    Store found;
+    found.file = std::make_shared<platform::PositionedFile>();
+    std::uint64_t size = 0;
+    if (!platform::PositionedFile::open_existing(path, *found.file) || !found.file->try_lock() ||
+        !found.file->size(size)) {
+        return false;
+    }
+    found.path = path;
+    if (!scan(found, size, on_note) || !ours()) return false;
+    // What lies past the last whole record is cut, so the next record follows it directly.
+    if (found.end < size && !found.file->truncate(found.end)) return false;
+    close();
+    std::lock_guard lock(mutex_);
+    store_ = std::move(found);
+    return true;
+}
+
 std::size_t FrameRecordFile::count() const {
     std::lock_guard lock(mutex_);
     return store_.index.size();
+}
+
+std::uint64_t FrameRecordFile::length(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return index < store_.index.size() ? store_.index[index].length : 0;
 }
 
 std::uint64_t FrameRecordFile::size_on_disk() const {
@@ -240,18 +350,21 @@ bool FrameRecordFile::remove_all() {
     if (!store_.file) return false;
     if (store_.file.use_count() > 1) {
         // A snapshot (or a read in flight) still reads these records: leave them to it and go on
-        // in a fresh file. Should none be had, emptying this one is all that is left.
+        // in a fresh file. Should none be had, the records stay where they are, unindexed, and
+        // the file goes on after them: cutting them would leave the snapshot reading nothing.
         const std::filesystem::path dir = store_.path.parent_path();
         lock.unlock();
         Store fresh;
-        if (create_store(dir, fresh)) {
-            lock.lock();
+        const bool made = create_store(dir, fresh);
+        lock.lock();
+        if (made) {
             std::swap(fresh, store_);
             lock.unlock();
             discard(fresh);
-            return true;
+        } else {
+            store_.index.clear();
         }
-        lock.lock();
+        return true;
     }
     // The records are gone whether or not the file shrinks: the next append starts at 0 again.
     store_.index.clear();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -24,13 +25,18 @@ struct RecordSpan {
 
 // Bytes a record takes on disk ahead of its image: a tag, the image's length and a checksum.
 inline constexpr std::uint64_t kRecordHeaderSize = 16;
+// The longest note a found file may hold: more is damage, never something to allocate.
+inline constexpr std::uint64_t kLongestNote = 1u << 20;
 
 // The offset just past a record, or 0 when the file would pass 2^64 bytes.
 std::uint64_t record_end(const RecordSpan& span);
 
 // A private file of frame images in the temporary folder, one record per image in append order.
-// The index lives in memory; the file is deleted when it is closed or destroyed. One thread, the
-// owner's, changes it (create, append, remove_all, keep_only, close); reads may run on any thread
+// The index lives in memory; the file is deleted when it is closed or destroyed (but not when its
+// process dies: the owner's lock on it then ends, and a later process may adopt it). Between the
+// images the file may hold notes, records of the owner's own that are kept in order with the
+// images but not indexed. One thread, the owner's, changes it (create, append, append_note,
+// remove_all, keep_only, take_over, adopt, close, release); reads and sync may run on any thread
 // meanwhile, each reader moving its own Cursor.
 class FrameRecordFile {
 public:
@@ -49,15 +55,40 @@ public:
     std::filesystem::path path() const;
     // Closes and deletes the file; the index is emptied.
     void close();
+    // Closes the file and leaves it where it is, for a later process to adopt.
+    void release();
+    // Takes over a file that a process left behind: opened as PositionedFile::open_existing
+    // allows, locked (false while its owner still runs), and read from its start up to the first
+    // record that is not whole, where a torn or partly written tail is cut off. Each note is
+    // passed to `on_note` in order, with the number of images before it. A damaged record that
+    // whole records follow is passed over: an image so damaged reads as null. Then `ours` says
+    // whether the file is what the caller looks for: only then is anything cut, and the file this
+    // one's, its images indexed. Otherwise, and on any failure, this file and the found one stay as
+    // they were. May throw std::bad_alloc (and whatever the callbacks throw) with both as they were.
+    bool adopt(const std::filesystem::path& path,
+               const std::function<void(std::size_t images_before, std::span<const std::uint8_t> note)>& on_note,
+               const std::function<bool()>& ours);
+    // Makes `fresh` (open, in the same folder) this file: this file's records are deleted, except
+    // for the snapshots still reading them, and `fresh` is left closed. False when fresh is not open.
+    bool take_over(FrameRecordFile& fresh);
+
+    // Adds a note at the end. On failure nothing after the last record counts.
+    bool append_note(std::span<const std::uint8_t> note);
+    // Flushes what was written to the disk itself.
+    bool sync() const;
 
     // Adds a record holding `image` at the end. On failure the index stays as it was.
     bool append(std::span<const std::uint8_t> image);
     std::size_t count() const;
+    // The length of record `index`'s image; 0 when there is no such record.
+    std::uint64_t length(std::size_t index) const;
     // Bytes the records take on disk.
     std::uint64_t size_on_disk() const;
     // Record `index` (from 0), or null when there is no such record or it is damaged on disk.
     FrameImage read(std::size_t index) const;
-    // Empties the file and the index; the file stays open.
+    // Empties the index and, unless a snapshot still reads the records, the file; the file stays
+    // open. When a snapshot holds the records they are left to it: the file goes on in a fresh
+    // one, or, should none be had, after the old records (which no index names any more).
     bool remove_all();
     // Rebuilds the file from the records `indices` name, in that order: they are copied into a
     // fresh file beside this one, which replaces it only once every record was copied. On any
@@ -115,9 +146,12 @@ private:
     static void discard(Store& store);
     // Checks that a record of `length` bytes fits at the end and makes room for it in the index.
     static bool prepare(Store& store, std::uint64_t length, RecordSpan& span);
-    static bool write_record(platform::PositionedFile& file, const RecordSpan& span,
+    static bool write_record(platform::PositionedFile& file, const RecordSpan& span, std::uint32_t tag,
                              std::span<const std::uint8_t> image);
     static bool append_to(Store& store, std::span<const std::uint8_t> image);
+    // Reads the records of a found file into `store` as adopt describes.
+    static bool scan(Store& store, std::uint64_t size,
+                     const std::function<void(std::size_t, std::span<const std::uint8_t>)>& on_note);
     static FrameImage read_record(const platform::PositionedFile* file, const RecordSpan& span);
 
     mutable std::mutex mutex_;

@@ -21,10 +21,16 @@ std::uint64_t process_cpu_us();
 // Suspends the calling thread for about `us` microseconds.
 void sleep_us(std::uint64_t us);
 
-// From now on Ctrl+C and a request to terminate (SIGINT and SIGTERM, or the console's Ctrl+C,
-// Ctrl+Break and close events) set a flag instead of ending the process.
+// From now on Ctrl+C, a request to terminate, a hang-up, a quit and a broken output pipe
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE, or the console's Ctrl+C, Ctrl+Break, close,
+// log-off and shut-down events) are counted as stop requests instead of ending the process.
 void catch_stop_requests();
 bool stop_requested();
+// How many stop requests came so far.
+unsigned stop_requests();
+// Whether a stop request leaves the process only seconds (the console closed, the user logs off,
+// the system shuts down): the system ends it soon whatever it does.
+bool stop_is_pressing();
 
 // Whether standard error is a terminal (a console on Windows).
 bool stderr_is_terminal();
@@ -48,6 +54,10 @@ public:
     // Creates `path` only when no file of that name exists yet (so two processes never share
     // one), opened for reading and writing; `exists` when the name is taken.
     static Outcome create_new(const std::filesystem::path& path, PositionedFile& out);
+    // Opens a file that exists, for reading and writing, as a file found rather than made is
+    // opened: on POSIX only a regular file (no link) that the current user owns and that no one
+    // else may read or write. False otherwise.
+    static bool open_existing(const std::filesystem::path& path, PositionedFile& out);
 
     bool is_open() const;
     // Reads exactly out.size() bytes at `offset`; false on an error or a short file.
@@ -56,6 +66,14 @@ public:
     bool write_at(std::uint64_t offset, std::span<const std::uint8_t> head, std::span<const std::uint8_t> body);
     // Cuts or extends the file to `size` bytes.
     bool truncate(std::uint64_t size);
+    // The file's length in bytes; false when it cannot be told.
+    bool size(std::uint64_t& out) const;
+    // Takes the file's exclusive lock without waiting. It lasts while this handle is open and ends
+    // with the process however the process ends, so a held lock says its owner still runs. False
+    // when another handle holds it.
+    bool try_lock();
+    // Flushes what was written to the disk itself.
+    bool sync();
     void close();
 
 private:

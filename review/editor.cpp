@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "review/export.h"
+#include "review/window_placement.h"
 
 namespace gifanim::review {
 
@@ -91,7 +92,8 @@ void FrameEditor::Open(const platform::ScreenRect& frame_window) {
     // Fewer than four thumbnails narrow the window to them; none keeps the width of one.
     if (count() < kFewestFullWidth) width = count() <= 1 ? kOneThumbnailWidth : count() * kThumbnailSize + 6;
     const std::int32_t height = own.bottom - own.top;
-    const platform::ScreenRect placed = centred_on(frame_window, width, height);
+    const platform::ScreenRect centred = centred_on(frame_window, width, height);
+    const platform::ScreenRect placed = inside_work_area(centred, port_.WorkArea(centred));
     port_.MoveWindow(placed.left, placed.top, width, height);
     port_.StripChanged();
 }

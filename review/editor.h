@@ -84,6 +84,8 @@ public:
     // The editor window's rectangle on the screen, and moving and sizing it.
     virtual platform::ScreenRect WindowRect() const = 0;
     virtual void MoveWindow(int left, int top, int width, int height) = 0;
+    // The work area (the monitor less its taskbar) of the monitor nearest to this rectangle.
+    virtual platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const = 0;
     virtual void MoveTrack(int left, int top, int width, int height) = 0;
     virtual void MoveKnob(int left, int top) = 0;
     // The thumbnails, their number or the strip's left edge changed: draw the strip again from
@@ -108,7 +110,8 @@ public:
     FrameEditor(capture::RecordingSession& session, EditorPort& port) : session_(session), port_(port) {}
 
     // The window was created: the working lists are built from the store, the caption is set,
-    // the window is narrowed for fewer than 4 thumbnails and centred on the frame window.
+    // the window is narrowed for fewer than 4 thumbnails and centred on the frame window, then
+    // moved inside the work area of its monitor.
     void Open(const platform::ScreenRect& frame_window);
     // The client area's new size: the track runs below the strip, the knob goes to its left end.
     void Resize(int client_width, int client_height);

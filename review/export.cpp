@@ -5,6 +5,49 @@
 
 namespace gifanim::review {
 
+namespace {
+
+// While the frames go in, the frame window is disabled and the progress window shows. Whatever
+// ends the export (a shell call, the maker out of memory, a frame read), both come back: a frame
+// window left disabled could never be used or closed again.
+class BusyWindows {
+public:
+    explicit BusyWindows(ExportShell& shell) : shell_(shell) {}
+    BusyWindows(const BusyWindows&) = delete;
+    BusyWindows& operator=(const BusyWindows&) = delete;
+    ~BusyWindows() {
+        if (busy_) restore();
+    }
+
+    // The normal end: a failure of a restoring call reaches the caller, after the other calls ran.
+    void end() {
+        busy_ = false;
+        if (const std::exception_ptr failure = restore()) std::rethrow_exception(failure);
+    }
+
+private:
+    // Each call is made even when one before it threw; the first exception is the one kept.
+    std::exception_ptr restore() noexcept {
+        std::exception_ptr first;
+        const auto attempt = [&first](auto&& call) {
+            try {
+                call();
+            } catch (...) {
+                if (!first) first = std::current_exception();
+            }
+        };
+        attempt([this] { shell_.HideProgressWindow(); });
+        attempt([this] { shell_.EnableFrameWindow(true); });
+        attempt([this] { shell_.SetProgress(0); });
+        return first;
+    }
+
+    ExportShell& shell_;
+    bool busy_ = true;
+};
+
+}  // namespace
+
 const char* const kExportTitle = "Zovaro提示您：";
 const char* const kExportSucceededText = "Zovaro提示您：\r\n\r\n导出成功";
 const char* const kExportFailedText = "Zovaro提示您：\r\n\r\n导出失败";
@@ -46,6 +89,8 @@ int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection dire
     info.Interlace = 1;
     maker.Create(info);
 
+    // Made before the calls it undoes: either of them may throw after it took effect.
+    BusyWindows busy(shell);
     shell.ShowProgressWindow();
     shell.EnableFrameWindow(false);
     const std::int32_t maximum = shell.ProgressMaximum();
@@ -61,9 +106,7 @@ int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection dire
     }
     shell.SetFrameWindowCaption("当前帧数:" + std::to_string(n));
     const bool saved = maker.SaveGif(path);
-    shell.HideProgressWindow();
-    shell.EnableFrameWindow(true);
-    shell.SetProgress(0);
+    busy.end();
     if (saved) {
         shell.ShowMessage(kExportSucceededText, kExportTitle, kInformationIcon);
         maker.Reset();
@@ -97,7 +140,8 @@ bool Exporter::Start(capture::RecordingSession& session, ExportDirection directi
             try {
                 result = ExportFrames(*frames, direction, maker_, shell);
             } catch (...) {
-                // The shell's calls are the only ones that may throw here; the export is over.
+                // A shell call, the maker or a frame read failed; ExportFrames gave the windows
+                // back, and the export is over.
             }
             last_result_.store(result);
             running_.store(false);

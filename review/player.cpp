@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "review/window_placement.h"
+
 namespace gifanim::review {
 
 void PreviewPlayer::Prepare(const platform::ScreenRect& frame_window, const platform::ScreenRect& capture_panel) {
@@ -10,8 +12,11 @@ void PreviewPlayer::Prepare(const platform::ScreenRect& frame_window, const plat
     // Centred with the preview window's size before the move, then given the frame window's size.
     const platform::ScreenRect own = port_.WindowRect();
     const platform::ScreenRect centred = centred_on(frame_window, own.right - own.left, own.bottom - own.top);
-    port_.MoveWindow(centred.left, centred.top, frame_window.right - frame_window.left,
-                     frame_window.bottom - frame_window.top);
+    const std::int32_t width = frame_window.right - frame_window.left;
+    const std::int32_t height = frame_window.bottom - frame_window.top;
+    const platform::ScreenRect sized{centred.left, centred.top, centred.left + width, centred.top + height};
+    const platform::ScreenRect placed = inside_work_area(sized, port_.WorkArea(sized));
+    port_.MoveWindow(placed.left, placed.top, width, height);
     port_.SetCaption(count_caption(store_.count()));
     port_.Show();
 }

@@ -43,6 +43,8 @@ public:
     // The preview window's rectangle on the screen, and moving and sizing it.
     virtual platform::ScreenRect WindowRect() const = 0;
     virtual void MoveWindow(int left, int top, int width, int height) = 0;
+    // The work area (the monitor less its taskbar) of the monitor nearest to this rectangle.
+    virtual platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const = 0;
     // The canvas's place in the preview window's client area.
     virtual void MoveCanvas(int left, int top, int width, int height) = 0;
     virtual void Show() = 0;
@@ -59,7 +61,8 @@ public:
 
     // The "预览" button: the canvas takes the capture panel's place (`capture_panel` in the frame
     // window's client area), the window is centred on the frame window and then takes its size,
-    // the caption names the frame count, and the window is shown. Playback does not start.
+    // and is moved inside the work area of its monitor; the caption names the frame count, and the
+    // window is shown. Playback does not start.
     void Prepare(const platform::ScreenRect& frame_window, const platform::ScreenRect& capture_panel);
     // A toolbar button, dispatched on its caption: 正序, 倒序, 暂停, 继续, 保存.
     void ToolbarClick(int index);

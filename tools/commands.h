@@ -14,5 +14,6 @@ int run_set(const std::vector<Argument>& args);
 int run_convert(const std::vector<Argument>& args);
 int run_grab(const std::vector<Argument>& args);
 int run_record(const std::vector<Argument>& args);
+int run_recover(const std::vector<Argument>& args);
 
 }  // namespace gifanim::tool

@@ -38,6 +38,8 @@ constexpr const char* kUsage =
     "         [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
     "         [--optimize [--quality Q]]\n"
     "      record the screen into an animated GIF (until Ctrl+C without --seconds or --frames)\n"
+    "  recover [FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [--keep]]\n"
+    "      list the recordings left behind by recorders that ended unexpectedly, or write one out\n"
     "\n"
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
@@ -116,7 +118,18 @@ constexpr Command kCommands[] = {
      "  --memory MB       keep frames in memory up to MB megabytes, then on disk (default 20)\n"
      "  --disk            keep every frame on disk\n"
      "  --reverse         write the frames last to first\n" OPTIMIZE_HELP
-     "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"},
+     "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"
+     "  the recording is kept in a file in the temporary folder until the GIF holds it: killed, or\n"
+     "  when the GIF cannot be written, it stays there for gifanim recover\n"},
+    {"recover", run_recover,
+     "usage: gifanim recover\n"
+     "       gifanim recover FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [--keep]\n"
+     "  without FILE, lists the recordings that recorder processes left in the temporary folder\n"
+     "  ($TMPDIR or /tmp) when they ended without writing them out, one a line:\n"
+     "  FILE<tab>N frames, S s, WxH\n"
+     "  with FILE, writes that recording as a looping GIF and then removes FILE\n"
+     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP
+     "  --keep            keep FILE after the GIF is written\n"},
 };
 
 int usage_error(const char* usage, const std::string& message) {

@@ -36,10 +36,8 @@ int run_make(const std::vector<Argument>& args) {
             animation.exposition = arg.value("a text").text;
         } else if (arg.is("--reverse")) {
             reverse = true;
-        } else if (arg.is("--optimize")) {
-            optimization.enabled = true;
-        } else if (arg.is("--quality")) {
-            optimization.quality = static_cast<int>(arg.number(1, 100));
+        } else if (optimization_option(arg, optimization)) {
+            // --optimize or --quality, taken
         } else if (arg.is("--jobs", "-j")) {
             jobs = static_cast<unsigned>(arg.number(1, 1024));
         } else if (arg.is("--")) {

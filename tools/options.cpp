@@ -74,6 +74,17 @@ std::string error_line(const std::string& message) {
     return "gifanim: " + message + "\n";
 }
 
+bool optimization_option(ArgumentCursor& arg, Optimization& o) {
+    if (arg.is("--optimize")) {
+        o.enabled = true;
+    } else if (arg.is("--quality")) {
+        o.quality = static_cast<int>(arg.number(1, 100));
+    } else {
+        return false;
+    }
+    return true;
+}
+
 int failure(const std::string& message) {
     platform::write_stderr(error_line(message));
     return 1;

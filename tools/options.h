@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "platform/screen.h"
 #include "tools/gifanim_tool.h"
@@ -84,6 +85,9 @@ inline long as_uint16(std::int16_t v) {
 
 // "gifanim: MESSAGE" and a line end, the form of every message the tool writes.
 std::string error_line(const std::string& message);
+
+// Takes --optimize and --quality Q (1..100) into `o`; false when the argument is neither.
+bool optimization_option(ArgumentCursor& arg, Optimization& o);
 
 // Writes the message to standard error and answers the failure status 1.
 int failure(const std::string& message);

@@ -13,6 +13,7 @@
 #include "review/export.h"
 #include "tools/commands.h"
 #include "tools/options.h"
+#include "tools/terminal_export.h"
 
 namespace gifanim::tool {
 
@@ -45,34 +46,30 @@ std::string megabytes(std::int64_t bytes) {
     return text;
 }
 
-// The frame window, the settings and the save dialog of the recorder, as a terminal sees them: a
-// live line while recording and a progress bar while exporting, when standard error is a terminal.
-class TerminalShell final : public capture::RecordingShell, public review::ExportShell {
+// The frame window and the settings of the recorder, as a terminal sees them: a live line while
+// recording, when standard error is a terminal.
+class TerminalShell final : public capture::RecordingShell {
 public:
-    explicit TerminalShell(const RecordOptions& options)
-        : options_(options), terminal_(platform::stderr_is_terminal()) {}
+    explicit TerminalShell(const RecordOptions& options) : options_(options), exports_(options.out->path, line_) {}
 
     std::uint64_t period_us() const { return period_us_; }
     bool timer_running() const { return timer_running_; }
+    TerminalLine& line() { return line_; }
+    TerminalExportShell& exports() { return exports_; }
 
-    // One live line: elapsed time, frames, the last delay, and the bytes in memory and on disk.
+    // One live line: elapsed time, frames, the last delay, the bytes of the frames and those of
+    // the spill file, which holds every frame.
     void show_live_line(const capture::FrameStore& store, std::uint64_t elapsed_us) {
-        if (!terminal_) return;
+        if (!line_.terminal()) return;
         const std::uint64_t now = platform::monotonic_us();
         if (now - last_line_us_ < 200000 && last_line_us_ != 0) return;
         last_line_us_ = now;
-        const auto disk_images = static_cast<std::int64_t>(store.DiskFrames().size_on_disk() -
-                                                           store.DiskFrames().count() * capture::kRecordHeaderSize);
-        char line[160];
-        std::snprintf(line, sizeof line, "\rrecording %6.1f s  %5d frames  delay %4d  memory %s  disk %s   ",
+        char text[160];
+        std::snprintf(text, sizeof text, "\rrecording %6.1f s  %5d frames  delay %4d  frames %s  disk %s   ",
                       static_cast<double>(elapsed_us) / 1e6, store.count(),
-                      store.Infos().empty() ? 0 : store.Infos().back().DelayTime,
-                      megabytes(store.BytesUsed() - disk_images).c_str(), megabytes(disk_images).c_str());
-        write_line(line);
-    }
-    void end_line() {
-        if (line_open_) std::fputs("\n", stderr);
-        line_open_ = false;
+                      store.Infos().empty() ? 0 : store.Infos().back().DelayTime, megabytes(store.BytesUsed()).c_str(),
+                      megabytes(static_cast<std::int64_t>(store.DiskFrames().size_on_disk())).c_str());
+        line_.write(text);
     }
 
     void SetCaption(const std::string&) override {}
@@ -80,7 +77,7 @@ public:
     void RefreshToolbar() override {}
     void MinimizeFrameWindow() override {}
     void Warn(const std::string& gbk) override {
-        end_line();
+        line_.end();
         platform::write_stderr(error_line(gbk));
     }
     void StartTimer(int, std::int32_t period_ms) override {
@@ -100,34 +97,11 @@ public:
     bool FullScreenHide() const override { return false; }
     bool RecordCursor() const override { return options_.cursor; }
 
-    std::filesystem::path AskSavePath() override { return options_.out->path; }
-    void ShowProgressWindow() override {}
-    void HideProgressWindow() override { end_line(); }
-    void EnableFrameWindow(bool) override {}
-    std::int32_t ProgressMaximum() override { return 100; }
-    void SetProgress(std::int32_t position) override {
-        if (!terminal_ || position == shown_progress_) return;
-        shown_progress_ = position;
-        std::string bar = "\rexporting [" + std::string(static_cast<std::size_t>(position / 4), '#') +
-                          std::string(static_cast<std::size_t>(25 - position / 4), '.') + "] " +
-                          std::to_string(position) + "%";
-        write_line(bar);
-    }
-    void SetFrameWindowCaption(const std::string&) override {}
-    void ShowMessage(const std::string&, const std::string&, int) override {}
-
 private:
-    void write_line(const std::string& text) {
-        std::fputs(text.c_str(), stderr);
-        std::fflush(stderr);
-        line_open_ = true;
-    }
-
     const RecordOptions& options_;
-    const bool terminal_;
-    bool line_open_ = false;
+    TerminalLine line_;
+    TerminalExportShell exports_;
     std::uint64_t last_line_us_ = 0;
-    std::int32_t shown_progress_ = -1;
     std::uint64_t period_us_ = 0;
     bool timer_running_ = false;
 };
@@ -155,11 +129,7 @@ RecordOptions parse(const std::vector<Argument>& args) {
             o.disk = true;
         else if (arg.is("--reverse"))
             o.reverse = true;
-        else if (arg.is("--optimize"))
-            o.optimization.enabled = true;
-        else if (arg.is("--quality"))
-            o.optimization.quality = static_cast<int>(arg.number(1, 100));
-        else
+        else if (!optimization_option(arg, o.optimization))
             throw UsageError{"unexpected argument " + arg.operand().text};
     }
     if (!o.out) throw UsageError{"no -o OUT.gif"};
@@ -205,23 +175,14 @@ Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const 
     return tally;
 }
 
-std::int64_t duration_cs(const capture::FrameStore& store) {
-    std::int64_t total = 0;
-    for (const FrameInfo& info : store.Infos()) total += info.DelayTime;
-    return total;
-}
 
 }  // namespace
 
 int run_record(const std::vector<Argument>& args) {
     const RecordOptions options = parse(args);
     if (platform::screen_bits_per_pixel() == 0) return failure("no screen to record (is DISPLAY set?)");
-    try {
-        // A path that cannot be written is found out now, not after the recording.
-        platform::ReplacementFile probe(options.out->path);
-    } catch (const platform::FileError& e) {
-        return failure(*options.out, e.text);
-    }
+    // A path that cannot be written is found out now, not after the recording.
+    if (const auto why = unwritable_output(options.out->path)) return failure(*options.out, *why);
 
     TerminalShell shell(options);
     capture::ScreenGrabber grabber;
@@ -230,6 +191,7 @@ int run_record(const std::vector<Argument>& args) {
     // process by default and leave the file behind.
     platform::catch_stop_requests();
     if (!session.OpenFrameStore()) return failure("cannot create the spill file in the temporary folder");
+    const std::filesystem::path spill_file = session.store().DiskFrames().path();
     const std::uint64_t cpu_before = platform::process_cpu_us();
     const std::uint64_t wall_before = platform::monotonic_us();
     if (!session.StartRecording()) return 1;
@@ -237,24 +199,62 @@ int run_record(const std::vector<Argument>& args) {
     session.StopRecording();
     const std::uint64_t wall = platform::monotonic_us() - wall_before;
     const std::uint64_t cpu = platform::process_cpu_us() - cpu_before;
-    shell.end_line();
+    shell.line().end();
     if (session.store().count() == 0) return failure("no frame was recorded");
 
+    // From here on the recording is only removed once the GIF holds it: every other way out
+    // leaves it in the spill file for `gifanim recover`.
+    const auto keep_recording = [&] {
+        shell.line().end();
+        session.ReleaseFrameStore();
+        platform::write_stderr("gifanim: " + kept_recording_text(spill_file) + "\n");
+    };
+    const unsigned requests = platform::stop_requests();
+    if (platform::stop_is_pressing()) {
+        // The system ends the process within seconds: the export may not finish.
+        session.store().DiskFrames().sync();
+        platform::write_stderr("gifanim: exporting before the console closes; should it close first, " +
+                               kept_recording_text(spill_file) + "\n");
+    }
     GifMaker maker;
     maker.SetOptimization(options.optimization);
     const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
-    if (review::ExportFrames(session.store().Snapshot(), direction, maker, shell) != 1) {
-        return failure(*options.out, maker.GetError());
+    TerminalExportShell& exports = shell.exports();
+    int exported = 0;
+    try {
+        const capture::FrameStoreSnapshot frames = session.store().Snapshot();
+        exports.watch(maker, frames.Infos(), direction);
+        // A stop request during the export abandons it.
+        exports.abandon_after(requests);
+        exported = review::ExportFrames(frames, direction, maker, exports);
+    } catch (const TerminalExportShell::ExportAbandoned&) {
+        platform::write_stderr("gifanim: export abandoned\n");
+        keep_recording();
+        return 1;
+    } catch (...) {
+        keep_recording();
+        throw;
     }
+    if (exported != 1) {
+        const std::string error = maker.GetError();
+        keep_recording();
+        return failure(*options.out, error);
+    }
+    session.CloseFrameStore();
     std::error_code ec;
     const auto size = std::filesystem::file_size(options.out->path, ec);
-    char line[200];
-    std::snprintf(line, sizeof line, ": %d frames, %.2f s, %llu bytes (%llu grabs, %llu collapsed, CPU %.0f%%)\n",
-                  session.store().count(), static_cast<double>(duration_cs(session.store())) / 100,
+    char line[240];
+    std::snprintf(line, sizeof line, ": %d frames, %.2f s, %llu bytes (%llu grabs, %llu collapsed, CPU %.0f%%)",
+                  exports.frames_held(), static_cast<double>(exports.held_cs()) / 100,
                   static_cast<unsigned long long>(ec ? 0 : size), static_cast<unsigned long long>(tally.grabs),
                   static_cast<unsigned long long>(tally.collapsed),
                   wall ? 100.0 * static_cast<double>(cpu) / static_cast<double>(wall) : 0.0);
-    platform::write_stdout(options.out->text + line);
+    std::string report = options.out->text + line;
+    if (exports.frames_dropped() > 0) {
+        report += "; " + std::to_string(exports.frames_dropped()) + " of " + std::to_string(exports.frames_held() + exports.frames_dropped()) +
+                  " frames could not be read and were left out";
+    }
+    platform::write_stdout(report + "\n");
     return 0;
 }
 

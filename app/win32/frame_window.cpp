@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "review/window_placement.h"
+
 namespace gifanim::app::win32 {
 
 using platform::win32::dpi_of;
@@ -69,6 +71,7 @@ bool FrameWindow::create() {
                         scaled(kDesignedHeight, dpi), nullptr)) {
         return false;
     }
+    shown_rect_ = platform::win32::window_rect(hwnd());
     // No menu bar: the menus are popups opened from the toolbar.
     SetMenu(hwnd(), nullptr);
     caption_ = kFrameWindowCaption;
@@ -140,7 +143,10 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             break;
         case WM_SIZE: layout(); break;
         // Every move, show, hide and minimise comes through here.
-        case WM_WINDOWPOSCHANGED: place_input_catcher(); break;
+        case WM_WINDOWPOSCHANGED:
+            if (!IsIconic(hwnd())) shown_rect_ = platform::win32::window_rect(hwnd());
+            place_input_catcher();
+            break;
         case WM_DPICHANGED: {
             const auto* suggested = reinterpret_cast<const RECT*>(lparam);
             const UINT dpi = HIWORD(wparam);
@@ -155,6 +161,16 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             // thread (window changes, its message box owned by this window): no close until it ends.
             if (shell_ && shell_->exporter().running()) return 0;
             break;
+        // Logging off or shutting down. No close follows: the process is ended once every window
+        // has answered WM_ENDSESSION, so the settings a close writes are written then. The
+        // recording stays, for the next start to recover, and nothing reaches the shell after it.
+        case WM_QUERYENDSESSION: return TRUE;
+        case WM_ENDSESSION:
+            if (wparam && shell_) {
+                shell_->SessionEnding();
+                shell_ = nullptr;
+            }
+            return 0;
         case WM_DESTROY:
             if (shell_) shell_->ShutDown();
             PostQuitMessage(0);
@@ -188,11 +204,22 @@ void FrameWindow::EnableButton(int index, bool enabled) {
 }
 
 platform::ScreenRect FrameWindow::WindowRect() const {
-    return platform::win32::window_rect(hwnd());
+    // Minimised (a full-screen recording, say), the window sits off every monitor at a size of the
+    // system's: its place is the one it comes back to, which is what a close or a log-off stores.
+    return IsIconic(hwnd()) ? shown_rect_ : platform::win32::window_rect(hwnd());
 }
 
 void FrameWindow::MoveWindow(int left, int top, int width, int height) {
     ::MoveWindow(hwnd(), left, top, width, height, TRUE);
+    // A stored position on a monitor since unplugged brings the window back onto the nearest one.
+    // It is judged by the rectangle the system gave the window, whose size it has kept in bounds.
+    // A minimised window sits off every monitor on purpose.
+    if (IsIconic(hwnd())) return;
+    const platform::ScreenRect now = WindowRect();
+    const platform::ScreenRect placed = review::onto_work_area(now, platform::win32::work_area_near(now));
+    if (placed.left != now.left || placed.top != now.top) {
+        SetWindowPos(hwnd(), nullptr, placed.left, placed.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
 }
 
 void FrameWindow::Minimize() {
@@ -276,6 +303,10 @@ void FrameWindow::ShowAbout() {
 void FrameWindow::ShowWarning(const std::string& text) {
     warning_ = text;
     SetCaption(caption_);
+}
+
+bool FrameWindow::AskYesNo(const std::string& text, const std::string& title) {
+    return MessageBoxW(hwnd(), wide(text).c_str(), wide(title).c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
 void FrameWindow::ShowPreview() {

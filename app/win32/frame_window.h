@@ -53,6 +53,7 @@ public:
     void HideSettingsWindow() override;
     void ShowAbout() override;
     void ShowWarning(const std::string& gbk) override;
+    bool AskYesNo(const std::string& text_gbk, const std::string& title_gbk) override;
     void ShowPreview() override;
     void OpenEditor() override;
     void EditorCommand(int id) override;
@@ -72,6 +73,8 @@ private:
     class InputCatcher;
     std::unique_ptr<InputCatcher> catcher_;
     bool click_through_ = true;
+    // The window's rectangle when it was last not minimised.
+    platform::ScreenRect shown_rect_;
     // Shown after the caption until the next recording starts.
     std::string caption_;
     std::string warning_;

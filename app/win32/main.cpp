@@ -9,6 +9,7 @@
 #include "app/win32/frame_window.h"
 #include "app/win32/settings_window.h"
 #include "capture/session.h"
+#include "platform/system.h"
 #include "platform/win32/window.h"
 #include "review/win32/editor_window.h"
 #include "review/win32/export_shell.h"
@@ -64,6 +65,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     }
     settings.show_model();
     ShowWindow(frame.hwnd(), show);
+    shell.OfferLeftRecordings(platform::temp_directory());
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

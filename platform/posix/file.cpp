@@ -51,8 +51,8 @@ File File::create_beside(const std::filesystem::path& target, std::filesystem::p
     // The process id keeps two programs apart, the counter two threads of one; a name that is
     // still taken (left over by a crash) just moves on to the next number.
     for (int attempt = 0; f.fd_ < 0; ++attempt) {
-        temp = target.parent_path() / (target.filename().string() + "." + std::to_string(::getpid()) + "-" +
-                                       std::to_string(beside_counter.fetch_add(1)) + ".tmp");
+        temp = target.parent_path() /
+               ("~gifanim-" + std::to_string(::getpid()) + "-" + std::to_string(beside_counter.fetch_add(1)) + ".tmp");
         f.fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (f.fd_ < 0 && (errno != EEXIST || attempt == 100)) throw_errno();
     }

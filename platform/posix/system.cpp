@@ -1,7 +1,9 @@
 #include "platform/system.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -46,9 +48,10 @@ void sleep_us(std::uint64_t us) {
 }
 
 namespace {
-volatile std::sig_atomic_t g_stop_requested = 0;
+std::atomic<unsigned> g_stop_requests{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "counted in a signal handler");
 extern "C" void on_stop_signal(int) {
-    g_stop_requested = 1;
+    g_stop_requests.fetch_add(1);
 }
 }  // namespace
 
@@ -56,12 +59,19 @@ void catch_stop_requests() {
     struct sigaction action {};
     action.sa_handler = on_stop_signal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) sigaction(signal, &action, nullptr);
 }
 
 bool stop_requested() {
-    return g_stop_requested != 0;
+    return g_stop_requests.load() != 0;
+}
+
+unsigned stop_requests() {
+    return g_stop_requests.load();
+}
+
+bool stop_is_pressing() {
+    return false;
 }
 
 bool stderr_is_terminal() {
@@ -103,6 +113,37 @@ PositionedFile::Outcome PositionedFile::create_new(const std::filesystem::path& 
     out = PositionedFile();
     out.fd_ = fd;
     return Outcome::created;
+}
+
+bool PositionedFile::open_existing(const std::filesystem::path& path, PositionedFile& out) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    // A file another user planted in a shared folder, or one others may change, is not taken.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        ::close(fd);
+        return false;
+    }
+    out = PositionedFile();
+    out.fd_ = fd;
+    return true;
+}
+
+bool PositionedFile::size(std::uint64_t& out) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return false;
+    out = static_cast<std::uint64_t>(st.st_size);
+    return true;
+}
+
+bool PositionedFile::try_lock() {
+    // flock belongs to the open file, not to the process, so closing another handle on the same
+    // file elsewhere in the program never drops it.
+    return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+}
+
+bool PositionedFile::sync() {
+    return fd_ >= 0 && ::fdatasync(fd_) == 0;
 }
 
 bool PositionedFile::is_open() const {

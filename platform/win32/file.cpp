@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/win32/gbk.h"
+#include "platform/win32/long_path.h"
 
 namespace gifanim::platform {
 
@@ -31,6 +32,22 @@ HANDLE as_handle(void* h) {
 constexpr std::size_t max_chunk = 1u << 30;
 }  // namespace
 
+std::filesystem::path extended_path(const std::filesystem::path& path) {
+    const std::wstring& given = path.native();
+    if (given.starts_with(LR"(\\?\)") || given.starts_with(LR"(\\.\)")) return path;
+    // The system's own full form: '/', '.' and '..' resolved, which the extended form passes on
+    // as they stand.
+    const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return path;
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) return path;
+    full.resize(length);
+    if (full.size() < static_cast<std::size_t>(MAX_PATH)) return path;
+    if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+    return LR"(\\?\)" + full;
+}
+
 std::string describe_system_error(int code) {
     wchar_t* raw = nullptr;
     const DWORD n =
@@ -47,7 +64,7 @@ std::string describe_system_error(int code) {
 }
 
 File File::open_read(const std::filesystem::path& path) {
-    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw_last_error();
     File f;
@@ -56,8 +73,8 @@ File File::open_read(const std::filesystem::path& path) {
 }
 
 File File::create(const std::filesystem::path& path) {
-    const HANDLE h =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = CreateFileW(extended_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw_last_error();
     File f;
     f.handle_ = h;
@@ -73,8 +90,9 @@ File File::create_beside(const std::filesystem::path& target, std::filesystem::p
     // The process id keeps two programs apart, the counter two threads of one; a name that is
     // still taken (left over by a crash) just moves on to the next number.
     for (int attempt = 0; f.handle_ == nullptr; ++attempt) {
-        temp = target.parent_path() / (target.filename().wstring() + L"." + std::to_wstring(GetCurrentProcessId()) +
-                                       L"-" + std::to_wstring(beside_counter.fetch_add(1)) + L".tmp");
+        // In its long form where it needs one, so that removing it later works as well.
+        temp = extended_path(target.parent_path() / (L"~gifanim-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                                     std::to_wstring(beside_counter.fetch_add(1)) + L".tmp"));
         const HANDLE h =
             CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
@@ -90,7 +108,8 @@ File File::create_beside(const std::filesystem::path& target, std::filesystem::p
 void File::commit_over(const std::filesystem::path& temp, const std::filesystem::path& target) {
     if (!FlushFileBuffers(as_handle(handle_))) throw_last_error();
     close();
-    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(extended_path(temp).c_str(), extended_path(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         throw_last_error();
     }
 }

@@ -49,13 +49,16 @@ void sleep_us(std::uint64_t us) {
 }
 
 namespace {
-std::atomic<bool> g_stop_requested{false};
+std::atomic<unsigned> g_stop_requests{0};
+std::atomic<bool> g_stop_pressing{false};
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-    g_stop_requested.store(true);
-    // A closed console ends the process as soon as this returns: wait here instead, until the
-    // program has finished and exits, or the system's time-out for closing runs out.
-    if (event == CTRL_CLOSE_EVENT) Sleep(INFINITE);
+    const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !ending) return FALSE;
+    if (ending) g_stop_pressing.store(true);
+    g_stop_requests.fetch_add(1);
+    // The process ends as soon as this returns from one of these: wait here instead, until the
+    // program has finished and exits, or the system's time-out runs out.
+    if (ending) Sleep(INFINITE);
     return TRUE;
 }
 }  // namespace
@@ -65,7 +68,15 @@ void catch_stop_requests() {
 }
 
 bool stop_requested() {
-    return g_stop_requested.load();
+    return g_stop_requests.load() != 0;
+}
+
+unsigned stop_requests() {
+    return g_stop_requests.load();
+}
+
+bool stop_is_pressing() {
+    return g_stop_pressing.load();
 }
 
 bool stderr_is_terminal() {
@@ -135,6 +146,41 @@ PositionedFile::Outcome PositionedFile::create_new(const std::filesystem::path& 
     return Outcome::created;
 }
 
+bool PositionedFile::open_existing(const std::filesystem::path& path, PositionedFile& out) {
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        CloseHandle(h);
+        return false;
+    }
+    out = PositionedFile();
+    out.handle_ = h;
+    return true;
+}
+
+bool PositionedFile::size(std::uint64_t& out) const {
+    LARGE_INTEGER n{};
+    if (!handle_ || !GetFileSizeEx(as_handle(handle_), &n) || n.QuadPart < 0) return false;
+    out = static_cast<std::uint64_t>(n.QuadPart);
+    return true;
+}
+
+bool PositionedFile::try_lock() {
+    if (!handle_) return false;
+    // One byte far past any end the file reaches: the lock says who owns the file and never
+    // stands in the way of a read or write of its records.
+    OVERLAPPED o = at(std::uint64_t{1} << 62);
+    return LockFileEx(as_handle(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &o) != 0;
+}
+
+bool PositionedFile::sync() {
+    return handle_ && FlushFileBuffers(as_handle(handle_)) != 0;
+}
+
 bool PositionedFile::is_open() const {
     return handle_ != nullptr;
 }
@@ -160,10 +206,11 @@ bool PositionedFile::write_at(std::uint64_t offset, std::span<const std::uint8_t
 
 bool PositionedFile::truncate(std::uint64_t size) {
     if (!handle_) return false;
-    // Reads and writes name their own offsets, so moving the file pointer here disturbs none.
-    LARGE_INTEGER end{};
-    end.QuadPart = static_cast<LONGLONG>(size);
-    return SetFilePointerEx(as_handle(handle_), end, nullptr, FILE_BEGIN) && SetEndOfFile(as_handle(handle_));
+    // Set by handle, not through the file pointer: a pointer moved here could be moved again by
+    // another thread before the end is set, and the file cut at that thread's offset.
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return SetFileInformationByHandle(as_handle(handle_), FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
 void PositionedFile::close() {

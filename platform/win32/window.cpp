@@ -171,4 +171,15 @@ ScreenRect window_rect(HWND window) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
+ScreenRect work_area_near(const ScreenRect& rect) {
+    const RECT r{rect.left, rect.top, rect.right, rect.bottom};
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info)) {
+        // No monitor to ask: the primary screen.
+        return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    }
+    return {info.rcWork.left, info.rcWork.top, info.rcWork.right, info.rcWork.bottom};
+}
+
 }  // namespace gifanim::platform::win32

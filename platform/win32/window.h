@@ -76,4 +76,8 @@ inline void draw_picture(HDC dc, const Dib24& picture, int x, int y) {
 // A window's rectangle on the screen.
 ScreenRect window_rect(HWND window);
 
+// The work area (the monitor less its taskbar and docked bars) of the monitor nearest to the
+// rectangle: the one it shares most with, or the closest when it is on none.
+ScreenRect work_area_near(const ScreenRect& rect);
+
 }  // namespace gifanim::platform::win32

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "review/window_placement.h"
+
 namespace gifanim::review::win32 {
 
 using platform::win32::dpi_of;
@@ -122,6 +124,10 @@ public:
                             platform::win32::kOwnedByTopmost, CW_USEDEFAULT, CW_USEDEFAULT, scaled(kViewerWidth, dpi),
                             scaled(kViewerHeight, dpi), owner))
             return false;
+        // The system's default place may leave it past the work area's edge on a small screen.
+        const platform::ScreenRect now = platform::win32::window_rect(hwnd());
+        const platform::ScreenRect placed = inside_work_area(now, platform::win32::work_area_near(now));
+        SetWindowPos(hwnd(), nullptr, placed.left, placed.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
         RECT client{};
         GetClientRect(hwnd(), &client);
         return picture_.create(hwnd(), kViewerPictureId, 0, 0, client.right, client.bottom);

@@ -48,6 +48,9 @@ private:
     void SetCaption(const std::string& gbk) override;
     platform::ScreenRect WindowRect() const override;
     void MoveWindow(int left, int top, int width, int height) override;
+    platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const override {
+        return platform::win32::work_area_near(rect);
+    }
     void MoveTrack(int left, int top, int width, int height) override;
     void MoveKnob(int left, int top) override;
     void StripChanged() override;

@@ -44,6 +44,9 @@ private:
     void ShowFrame(const capture::FrameImage& image) override { canvas_.show(image); }
     platform::ScreenRect WindowRect() const override;
     void MoveWindow(int left, int top, int width, int height) override;
+    platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const override {
+        return platform::win32::work_area_near(rect);
+    }
     void MoveCanvas(int left, int top, int width, int height) override;
     void Show() override;
     void Hide() override { ShowWindow(hwnd(), SW_HIDE); }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "review/export.h"
+#include "review/window_placement.h"
 
 namespace gifanim::review::win32 {
 
@@ -38,8 +39,9 @@ void ProgressWindow::show_centred_on(HWND frame_window) {
     // The border is what the window has beyond its client area, whatever the theme.
     const int width = (bar_rect.right - bar_rect.left) + (window.right - window.left) - client.right;
     const int height = (bar_rect.bottom - bar_rect.top) + (window.bottom - window.top) - client.bottom;
-    const platform::ScreenRect r =
+    const platform::ScreenRect centred =
         progress_window_rect({frame.left, frame.top, frame.right, frame.bottom}, width, height);
+    const platform::ScreenRect r = inside_work_area(centred, platform::win32::work_area_near(centred));
     SetWindowPos(hwnd(), nullptr, r.left, r.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
 }

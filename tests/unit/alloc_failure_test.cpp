@@ -27,10 +27,12 @@
 #include <unistd.h>
 #endif
 
+#include "capture/session.h"
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "imaging/convert.h"
 #include "tests/unit/failing_allocator.h"
+#include "tests/unit/quiet_recording_shell.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 #include "tests/unit/sanitizers.h"
@@ -424,6 +426,37 @@ Bytes gif_promising(std::uint16_t screen_w, std::uint16_t screen_h, std::uint16_
 // Allocations above 64 MiB fail; pictures that promise gigabytes must then give the failure result
 // with an error text (or be refused before anything is allocated for them), and the object
 // must still work.
+// A tick whose frame found no memory leaves nothing behind that claims it: the same screen at
+// the next tick is a frame of its own, not a longer showing of the frame before.
+TEST(AllocationFailure, ATickThatRanOutOfMemoryIsNotTakenForTheLastFrame) {
+    QuietRecordingShell shell;
+    struct Grabber : capture::FrameGrabber {
+        int screen = 0;
+        bool Grab(const platform::ScreenRect&, bool, platform::ScreenPixels& pixels) override {
+            pixels.bits_per_pixel = 32;
+            pixels.data.assign(32, static_cast<std::uint8_t>(screen));
+            return true;
+        }
+        Bytes Encode(platform::ScreenPixels& pixels) override { return Bytes(100, pixels.data[0]); }
+    } grabber;
+    capture::RecordingSession session(shell, grabber);
+    ASSERT_TRUE(session.StartRecording());
+    // 64 frames fill the room first made for them: the 65th needs more.
+    for (grabber.screen = 1; grabber.screen <= 64; ++grabber.screen) session.CaptureTick();
+    ASSERT_EQ(session.store().count(), 64);
+    grabber.screen = 65;
+    {
+        FailingAllocations fail({FailOn::above, 1000});
+        session.CaptureTick();
+        EXPECT_GE(fail.failed(), 1u);
+    }
+    EXPECT_EQ(session.store().count(), 64);
+    session.CaptureTick();
+    ASSERT_EQ(session.store().count(), 65);
+    EXPECT_EQ((*session.store().FrameAt(65))[0], 65);
+    EXPECT_EQ(session.store().Infos()[63].DelayTime, 10);
+}
+
 TEST(AllocationFailure, PicturesPromisingGigabytes) {
     const std::vector<Input> bombs = {{"png 16384x16384", png_promising_16384_squared()},
                                       {"gif screen 18425x17993", gif_promising(18425, 17993, 1, 1)},

@@ -136,6 +136,60 @@ TEST_F(ConfigFileTest, AFailedWriteKeepsWhatWasThere) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.dir), {}), 1);
 }
 
+// The bytes of a file saved as UTF-16 little-endian with its byte-order mark.
+std::string utf16le(std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (const char16_t unit : text) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+TEST_F(ConfigFileTest, AUtf16FileIsReadAndWrittenBackAsUtf16KeepingEveryOtherCharacter) {
+    // A comment with characters GBK lacks, a pair of surrogates and one alone among them.
+    std::u16string comment = u"; 表情 \U0001F600 ";
+    comment += static_cast<char16_t>(0xD800);
+    comment += u"x\r\n";
+    const std::u16string before = comment + u"[其他]\r\n宽度=1\r\n[配置]\r\n宽度 = 640\r\n高度=300\r\nMixedCase=5\r\n";
+    put(path, utf16le(before));
+    EXPECT_EQ(config.ReadKey(keys::width), "640");
+    EXPECT_EQ(config.ReadKey(keys::height), "300");
+    EXPECT_EQ(config.ReadKey("mixedCASE", 0), "5");
+    EXPECT_EQ(config.ReadKey(keys::top), "0");
+
+    ASSERT_TRUE(config.WriteKey("宽度", 800));
+    ASSERT_TRUE(config.WriteKey("左边", -3));
+    std::u16string expected = before;
+    expected.replace(expected.find(u"宽度 = 640"), 8, u"宽度=800");
+    expected += u"左边=-3\r\n";
+    EXPECT_EQ(get(path), utf16le(expected));
+    EXPECT_EQ(config.ReadKey(keys::width), "800");
+    EXPECT_EQ(config.ReadKey(keys::left), "-3");
+
+    // Its values come back as GBK, the way a file in GBK gives them.
+    put(path, utf16le(u"[配置]\r\n宽度=六四〇\r\n"));
+    EXPECT_EQ(config.ReadKey(keys::width), "六四〇");
+    // Only the mark opens the file as UTF-16: without it the zero bytes say it is not text.
+    put(path, utf16le(u"[配置]\r\n宽度=640\r\n").substr(2));
+    EXPECT_EQ(config.ReadKey(keys::width), "480");
+}
+
+TEST_F(ConfigFileTest, AFileThatIsNotTextIsNotWrittenOver) {
+    const std::string cases[] = {
+        std::string("[配置]\r\n宽度=640\r\n高度=300\r\n") + '\0' + "\r\n",  // a stray zero byte
+        utf16le(u"[配置]\r\n宽度=640\r\n") + "x",                           // UTF-16 cut in a unit
+        utf16le(std::u16string(u"[配置]\r\n宽度=640\r\n") + u'\0'),         // a zero character
+    };
+    for (const std::string& bytes : cases) {
+        put(path, bytes);
+        EXPECT_FALSE(config.WriteKey("宽度", 800));
+        EXPECT_EQ(get(path), bytes);
+        EXPECT_EQ(config.ReadKey(keys::width), "480");
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.dir), {}), 1);
+}
+
 TEST(ProgramConfig, LivesBesideTheExecutable) {
     const std::filesystem::path dir = platform::program_dir();
     EXPECT_TRUE(std::filesystem::exists(dir / "unit_tests") || std::filesystem::exists(dir / "unit_tests.exe")) << dir;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,8 @@ struct FakeExportShell : ExportShell {
     std::mutex mutex;
     std::condition_variable cv;
     bool hold_dialog = false, in_dialog = false;
+    // A call whose log line starts with this throws after it was logged.
+    std::string throw_at;
 
     std::filesystem::path AskSavePath() override {
         std::unique_lock lock(mutex);
@@ -57,7 +61,9 @@ struct FakeExportShell : ExportShell {
     }
     void log(std::string s) {
         std::lock_guard lock(mutex);
+        const bool fail = !throw_at.empty() && s.starts_with(throw_at);
         calls.push_back(std::move(s));
+        if (fail) throw std::runtime_error("window gone");
     }
     void ShowProgressWindow() override { log("show progress"); }
     void HideProgressWindow() override { log("hide progress"); }
@@ -137,7 +143,7 @@ protected:
 
 TEST_F(ExportTest, ForwardAndReverseGiveEachFrameItsOwnDelayWhereverTheFramesAre) {
     record(3, 2);  // delays 20 each after the merges
-    session.store().LastInfo().DelayTime = 7;
+    session.store().SetLastDelay(7);
     const Bytes forward = expected({1, 2, 3}, {20, 20, 7});
     const Bytes reverse = expected({3, 2, 1}, {7, 20, 20});
     EXPECT_EQ(export_to("memory.gif", ExportDirection::forward), forward);
@@ -148,7 +154,7 @@ TEST_F(ExportTest, ForwardAndReverseGiveEachFrameItsOwnDelayWhereverTheFramesAre
         session.ResetRecording();
         shell.budget = budget;
         record(3, 2);
-        session.store().LastInfo().DelayTime = 7;
+        session.store().SetLastDelay(7);
         EXPECT_EQ(session.store().MemoryFrames(), budget ? 1 : 0);
         EXPECT_EQ(export_to("split.gif", ExportDirection::forward), forward) << budget;
         EXPECT_EQ(export_to("split-r.gif", ExportDirection::reverse), reverse) << budget;
@@ -163,6 +169,35 @@ TEST_F(ExportTest, TheWindowsFollowTheExportAndTheMakerIsResetAfterSuccess) {
                                         "progress 100", "caption 当前帧数:3", "hide progress", "enable", "progress 0",
                                         "box 64 Zovaro提示您：|Zovaro提示您：\r\n\r\n导出成功"}));
     EXPECT_EQ(maker.FrameCount(), 0);
+}
+
+TEST_F(ExportTest, AnExceptionAnywhereAfterTheDisableStillEnablesTheFrameWindowAndHidesTheProgress) {
+    record(3);
+    for (const std::string at : {"show progress", "disable", "progress 33", "progress 66", "caption"}) {
+        ui.calls.clear();
+        ui.throw_at = at;
+        ui.answer = scratch.dir / "thrown.gif";
+        EXPECT_THROW(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), std::runtime_error)
+            << at;
+        const auto thrown = std::find_if(ui.calls.begin(), ui.calls.end(),
+                                         [&at](const std::string& call) { return call.starts_with(at); });
+        ASSERT_NE(thrown, ui.calls.end()) << at;
+        const std::vector<std::string> after(std::next(thrown), ui.calls.end());
+        EXPECT_EQ(after, (std::vector<std::string>{"hide progress", "enable", "progress 0"})) << at;
+    }
+    // A restoring call that throws does not keep the others from running, and its exception is
+    // the one the caller sees.
+    for (const std::string at : {"hide progress", "enable"}) {
+        ui.calls.clear();
+        ui.throw_at = at;
+        EXPECT_THROW(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), std::runtime_error);
+        EXPECT_EQ(std::count(ui.calls.begin(), ui.calls.end(), "enable"), 1) << at;
+        EXPECT_EQ(ui.calls.back(), "progress 0") << at;
+    }
+    // Nothing thrown: the success box as ever.
+    ui.throw_at.clear();
+    export_to("after.gif", ExportDirection::forward);
+    EXPECT_EQ(ui.calls.back(), "box 64 Zovaro提示您：|Zovaro提示您：\r\n\r\n导出成功");
 }
 
 TEST_F(ExportTest, CancellingTheDialogChangesNothing) {
@@ -209,6 +244,33 @@ TEST_F(ExportTest, AFailedSaveLeavesTheFileItWouldHaveReplaced) {
     }
 }
 #endif
+
+TEST_F(ExportTest, TargetsAtTheLengthLimitsAreWrittenAndLeaveNoTemporaryFile) {
+    record(2);
+    const Bytes gif = expected({1, 2}, {10, 10});
+    // A name as long as file systems take (255), and a full path of 255 characters with the name
+    // the save dialog would have accepted: the temporary file beside each must be taken as well.
+    const std::filesystem::path deep = scratch.dir / "deep";
+    std::filesystem::create_directory(deep);
+    const std::size_t rest = 255 - (deep / "").native().size();
+    ASSERT_GT(rest, 8u) << deep;
+    const std::filesystem::path targets[] = {scratch.dir / (std::string(251, 'n') + ".gif"),
+                                             deep / (std::string(rest - 4, 'p') + ".gif")};
+    ASSERT_EQ(targets[1].native().size(), 255u);
+    for (const std::filesystem::path& target : targets) {
+        ui.answer = target;
+        EXPECT_EQ(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), 1);
+        EXPECT_EQ(read_all(target), gif);
+        for (const auto& folder : {scratch.dir, deep}) {
+            for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+                const bool ours = entry.path() == deep || entry.path() == scratch.dir / "expected.gif" ||
+                                  entry.path() == session.store().DiskFrames().path() ||
+                                  std::find(std::begin(targets), std::end(targets), entry.path()) != std::end(targets);
+                EXPECT_TRUE(ours) << entry.path().filename().string().substr(0, 40);
+            }
+        }
+    }
+}
 
 TEST_F(ExportTest, ExportsRunOneAtATimeFromASnapshotTakenAtTheStart) {
     record(3);

@@ -11,6 +11,11 @@
 #include <vector>
 
 #include "platform/system.h"
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
 #include "tests/unit/file_limit.h"
 #include "tests/unit/scratch_dir.h"
 
@@ -149,6 +154,37 @@ TEST_F(FrameRecordFileTest, RemoveAllEmptiesTheFileWhichThenTakesNewRecords) {
     EXPECT_EQ(*file.read(0), image(42, 30));
     EXPECT_EQ(file.path(), path);
 }
+
+#ifndef _WIN32
+// Emptied while a snapshot (an export) still reads the records, and no fresh file to be had: the
+// records stay for the snapshot rather than being cut from under it.
+TEST_F(FrameRecordFileTest, RemoveAllNeverCutsRecordsASnapshotStillReads) {
+    fill_eight();
+    const FrameRecordFile::Snapshot held = file.snapshot();
+    {
+        // No file can be opened: the lowest free descriptor is past the limit.
+        const int lowest = ::open("/dev/null", O_RDONLY);
+        ASSERT_GE(lowest, 0);
+        ::close(lowest);
+        rlimit old{};
+        getrlimit(RLIMIT_NOFILE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = static_cast<rlim_t>(lowest);
+        ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+        const bool removed = file.remove_all();
+        setrlimit(RLIMIT_NOFILE, &old);
+        ASSERT_TRUE(removed);
+    }
+    EXPECT_EQ(file.count(), 0u);
+    ASSERT_TRUE(file.append(image(42, 30)));
+    EXPECT_EQ(*file.read(0), image(42, 30));
+    for (std::size_t i = 0; i < 8; ++i) {
+        const FrameImage frame = held.read(i);
+        ASSERT_TRUE(frame) << i;
+        EXPECT_EQ(*frame, image(i, 100 * (i + 1))) << i;
+    }
+}
+#endif
 
 TEST_F(FrameRecordFileTest, DamagedRecordsReadAsFailuresNeverAsAnotherFrame) {
     fill_eight();

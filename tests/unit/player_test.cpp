@@ -23,6 +23,7 @@ struct FakePlayerPort : PlayerPort {
     bool visible = false;
     int save_popups = 0;
     std::vector<ExportDirection> exports;
+    platform::ScreenRect work_area{0, 0, 1280, 1024};
 
     void SetCaption(const std::string& s) override { caption = s; }
     std::string ButtonCaption(int i) const override { return buttons.at(static_cast<std::size_t>(i)); }
@@ -42,6 +43,7 @@ struct FakePlayerPort : PlayerPort {
     void ShowFrame(const capture::FrameImage& image) override { shown.push_back(test::frame_number(image)); }
     platform::ScreenRect WindowRect() const override { return window; }
     void MoveWindow(int l, int t, int w, int h) override { window = {l, t, l + w, t + h}; }
+    platform::ScreenRect WorkArea(const platform::ScreenRect&) const override { return work_area; }
     void MoveCanvas(int l, int t, int w, int h) override { canvas = {l, t, l + w, t + h}; }
     void Show() override { visible = true; }
     void Hide() override { visible = false; }
@@ -181,6 +183,20 @@ TEST_F(PlayerTest, PrepareCentresThenTakesTheFrameWindowsSizeAndCloseStopsWithou
     EXPECT_EQ(port.save_popups, 0);
     player.ToolbarDropDown(player_button::save);
     EXPECT_EQ(port.save_popups, 1);
+}
+
+TEST_F(PlayerTest, PrepareMovesThePreviewWithTheFrameWindowsSizeInsideTheWorkArea) {
+    test::record_frames(store, 1, 0);
+    // Centred with its own 364 x 333 the preview would fit; with the frame window's size it would
+    // pass the work area's right and bottom edges.
+    port.work_area = {0, 0, 1280, 984};
+    player.Prepare({1000, 800, 1000 + 588, 800 + 429}, {0, 40, 588, 429});
+    EXPECT_EQ(ltrb(port.window), (std::vector<int>{1280 - 588, 984 - 429, 1280, 984}));
+    // A monitor left of the primary one, at negative coordinates.
+    port.window = {0, 0, 364, 333};
+    port.work_area = {-1024, 0, 0, 768};
+    player.Prepare({-1100, -40, -1100 + 301, -40 + 300}, {0, 40, 301, 260});
+    EXPECT_EQ(ltrb(port.window), (std::vector<int>{-1024, 0, -1024 + 301, 300}));
 }
 
 }  // namespace

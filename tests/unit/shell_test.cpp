@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/recording_journal.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
@@ -26,6 +27,7 @@ struct FakeWindow : FrameWindowPort {
     std::vector<MenuItem> popup;
     std::uint32_t key = 0;
     bool click_through = false;
+    bool answer_yes = false;
 
     void SetCaption(const std::string& s) override { caption = s; }
     std::string ButtonCaption(int i) const override { return buttons.at(i); }
@@ -48,6 +50,10 @@ struct FakeWindow : FrameWindowPort {
     void HideSettingsWindow() override { calls.push_back("hide settings"); }
     void ShowAbout() override { calls.push_back("about"); }
     void ShowWarning(const std::string& s) override { calls.push_back("warning " + s); }
+    bool AskYesNo(const std::string& text, const std::string& title) override {
+        calls.push_back("ask " + title + " " + text);
+        return answer_yes;
+    }
     void ShowPreview() override { calls.push_back("preview"); }
     void OpenEditor() override { calls.push_back("editor"); }
     void EditorCommand(int id) override { calls.push_back("editor " + std::to_string(id)); }
@@ -386,6 +392,36 @@ TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
     EXPECT_EQ(panel.top, 40);
     EXPECT_EQ(panel.bottom - panel.top, 340);
     EXPECT_EQ(panel.right, 580);
+}
+
+TEST_F(ShellTest, AnEndingSessionStoresTheGeometryAndKeepsTheRecordingAndItsSpillFile) {
+    config.WriteKey(keys::storage.name, 0);  // the frames go to the spill file
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    shell.ToolbarClick(button::record);
+    shell.RecordTick();
+    shell.RecordTick();
+    const capture::FrameStore& store = shell.session().store();
+    const std::int32_t frames = store.count();
+    ASSERT_GT(frames, 0);
+    const auto spill = store.DiskFrames().path();
+    const auto spilled = std::filesystem::file_size(spill);
+    ASSERT_GT(spilled, 0u);
+
+    window.rect = {30, 40, 530, 420};
+    shell.SessionEnding();
+    EXPECT_EQ(config.ReadKey(keys::left), "30");
+    EXPECT_EQ(config.ReadKey(keys::top), "40");
+    EXPECT_EQ(config.ReadKey(keys::width), "500");
+    EXPECT_EQ(config.ReadKey(keys::height), "380");
+    // Whatever of the shut-down still runs, the recording stays, whole, for the next start.
+    shell.ShutDown();
+    ASSERT_TRUE(std::filesystem::exists(spill));
+    EXPECT_GE(std::filesystem::file_size(spill), spilled);
+    const auto left = capture::journal::find_left_recordings(spill.parent_path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].frames, static_cast<std::size_t>(frames));
+    std::filesystem::remove(spill);
 }
 
 TEST_F(ShellTest, AnUnusableRateRefusesToRecord) {

@@ -5,14 +5,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "capture/frame_store.h"
 #include "gif/gif_maker.h"
 #include "platform/text.h"
+#include "tests/unit/gif_oracle.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 #include "tools/gifanim_tool.h"
@@ -355,6 +358,67 @@ TEST(ToolMake, OptimizeWritesTheLibrarysOptimizedGif) {
         EXPECT_NE(r.err.find("usage: gifanim make"), std::string::npos) << r.err;
     }
     EXPECT_FALSE(fs::exists(s / "bad.gif"));
+}
+
+// gifanim recover on a recording a process left behind, one of whose frames was damaged on disk:
+// the listing, the GIF of what can be read with a report of what could not, and the errors.
+TEST(ToolRecover, ListsWritesAndRemovesALeftRecordingAndSaysWhatWasLeftOut) {
+    Scratch s;
+    const char* old_tmp = std::getenv("TMPDIR");
+    const std::string saved_tmp = old_tmp ? old_tmp : "";
+    setenv("TMPDIR", s.dir.c_str(), 1);
+    fs::path file;
+    {
+        capture::FrameStore store;
+        ASSERT_TRUE(store.Open(s.dir));
+        store.set_capture_rect({0, 0, 6, 4});
+        const Rgb colours[3] = {{200, 10, 20}, {30, 190, 40}, {50, 60, 180}};
+        for (int i = 0; i < 3; ++i) {
+            FrameInfo info;
+            info.DelayTime = static_cast<std::int16_t>(10 * (i + 1));
+            store.Append(std::make_shared<const Bytes>(solid_bmp(6, 4, colours[i])), info, false);
+        }
+        file = store.DiskFrames().path();
+        store.Release();
+    }
+    // One byte of the green frame's pixels (blue, green, red on disk) changes.
+    Bytes bytes = read_bytes(file);
+    const Bytes green{40, 190, 30, 40, 190, 30};
+    const auto at = std::search(bytes.begin(), bytes.end(), green.begin(), green.end());
+    ASSERT_NE(at, bytes.end());
+    at[1] = 199;
+    write_bytes(file, bytes);
+
+    Outcome r = run_tool(s, {"recover"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, file.string() + "\t3 frames, 0.60 s, 6x4\n");
+
+    r = run_tool(s, {"recover", file.string(), "-o", s.dir.string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
+    EXPECT_EQ(run_tool(s, {"recover", file.string()}).status, 2);
+    EXPECT_EQ(run_tool(s, {"recover", "-o", s / "x.gif"}).status, 2);
+    r = run_tool(s, {"recover", s / "none.tmp", "-o", s / "x.gif"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no such file"), std::string::npos) << r.err;
+    ASSERT_TRUE(fs::exists(file)) << "a failure keeps the recording";
+
+    r = run_tool(s, {"recover", file.string(), "-o", s / "out.gif"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string size = std::to_string(fs::file_size(s / "out.gif"));
+    EXPECT_EQ(r.out, s / "out.gif" + ": 2 frames, 0.40 s, " + size +
+                         " bytes; 1 frames could not be read and were left out\n");
+    EXPECT_FALSE(fs::exists(file));
+    const OracleGif gif = oracle_decode(s / "out.gif");
+    ASSERT_EQ(gif.frames.size(), 2u);
+    EXPECT_EQ(gif.frames[0].delay, 10);
+    EXPECT_EQ(gif.frames[1].delay, 30);
+    EXPECT_EQ(run_tool(s, {"recover"}).out, "");
+    if (old_tmp) {
+        setenv("TMPDIR", saved_tmp.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
 }
 
 }  // namespace

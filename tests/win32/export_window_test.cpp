@@ -137,6 +137,34 @@ TEST_F(Win32Export, ShowsTheBarCentredOnTheFrameWindowThenReportsSuccessAndIsReu
     }
 }
 
+// A frame window hanging off the screen's edges (narrower than the bar, left of the work area,
+// then below it): the bar centred on it would start off the screen, so it comes inside.
+TEST_F(Win32Export, TheBarCentredOnAFrameWindowAtTheEdgesStaysInsideTheWorkArea) {
+    RECT work{};
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+    struct Case {
+        int left, top;
+        bool at_left;
+    };
+    for (const Case c : {Case{work.left - 60, work.top + 100, true}, Case{work.left + 200, work.bottom - 30, false}}) {
+        SetWindowPos(frame.hwnd(), nullptr, c.left, c.top, 120, 60, SWP_NOZORDER | SWP_NOACTIVATE);
+        progress.show_centred_on(frame.hwnd());
+        RECT bar{};
+        GetWindowRect(progress.hwnd(), &bar);
+        EXPECT_GE(bar.left, work.left);
+        EXPECT_GE(bar.top, work.top);
+        EXPECT_LE(bar.right, work.right);
+        EXPECT_LE(bar.bottom, work.bottom);
+        // Moved no further than it took.
+        if (c.at_left) {
+            EXPECT_EQ(bar.left, work.left);
+        } else {
+            EXPECT_EQ(bar.bottom, work.bottom);
+        }
+        progress.hide();
+    }
+}
+
 // The real save dialog on the export's thread: its starting name and owner, and a typed Chinese
 // name without extension coming back whole, with ".gif", in the program's folder.
 TEST_F(Win32Export, SaveDialogReturnsATypedChineseNameInTheProgramFolder) {

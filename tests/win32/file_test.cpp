@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/win32/long_path.h"
 
 namespace gifanim::platform {
 namespace {
@@ -122,6 +124,42 @@ TEST_F(Win32File, ChinesePathRoundTrips) {
     std::vector<std::uint8_t> back(f.size());
     f.read(back);
     EXPECT_EQ(back, data);
+}
+
+TEST(Win32LongPath, OnlyPathsOfMaxPathAndMoreTakeTheNormalisedExtendedForm) {
+    EXPECT_EQ(extended_path(L"C:\\short\\x.gif").native(), L"C:\\short\\x.gif");
+    const std::wstring folder(MAX_PATH, L'f');
+    EXPECT_EQ(extended_path(L"C:/a/../" + folder + L"/./x.gif").native(), L"\\\\?\\C:\\" + folder + L"\\x.gif");
+    EXPECT_EQ(extended_path(L"\\\\server\\share\\" + folder).native(), L"\\\\?\\UNC\\server\\share\\" + folder);
+    const std::wstring extended = L"\\\\?\\C:\\" + folder + L"\\..\\x";
+    EXPECT_EQ(extended_path(extended).native(), extended);
+}
+
+// A target whose full path is just short of MAX_PATH, and one whose name is as long as a name can
+// be: the temporary file beside each is made, renamed over it and gone.
+TEST_F(Win32File, ReplacementFilesBesideTargetsAtTheLengthLimitsLeaveNothingBehind) {
+    const auto deep = dir_ / L"deep";
+    std::filesystem::create_directory(deep);
+    const std::size_t rest = MAX_PATH - 5 - (deep / L"").native().size();
+    ASSERT_GT(rest, 8u);
+    const std::filesystem::path targets[] = {deep / (std::wstring(rest - 4, L'p') + L".gif"),
+                                             dir_ / (std::wstring(251, L'n') + L".gif")};
+    const auto data = pattern(5000);
+    for (const auto& target : targets) {
+        for (int round = 0; round < 2; ++round) {  // made, then replaced
+            ReplacementFile file(target);
+            file.write(std::span(data).first(1000 * (round + 1)));
+            file.commit();
+        }
+        File f = File::open_read(target);
+        EXPECT_EQ(f.size(), 2000u);
+    }
+    std::vector<std::wstring> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_)) left.push_back(entry.path().native());
+    std::sort(left.begin(), left.end());
+    std::vector<std::wstring> made = {deep.native(), targets[0].native(), targets[1].native()};
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(left, made);
 }
 
 }  // namespace

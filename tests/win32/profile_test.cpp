@@ -80,5 +80,36 @@ TEST_F(WindowsProfile, BothReadHandEditedFilesAlike) {
     }
 }
 
+// A file saved as UTF-16 with its byte-order mark: the W functions read and write it as Unicode
+// whatever the code page, and so do we, so no skip is needed here.
+TEST(WindowsProfileUtf16, EachReadsWhatTheOtherWroteAndTheFileStaysUtf16) {
+    test::ScratchDir scratch{"gifanim-profile16-"};
+    const std::filesystem::path path = scratch.dir / L"profile.ini";
+    const std::wstring text = L"[其他]\r\n宽度=1\r\n[配置]\r\n宽度=640\r\n";
+    std::string bytes = "\xFF\xFE";
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    std::ofstream(path, std::ios::binary) << bytes;
+    const ConfigFile config{path};
+    const auto read = [&path](const wchar_t* key, const wchar_t* section = L"配置") {
+        wchar_t buffer[64]{};
+        GetPrivateProfileStringW(section, key, L"-7", buffer, 64, path.c_str());
+        return std::wstring(buffer);
+    };
+
+    ASSERT_TRUE(config.WriteKey("高度", 300));
+    ASSERT_TRUE(config.WriteKey("宽度", 800));
+    EXPECT_EQ(read(L"高度"), L"300");
+    EXPECT_EQ(read(L"宽度"), L"800");
+    EXPECT_EQ(read(L"宽度", L"其他"), L"1");
+
+    ASSERT_TRUE(WritePrivateProfileStringW(L"配置", L"左边", L"-1", path.c_str()));
+    EXPECT_EQ(config.ReadKey(keys::left), "-1");
+    EXPECT_EQ(config.ReadKey(keys::width), "800");
+    std::ifstream in(path, std::ios::binary);
+    char mark[2]{};
+    in.read(mark, 2);
+    EXPECT_EQ(std::string(mark, 2), "\xFF\xFE");
+}
+
 }  // namespace
 }  // namespace gifanim::app

@@ -1,0 +1,79 @@
+#pragma once
+// The save dialog and progress window of the recorder's export, as a terminal sees them: the path
+// of -o, and a progress bar on standard error when it is a terminal.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gif/gif_maker.h"
+#include "gif/records.h"
+
+#include "review/export.h"
+
+namespace gifanim::tool {
+
+// One line of standard error that is rewritten in place, when standard error is a terminal.
+class TerminalLine {
+public:
+    TerminalLine();
+    bool terminal() const { return terminal_; }
+    void write(const std::string& text);
+    // Ends the line, if one is open, so that what follows starts a line of its own.
+    void end();
+
+private:
+    bool terminal_;
+    bool open_ = false;
+};
+
+class TerminalExportShell : public review::ExportShell {
+public:
+    TerminalExportShell(std::filesystem::path out, TerminalLine& line) : out_(std::move(out)), line_(line) {}
+
+    // Tells, as the export goes, which frames `maker` took (one progress step follows each frame
+    // offered to it) and so what the GIF holds: frames and the sum of their delays.
+    void watch(const GifMaker& maker, const std::vector<FrameInfo>& infos, review::ExportDirection direction);
+    int frames_held() const { return frames_held_; }
+    int frames_dropped() const { return frames_dropped_; }
+    std::int64_t held_cs() const { return held_cs_; }
+    // From now on the next progress step throws ExportAbandoned when more stop requests than
+    // `requests` have come.
+    void abandon_after(unsigned requests) { abandon_after_ = requests; }
+    struct ExportAbandoned {};
+
+    std::filesystem::path AskSavePath() override { return out_; }
+    void ShowProgressWindow() override {}
+    void HideProgressWindow() override { line_.end(); }
+    void EnableFrameWindow(bool) override {}
+    std::int32_t ProgressMaximum() override { return 100; }
+    void SetProgress(std::int32_t position) override;
+    void SetFrameWindowCaption(const std::string&) override {}
+    void ShowMessage(const std::string&, const std::string&, int) override {}
+
+private:
+    std::filesystem::path out_;
+    TerminalLine& line_;
+    std::int32_t shown_progress_ = -1;
+    const GifMaker* maker_ = nullptr;
+    const std::vector<FrameInfo>* infos_ = nullptr;
+    review::ExportDirection direction_ = review::ExportDirection::forward;
+    std::size_t offered_ = 0;
+    int frames_held_ = 0;
+    int frames_dropped_ = 0;
+    std::int64_t held_cs_ = 0;
+    std::optional<unsigned> abandon_after_;
+};
+
+// Why a GIF cannot be written to `path`, found out before any work: a folder, a read-only file,
+// a folder that does not exist or takes no new file. Nothing when it can.
+std::optional<std::string> unwritable_output(const std::filesystem::path& path);
+
+// A path as a GBK text, for messages.
+std::string path_text(const std::filesystem::path& path);
+
+// "the recording stays in PATH; gifanim recover PATH -o OUT.gif writes it".
+std::string kept_recording_text(const std::filesystem::path& spill_file);
+
+}  // namespace gifanim::tool
