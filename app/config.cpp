@@ -10,6 +10,7 @@
 #include "app/ini_encoding.h"
 #include "platform/file.h"
 #include "platform/program_dir.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 namespace gifanim::app {
@@ -75,10 +76,54 @@ bool ConfigFile::WriteKey(std::string_view key, int value) const {
     }
 }
 
-ConfigFile program_config() {
-    const std::filesystem::path dir = platform::program_dir();
+ProgramPlaces program_places(const ProgramFolders& folders) {
+    if (folders.program.empty()) return {};
     // A u8 literal: the file name is Unicode for the file system, whatever the narrow encoding.
-    return ConfigFile(dir.empty() ? std::filesystem::path() : dir / u8"gif配置.ini");
+    const std::filesystem::path name = u8"gif配置.ini";
+    const std::filesystem::path beside = folders.program / name;
+    if (folders.program_writable || folders.app_data.empty()) {
+        return {beside, {}, folders.program_writable ? folders.program : std::filesystem::path()};
+    }
+    const std::filesystem::path own = folders.app_data / std::u8string(kProgramDataFolder.begin(), kProgramDataFolder.end());
+    return {own / name, beside, folders.pictures.empty() ? folders.documents : folders.pictures};
+}
+
+bool folder_takes_files(const std::filesystem::path& dir) {
+    if (dir.empty()) return false;
+    std::filesystem::path temp;
+    try {
+        { platform::File probe = platform::File::create_beside(dir / u8"gif配置.ini", temp); }
+        platform::remove_file(temp);
+        return true;
+    } catch (const platform::FileError&) {
+        return false;
+    }
+}
+
+ProgramPlaces find_program_places() {
+    ProgramFolders folders;
+    folders.program = platform::program_dir();
+    folders.program_writable = folder_takes_files(folders.program);
+    if (!folders.program_writable) {
+        folders.app_data = platform::user_folder(platform::UserFolder::app_data);
+        folders.pictures = platform::user_folder(platform::UserFolder::pictures);
+        folders.documents = platform::user_folder(platform::UserFolder::documents);
+    }
+    ProgramPlaces places = program_places(folders);
+    if (places.settings.parent_path() != folders.program) {
+        // What fails here leaves the settings at their defaults, as at a first start.
+        std::error_code ec;
+        std::filesystem::create_directories(places.settings.parent_path(), ec);
+        if (!ec && !places.seed.empty() && !std::filesystem::exists(places.settings, ec) && !ec &&
+            std::filesystem::exists(places.seed, ec)) {
+            std::filesystem::copy_file(places.seed, places.settings, ec);
+        }
+    }
+    return places;
+}
+
+ConfigFile program_config() {
+    return ConfigFile(find_program_places().settings);
 }
 
 std::string ReadKey(std::string_view key, int default_value) {

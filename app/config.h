@@ -1,5 +1,5 @@
 #pragma once
-// The settings file "gif配置.ini" beside the program: one section "配置", sixteen keys whose values
+// The settings file "gif配置.ini" (see program_places for where): one section "配置", sixteen keys whose values
 // are decimal integers. Nothing is cached: every read opens the file, every write has reached the
 // file when it returns.
 #include <filesystem>
@@ -63,8 +63,41 @@ private:
     std::filesystem::path path_;
 };
 
-// The program's settings file: "gif配置.ini" in the running executable's folder, found anew on
-// every call.
+// Where the recorder keeps its settings file and where its save dialog starts.
+struct ProgramPlaces {
+    std::filesystem::path settings;
+    // Where `settings` does not exist yet, the file it starts as a copy of (empty: none).
+    std::filesystem::path seed;
+    // Empty: wherever the dialog itself starts.
+    std::filesystem::path save_folder;
+};
+
+// The folders the choice is made from; empty where unknown.
+struct ProgramFolders {
+    std::filesystem::path program;  // the running executable's
+    bool program_writable = false;  // whether a file can be made there
+    std::filesystem::path app_data, pictures, documents;  // the user's
+};
+
+// The settings file "gif配置.ini" stays beside the program where that folder takes files, as
+// portable use relies on, and the save dialog starts there. A program installed where the user
+// cannot write (Program Files) keeps it in a folder of its own in the user's application data
+// instead, starting from the copy beside the program where there is one, and starts the dialog
+// in the user's pictures (or documents). With no application data folder it stays beside the
+// program, to be read at least.
+ProgramPlaces program_places(const ProgramFolders& folders);
+
+// The folder of the program's own in the user's application data.
+inline constexpr std::string_view kProgramDataFolder = "gifrec";
+
+// Whether a file can be made in `dir`: found by making and deleting one, as a settings write
+// would, since permissions alone do not tell (access lists, read-only media, redirection).
+bool folder_takes_files(const std::filesystem::path& dir);
+
+// program_places for the running program and this user, with the seed copied where it is due.
+ProgramPlaces find_program_places();
+
+// The program's settings file, as find_program_places finds it anew on every call.
 ConfigFile program_config();
 
 // ReadKey and WriteKey on the program's settings file. A failed write is not reported: the

@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <utility>
@@ -16,8 +17,21 @@ platform::ScreenRect capture_panel_layout(int client_width, int client_height, i
 }
 
 bool refuses_system_command(unsigned command) {
-    // 0xF030 is SC_MAXIMIZE; 0xF032 the maximize of a double click on the caption.
-    return command == 0xF030u || command == 0xF032u;
+    // 0xF030 is SC_MAXIMIZE.
+    return (command & 0xFFF0u) == 0xF030u;
+}
+
+platform::ScreenRect frame_rect_after_dpi_change(const DpiChange& change,
+                                                 const std::optional<platform::ScreenRect>& placing) {
+    if (placing) return *placing;
+    const platform::ScreenRect& w = change.window;
+    const std::int64_t width =
+        std::int64_t{w.right} - w.left - change.frame_before.width + change.frame_after.width;
+    const std::int64_t height = std::int64_t{w.bottom} - w.top - change.frame_before.height +
+                                change.frame_after.height - change.toolbar_before + change.toolbar_after;
+    const platform::ScreenRect& at = change.suggested;
+    return {at.left, at.top, static_cast<std::int32_t>(at.left + std::max<std::int64_t>(width, 0)),
+            static_cast<std::int32_t>(at.top + std::max<std::int64_t>(height, 0))};
 }
 
 Shell::Shell(ConfigFile config, FrameWindowPort& window, capture::FrameGrabber& grabber,
@@ -70,6 +84,13 @@ void Shell::restore_geometry_and_menus() {
     if (left < 0) left = static_cast<int>(std::trunc((screen.width - (double(now.right) - now.left)) / 2));
     if (top < 0) top = static_cast<int>(std::trunc((screen.height - (double(now.bottom) - now.top)) / 2));
     window_.MoveWindow(left, top, width, height);
+    // A stored place on a monitor since unplugged comes back onto the nearest one, judged by the
+    // rectangle the window got, whose size the system has kept in bounds.
+    const platform::ScreenRect placed = window_.WindowRect();
+    const platform::ScreenRect shown = review::onto_work_area(placed, window_.WorkArea(placed));
+    if (shown.left != placed.left || shown.top != placed.top) {
+        window_.MoveWindow(shown.left, shown.top, placed.right - placed.left, placed.bottom - placed.top);
+    }
 
     const int rate_id = text_to_int(config.ReadKey(keys::rate_item));
     menus_.SetItemCheck(rate_id, kMenuChecked);
@@ -172,7 +193,27 @@ void Shell::StartExport(review::ExportDirection direction) {
     exporter_.Start(session_, direction, export_shell_, export_optimization());
 }
 
+void Shell::SetRecordButtonCaption(const std::string& gbk) {
+    window_.SetButtonCaption(button::record, gbk);
+    if (session_.recording() && gbk == "录制") {
+        // The recording stops (the session calls this first): its warnings, each once.
+        std::vector<std::string> warnings;
+        warnings.swap(pending_warnings_);
+        for (const std::string& warning : warnings) window_.ShowWarning(warning);
+    }
+}
+
+void Shell::Warn(const std::string& gbk) {
+    if (!session_.recording()) {
+        window_.ShowWarning(gbk);
+    } else if (std::find(pending_warnings_.begin(), pending_warnings_.end(), gbk) == pending_warnings_.end()) {
+        pending_warnings_.push_back(gbk);
+    }
+}
+
 void Shell::ShutDown() {
+    // No box while the windows go: what the recording warned of goes with it.
+    pending_warnings_.clear();
     session_.ResetRecording();
     exporter_.Wait();
     maker_.Clear();
@@ -187,8 +228,12 @@ void Shell::SessionEnding() {
     session_.ReleaseFrameStore();
 }
 
+platform::ScreenRect Shell::FrameWindowRect() const {
+    return review::restored_rect(window_.WindowState(), window_.WindowRect(), window_.NormalRect());
+}
+
 void Shell::store_geometry() {
-    const platform::ScreenRect r = window_.WindowRect();
+    const platform::ScreenRect r = FrameWindowRect();
     const ConfigFile& config = settings_.config();
     config.WriteKey(keys::left.name, r.left);
     config.WriteKey(keys::top.name, r.top);
@@ -202,12 +247,12 @@ capture::RecordingShell::Size Shell::ScreenSize() const {
 }
 
 SettingsShell::Position Shell::FrameWindowPosition() const {
-    const platform::ScreenRect r = window_.WindowRect();
+    const platform::ScreenRect r = FrameWindowRect();
     return {r.left, r.top};
 }
 
 void Shell::ResizeFrameWindow(int width, int height) {
-    const platform::ScreenRect r = window_.WindowRect();
+    const platform::ScreenRect r = FrameWindowRect();
     window_.MoveWindow(r.left, r.top, width, height);
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "gif/gif_maker.h"
 #include "platform/screen.h"
 #include "review/export.h"
+#include "review/window_placement.h"
 
 namespace gifanim::app {
 
@@ -48,6 +50,12 @@ public:
     // The frame window's rectangle on the screen, and moving and sizing it.
     virtual platform::ScreenRect WindowRect() const = 0;
     virtual void MoveWindow(int left, int top, int width, int height) = 0;
+    // How the window shows, and the rectangle it has (or comes back to) when it shows normally.
+    virtual review::WindowShow WindowState() const = 0;
+    virtual platform::ScreenRect NormalRect() const = 0;
+    // The work area of the monitor nearest to the rectangle: the one it shares most with, or the
+    // closest when it is on none.
+    virtual platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const = 0;
     virtual void Minimize() = 0;
     virtual platform::ScreenRect CapturePanelRect() const = 0;
     virtual platform::ScreenSize ScreenSize() const = 0;
@@ -61,7 +69,8 @@ public:
     virtual void ShowSettingsWindow() = 0;
     virtual void HideSettingsWindow() = 0;
     virtual void ShowAbout() = 0;
-    // A problem that does not stop the program, such as a failed spill file write.
+    // A problem that does not stop the program, such as a failed spill file write, in a box the
+    // frame window owns.
     virtual void ShowWarning(const std::string& gbk) = 0;
     // A question in a box the frame window owns, Yes and No with the question icon; true for Yes.
     virtual bool AskYesNo(const std::string& text_gbk, const std::string& title_gbk) = 0;
@@ -74,9 +83,28 @@ public:
 // The capture panel's place in the frame window's client area: everything below the toolbar.
 platform::ScreenRect capture_panel_layout(int client_width, int client_height, int toolbar_top, int toolbar_height);
 
-// Whether a system command is a maximize (the menu's or the caption's double click), which the
-// frame window refuses.
+// Whether a system command is a maximize, which the frame window refuses: the menu's, the
+// caption's double click (SC_MAXIMIZE | HTCAPTION) or any other, whose low four bits the system
+// uses for itself.
 bool refuses_system_command(unsigned command);
+
+// The system moves the frame window to a monitor of another DPI (a drag across monitors, or the
+// stored place at start-up on a monitor scaled unlike the primary one).
+struct DpiChange {
+    platform::ScreenRect window;     // before the change, physical pixels
+    platform::ScreenRect suggested;  // the system's: the size scaled by the new DPI over the old
+    int toolbar_before = 0;          // the toolbar's height at the old DPI and at the new one
+    int toolbar_after = 0;
+    platform::ScreenSize frame_before;  // what the window has beyond its client area, at each DPI
+    platform::ScreenSize frame_after;
+};
+// Where the frame window goes. The capture panel keeps its physical size, since a running
+// recording's canvas was fixed at its start: the suggested position is taken, and the window
+// grows or shrinks only by what its toolbar and frame do. While the window is being put at its
+// stored rectangle (`placing`), that rectangle stays as it is: it was measured on the monitor it
+// is going to, and scaling it would change the stored size at every start.
+platform::ScreenRect frame_rect_after_dpi_change(const DpiChange& change,
+                                                 const std::optional<platform::ScreenRect>& placing);
 
 class Shell final : private capture::RecordingShell, private SettingsShell {
 public:
@@ -113,6 +141,10 @@ public:
     // waiting for this one).
     void SessionEnding();
 
+    // The frame window's rectangle as it shows normally, minimised or maximised as it is: what is
+    // stored, and what the preview and the editor are centred on.
+    platform::ScreenRect FrameWindowRect() const;
+
     Settings& settings() { return settings_; }
     // What the settings window's 确定 and click handlers need.
     SettingsShell& settings_shell() { return *this; }
@@ -135,9 +167,11 @@ private:
 
     // RecordingShell
     void SetCaption(const std::string& gbk) override { window_.SetCaption(gbk); }
-    void SetRecordButtonCaption(const std::string& gbk) override { window_.SetButtonCaption(button::record, gbk); }
+    void SetRecordButtonCaption(const std::string& gbk) override;
     void MinimizeFrameWindow() override { window_.Minimize(); }
-    void Warn(const std::string& gbk) override { window_.ShowWarning(gbk); }
+    // A warning while a recording runs waits for its end: the caption only says how far it has
+    // got, and a box would come in the user's way (or, the window minimised, unseen).
+    void Warn(const std::string& gbk) override;
     void StartTimer(int id, std::int32_t period_ms) override { window_.StartTimer(id, period_ms); }
     void StopTimer(int id) override { window_.StopTimer(id); }
     bool FullScreenChecked() const override { return full_screen(); }
@@ -164,6 +198,8 @@ private:
     GifMaker maker_;
     review::Exporter exporter_{maker_};
     std::int32_t frame_rate_ = 0;
+    // The distinct warnings of the running recording, in order, shown when it stops.
+    std::vector<std::string> pending_warnings_;
 };
 
 }  // namespace gifanim::app

@@ -1,6 +1,7 @@
 #include "review/export.h"
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 namespace gifanim::review {
@@ -71,20 +72,14 @@ platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_wind
     return centred_on(frame_window, bar_width, bar_height);
 }
 
-int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, GifMaker& maker,
-                 ExportShell& shell) {
+int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
+              const std::function<void(std::int32_t added)>& add, GifMaker& maker, ExportShell& shell) {
     const std::filesystem::path path = shell.AskSavePath();
     if (path.empty()) return 0;
-
-    const auto n = static_cast<std::int32_t>(frames.count());
-    const platform::ScreenRect& rect = frames.capture_rect();
-    AnimationInfo info;
-    info.Width = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.right) - rect.left);
-    info.Depth = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.bottom) - rect.top);
     info.LOOP = 1;
     info.LoopCount = 0;
     info.BgColorIndex = 0;
-    info.FrameCount = n;
+    info.FrameCount = frames;
     info.ColorNum = 0;
     info.Interlace = 1;
     maker.Create(info);
@@ -94,17 +89,11 @@ int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection dire
     shell.ShowProgressWindow();
     shell.EnableFrameWindow(false);
     const std::int32_t maximum = shell.ProgressMaximum();
-    for (std::int32_t added = 1; added <= n; ++added) {
-        // The k-th frame added is frame k forwards and frame n + 1 - k backwards; its record
-        // always goes with it.
-        const std::int32_t k = direction == ExportDirection::forward ? added : n + 1 - added;
-        const capture::FrameImage image = frames.FrameAt(static_cast<std::size_t>(k));
-        static const std::vector<std::uint8_t> unreadable;
-        // A frame that cannot be read is passed on empty: the maker refuses it and the rest go on.
-        maker.AddFrame(frames.Infos()[static_cast<std::size_t>(k - 1)], {}, image ? *image : unreadable);
-        shell.SetProgress(progress_position(added, n, maximum));
+    for (std::int32_t added = 1; added <= frames; ++added) {
+        add(added);
+        shell.SetProgress(progress_position(added, frames, maximum));
     }
-    shell.SetFrameWindowCaption("当前帧数:" + std::to_string(n));
+    shell.SetFrameWindowCaption("当前帧数:" + std::to_string(recorded));
     const bool saved = maker.SaveGif(path);
     busy.end();
     if (saved) {
@@ -114,6 +103,25 @@ int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection dire
     }
     shell.ShowMessage(kExportFailedText, kExportTitle, kErrorIcon);
     return 0;
+}
+
+int ExportFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, GifMaker& maker,
+                 ExportShell& shell) {
+    const auto n = static_cast<std::int32_t>(frames.count());
+    const platform::ScreenRect& rect = frames.capture_rect();
+    AnimationInfo info;
+    info.Width = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.right) - rect.left);
+    info.Depth = static_cast<std::int16_t>(static_cast<std::int64_t>(rect.bottom) - rect.top);
+    const auto add = [&](std::int32_t added) {
+        // The k-th frame added is frame k forwards and frame n + 1 - k backwards; its record
+        // always goes with it.
+        const std::int32_t k = direction == ExportDirection::forward ? added : n + 1 - added;
+        const capture::FrameImage image = frames.FrameAt(static_cast<std::size_t>(k));
+        static const std::vector<std::uint8_t> unreadable;
+        // A frame that cannot be read is passed on empty: the maker refuses it and the rest go on.
+        maker.AddFrame(frames.Infos()[static_cast<std::size_t>(k - 1)], {}, image ? *image : unreadable);
+    };
+    return RunExport(info, n, n, add, maker, shell);
 }
 
 Exporter::~Exporter() {

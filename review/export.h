@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -51,6 +52,13 @@ platform::ScreenRect centred_on(const platform::ScreenRect& frame_window, std::i
 // Where the progress window goes: its size is the bar's, centred on the frame window.
 platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
                                           std::int32_t bar_height);
+
+// The flow every export shares: the save dialog (a cancelled one ends it with 0), the maker
+// created with the size of `info`, the progress window and the frame window disabled while
+// add(1) .. add(frames) give the maker its frames, the frame window's caption with the `recorded`
+// count, then the save and its message. Returns 1 when the file was written, 0 otherwise.
+int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
+              const std::function<void(std::int32_t added)>& add, GifMaker& maker, ExportShell& shell);
 
 // One export of the frames of `frames`, every frame with its own FrameInfo, through `maker`.
 // Returns 1 when the file was written, 0 when the dialog was cancelled or the save failed.

@@ -36,4 +36,17 @@ platform::ScreenRect onto_work_area(const platform::ScreenRect& window, const pl
     return shows ? window : inside_work_area(window, work_area);
 }
 
+platform::ScreenRect restored_rect(WindowShow show, const platform::ScreenRect& window,
+                                   const platform::ScreenRect& normal) {
+    return show == WindowShow::normal ? window : normal;
+}
+
+platform::ScreenRect workspace_to_screen(const platform::ScreenRect& rect, const platform::ScreenRect& monitor,
+                                         const platform::ScreenRect& work_area) {
+    const std::int64_t dx = std::int64_t{work_area.left} - monitor.left;
+    const std::int64_t dy = std::int64_t{work_area.top} - monitor.top;
+    return {saturated(rect.left + dx), saturated(rect.top + dy), saturated(rect.right + dx),
+            saturated(rect.bottom + dy)};
+}
+
 }  // namespace gifanim::review

@@ -16,4 +16,19 @@ platform::ScreenRect inside_work_area(const platform::ScreenRect& window, const 
 // little of it shows, since the user may have put it there.
 platform::ScreenRect onto_work_area(const platform::ScreenRect& window, const platform::ScreenRect& work_area);
 
+// How a window shows. Minimised or maximised, the system gives it a rectangle of its own.
+enum class WindowShow { normal, minimized, maximized };
+
+// The rectangle that stands for a window's place, what is stored and what other windows are
+// centred on: the one it has while it shows normally. Minimised (off every monitor at a size of
+// the system's, say -32000, -32000, 160 x 28) or maximised (larger than the screen by its
+// borders), that is the rectangle it comes back to, `normal`.
+platform::ScreenRect restored_rect(WindowShow show, const platform::ScreenRect& window,
+                                   const platform::ScreenRect& normal);
+
+// A rectangle in workspace coordinates, whose origin is the top-left corner of the work area of
+// the monitor it is on (as a window's normal place is given), in screen coordinates.
+platform::ScreenRect workspace_to_screen(const platform::ScreenRect& rect, const platform::ScreenRect& monitor,
+                                         const platform::ScreenRect& work_area);
+
 }  // namespace gifanim::review

@@ -3,23 +3,117 @@
 #include <optional>
 
 #include "gif/gif_maker.h"
+#include "gif/picture_loader.h"
+#include "platform/file.h"
+#include "review/shaping.h"
+#include "tools/terminal_export.h"
 #include "tools/commands.h"
 #include "tools/options.h"
 
 namespace gifanim::tool {
 
+namespace {
+
+std::vector<std::uint8_t> read_image(const std::filesystem::path& path) {
+    platform::File file = platform::File::open_read(path);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.size()));
+    file.read(bytes);
+    return bytes;
+}
+
+// The images as frames of `frame`'s delay, timed, cropped and scaled as `shape` says: the
+// picture of the first image sets the size that every image is cut and scaled from.
+int make_shaped(GifMaker& maker, AnimationInfo animation, const FrameInfo& frame,
+                const std::vector<const Argument*>& images, const review::ExportShape& asked,
+                const std::filesystem::path& output) {
+    review::ShapingScratch scratch;
+    std::vector<std::uint8_t> bytes;
+    review::ExportShape shape = asked;
+    try {
+        if (asked.changes_pictures()) {
+            bytes = read_image(images.front()->path);
+            if (decode_picture(bytes, scratch.decoded) != platform::LoadResult::ok) {
+                return failure(*images.front(), "cannot be decoded");
+            }
+            const review::PictureSize first{scratch.decoded.width, scratch.decoded.height};
+            shape = review::resolved_for(asked, first);
+            const review::PictureSize canvas = review::shaped_size(shape, first);
+            if (canvas.width <= 0) return failure("the crop rectangle lies outside the first image");
+            animation.Width = static_cast<std::int16_t>(canvas.width);
+            animation.Depth = static_cast<std::int16_t>(canvas.height);
+        }
+    } catch (const platform::FileError& e) {
+        return failure(*images.front(), e.text);
+    }
+    const std::vector<FrameInfo> infos(images.size(), frame);
+    const std::vector<TimedFrame> timing = review::export_timing(infos, review::ExportDirection::forward, shape);
+    if (!maker.Create(animation)) return failure(maker.GetError());
+    std::size_t read = images.size();  // the source whose bytes are in `bytes`
+    for (const TimedFrame& t : timing) {
+        const Argument& image = *images[t.source];
+        FrameInfo info = frame;
+        info.DelayTime = static_cast<std::int16_t>(t.delay);
+        try {
+            if (read != t.source) bytes = read_image(image.path);
+            read = t.source;
+        } catch (const platform::FileError& e) {
+            return failure(image, e.text);
+        }
+        review::PictureSize size;
+        const std::vector<std::uint8_t> shaped =
+            shape.changes_pictures() ? review::shaped_picture(bytes, shape, scratch, size) : bytes;
+        if (shaped.empty()) return failure(image, "cannot be decoded, or the crop leaves nothing of it");
+        if (!maker.AddFrame(info, {}, shaped)) return failure(image, maker.GetError());
+    }
+    if (!maker.SaveGif(output)) return failure(maker.GetError());
+    return 0;
+}
+
+// --max-size and --estimate: the images as the frames of a recording of the first one's size.
+int make_fitted(const AnimationInfo& animation, const FrameInfo& frame, const std::vector<const Argument*>& images,
+                const review::ExportShape& shape, const Optimization& optimization, const SizeOptions& size,
+                const Argument& output) {
+    review::FrameSource source;
+    source.animation = animation;
+    source.infos.assign(images.size(), frame);
+    try {
+        const std::vector<std::uint8_t> first = read_image(images.front()->path);
+        platform::Dib24 picture;
+        if (decode_picture(first, picture) != platform::LoadResult::ok) {
+            return failure(*images.front(), "cannot be decoded");
+        }
+        source.size = {picture.width, picture.height};
+    } catch (const platform::FileError& e) {
+        return failure(*images.front(), e.text);
+    }
+    source.image = [&images](std::size_t i) -> capture::FrameImage {
+        try {
+            return std::make_shared<const std::vector<std::uint8_t>>(read_image(images[i]->path));
+        } catch (const platform::FileError&) {
+            return nullptr;
+        }
+    };
+    return fit_or_estimate(source, review::ExportDirection::forward, shape, optimization, size, output);
+}
+
+}  // namespace
+
 int run_make(const std::vector<Argument>& args) {
     AnimationInfo animation;
     FrameInfo frame;
     std::optional<std::filesystem::path> output;
+    const Argument* output_argument = nullptr;
     bool reverse = false;
     unsigned jobs = 0;
     Optimization optimization;
+    review::ExportShape shape;
+    SizeOptions size;
     std::vector<const Argument*> images;
 
     for (ArgumentCursor arg(args); arg.next();) {
         if (arg.is("-o", "--output")) {
-            output = arg.value("a file name").path;
+            output_argument = &arg.value("a file name");
+            output = output_argument->path;
         } else if (arg.is("--delay")) {
             frame.DelayTime = as_int16(arg.number(0, 65535));
         } else if (arg.is("--disposal")) {
@@ -36,8 +130,8 @@ int run_make(const std::vector<Argument>& args) {
             animation.exposition = arg.value("a text").text;
         } else if (arg.is("--reverse")) {
             reverse = true;
-        } else if (optimization_option(arg, optimization)) {
-            // --optimize or --quality, taken
+        } else if (optimization_option(arg, optimization) || shape_option(arg, shape) || size_option(arg, size)) {
+            // taken into the options above
         } else if (arg.is("--jobs", "-j")) {
             jobs = static_cast<unsigned>(arg.number(1, 1024));
         } else if (arg.is("--")) {
@@ -53,6 +147,8 @@ int run_make(const std::vector<Argument>& args) {
     GifMaker maker;
     maker.SetThreads(jobs);
     maker.SetOptimization(optimization);
+    if (size.max_size || size.estimate) return make_fitted(animation, frame, images, shape, optimization, size, *output_argument);
+    if (shape.changes_anything()) return make_shaped(maker, animation, frame, images, shape, *output);
     if (!maker.Create(animation)) return failure(maker.GetError());
     for (const Argument* image : images)
         if (!maker.AddFrame(frame, image->path)) return failure(*image, maker.GetError());

@@ -1,6 +1,7 @@
 #include "tools/options.h"
 
 #include <charconv>
+#include <cmath>
 #include <utility>
 
 #include "imaging/convert.h"
@@ -79,6 +80,59 @@ bool optimization_option(ArgumentCursor& arg, Optimization& o) {
         o.enabled = true;
     } else if (arg.is("--quality")) {
         o.quality = static_cast<int>(arg.number(1, 100));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool shape_option(ArgumentCursor& arg, review::ExportShape& shape) {
+    if (arg.is("--scale")) {
+        shape.scale = arg.parsed(review::parse_scale, "a width W, a box WxH or a percentage P%");
+    } else if (arg.is("--crop")) {
+        shape.crop = arg.parsed(parse_rect, "LEFT,TOP,RIGHT,BOTTOM");
+        if (shape.crop->right <= shape.crop->left || shape.crop->bottom <= shape.crop->top) {
+            throw UsageError{"the crop rectangle is empty"};
+        }
+    } else if (arg.is("--speed")) {
+        shape.speed = arg.parsed(
+            [](std::string_view s) -> std::optional<double> {
+                double v = 0;
+                const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+                if (ec != std::errc() || end != s.data() + s.size() || !(v >= 0.01) || v > 100) return std::nullopt;
+                return v;
+            },
+            "a factor from 0.01 to 100");
+    } else if (arg.is("--max-fps")) {
+        shape.max_fps = static_cast<int>(arg.number(1, 100));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::uint64_t> parse_size(std::string_view text) {
+    double number = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || !(number > 0)) return std::nullopt;
+    std::string_view unit = text.substr(static_cast<std::size_t>(end - text.data()));
+    while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+    double scale = 0;
+    if (unit.empty() || unit == "B") scale = 1;
+    if (unit == "KB") scale = 1e3;
+    if (unit == "MB") scale = 1e6;
+    if (unit == "KiB") scale = 1024;
+    if (unit == "MiB") scale = 1024.0 * 1024;
+    const double bytes = std::floor(number * scale);
+    if (scale == 0 || bytes < 1 || bytes > 9e18) return std::nullopt;
+    return static_cast<std::uint64_t>(bytes);
+}
+
+bool size_option(ArgumentCursor& arg, SizeOptions& size) {
+    if (arg.is("--max-size")) {
+        size.max_size = arg.parsed(parse_size, "a size in bytes, or with KB, MB, KiB or MiB");
+    } else if (arg.is("--estimate")) {
+        size.estimate = true;
     } else {
         return false;
     }

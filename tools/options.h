@@ -10,6 +10,7 @@
 #include "gif/gif_maker.h"
 #include "gif/gif_reader.h"
 #include "platform/screen.h"
+#include "review/shaping.h"
 #include "tools/gifanim_tool.h"
 
 namespace gifanim::tool {
@@ -88,6 +89,19 @@ std::string error_line(const std::string& message);
 
 // Takes --optimize and --quality Q (1..100) into `o`; false when the argument is neither.
 bool optimization_option(ArgumentCursor& arg, Optimization& o);
+
+// Takes --scale W|WxH|P%, --crop L,T,R,B, --speed F and --max-fps N into `shape`; false when the
+// argument is none of them.
+bool shape_option(ArgumentCursor& arg, review::ExportShape& shape);
+
+// --max-size SIZE (bytes, or with KB, MB, KiB or MiB; MB is 1,000,000 bytes) and --estimate.
+struct SizeOptions {
+    std::optional<std::uint64_t> max_size;
+    bool estimate = false;
+};
+bool size_option(ArgumentCursor& arg, SizeOptions& size);
+// "123", "9.8MB", "500 KiB": nothing when it is none of these or not above 0.
+std::optional<std::uint64_t> parse_size(std::string_view text);
 
 // Writes the message to standard error and answers the failure status 1.
 int failure(const std::string& message);

@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "review/export.h"
+#include "review/shaping.h"
 #include "tools/commands.h"
 #include "tools/options.h"
 #include "tools/terminal_export.h"
@@ -30,6 +31,8 @@ struct RecordOptions {
     bool disk = false;
     bool reverse = false;
     Optimization optimization;
+    review::ExportShape shape;
+    SizeOptions size;
 };
 
 // Seconds with up to three decimals, above 0 and at most a day.
@@ -129,7 +132,7 @@ RecordOptions parse(const std::vector<Argument>& args) {
             o.disk = true;
         else if (arg.is("--reverse"))
             o.reverse = true;
-        else if (!optimization_option(arg, o.optimization))
+        else if (!optimization_option(arg, o.optimization) && !shape_option(arg, o.shape) && !size_option(arg, o.size))
             throw UsageError{"unexpected argument " + arg.operand().text};
     }
     if (!o.out) throw UsageError{"no -o OUT.gif"};
@@ -216,17 +219,35 @@ int run_record(const std::vector<Argument>& args) {
         platform::write_stderr("gifanim: exporting before the console closes; should it close first, " +
                                kept_recording_text(spill_file) + "\n");
     }
+    const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
+    if (options.size.max_size || options.size.estimate) {
+        int status = 1;
+        try {
+            const capture::FrameStoreSnapshot frames = session.store().Snapshot();
+            status = fit_or_estimate(review::source_of(frames), direction, options.shape, options.optimization,
+                                     options.size, *options.out);
+        } catch (...) {
+            keep_recording();
+            throw;
+        }
+        // An estimate writes nothing: the recording stays for recover.
+        if (status != 0 || options.size.estimate) {
+            keep_recording();
+        } else {
+            session.CloseFrameStore();
+        }
+        return status;
+    }
     GifMaker maker;
     maker.SetOptimization(options.optimization);
-    const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
     TerminalExportShell& exports = shell.exports();
     int exported = 0;
     try {
         const capture::FrameStoreSnapshot frames = session.store().Snapshot();
-        exports.watch(maker, frames.Infos(), direction);
+        exports.watch(maker, review::export_timing(frames.Infos(), direction, options.shape));
         // A stop request during the export abandons it.
         exports.abandon_after(requests);
-        exported = review::ExportFrames(frames, direction, maker, exports);
+        exported = review::ExportShapedFrames(frames, direction, options.shape, maker, exports);
     } catch (const TerminalExportShell::ExportAbandoned&) {
         platform::write_stderr("gifanim: export abandoned\n");
         keep_recording();

@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "review/export.h"
+#include "review/shaping.h"
 #include "tools/commands.h"
 #include "tools/options.h"
 #include "tools/terminal_export.h"
@@ -25,6 +26,8 @@ struct RecoverOptions {
     bool reverse = false;
     bool keep = false;
     Optimization optimization;
+    review::ExportShape shape;
+    SizeOptions size;
 };
 
 RecoverOptions parse(const std::vector<Argument>& args) {
@@ -36,7 +39,7 @@ RecoverOptions parse(const std::vector<Argument>& args) {
             o.reverse = true;
         else if (arg.is("--keep"))
             o.keep = true;
-        else if (optimization_option(arg, o.optimization))
+        else if (optimization_option(arg, o.optimization) || shape_option(arg, o.shape) || size_option(arg, o.size))
             continue;
         else if (!o.file)
             o.file = &arg.operand();
@@ -77,16 +80,34 @@ int run_recover(const std::vector<Argument>& args) {
     if (!store.Adopt(options.file->path)) {
         return failure(*options.file, "no recording to recover in it (or a running recorder still holds it)");
     }
+    const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
+    if (options.size.max_size || options.size.estimate) {
+        int status = 1;
+        try {
+            const capture::FrameStoreSnapshot frames = store.Snapshot();
+            status = fit_or_estimate(review::source_of(frames), direction, options.shape, options.optimization,
+                                     options.size, *options.out);
+        } catch (...) {
+            store.Release();
+            throw;
+        }
+        // Only a GIF written lets the recording go.
+        if (status == 0 && !options.size.estimate && !options.keep) {
+            store.Close();
+        } else {
+            store.Release();
+        }
+        return status;
+    }
     TerminalLine line;
     TerminalExportShell exports(options.out->path, line);
     GifMaker maker;
     maker.SetOptimization(options.optimization);
-    const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
     const capture::FrameStoreSnapshot frames = store.Snapshot();
-    exports.watch(maker, frames.Infos(), direction);
+    exports.watch(maker, review::export_timing(frames.Infos(), direction, options.shape));
     int exported = 0;
     try {
-        exported = review::ExportFrames(frames, direction, maker, exports);
+        exported = review::ExportShapedFrames(frames, direction, options.shape, maker, exports);
     } catch (...) {
         store.Release();
         throw;

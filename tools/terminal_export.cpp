@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "review/size_fit.h"
 
 namespace gifanim::tool {
 
@@ -23,30 +24,26 @@ void TerminalLine::end() {
     open_ = false;
 }
 
-void TerminalExportShell::watch(const GifMaker& maker, const std::vector<FrameInfo>& infos,
-                                review::ExportDirection direction) {
+void TerminalExportShell::watch(const GifMaker& maker, std::vector<TimedFrame> offered) {
     maker_ = &maker;
-    infos_ = &infos;
-    direction_ = direction;
+    offers_ = std::move(offered);
     offered_ = 0;
     frames_held_ = frames_dropped_ = 0;
     held_cs_ = 0;
 }
 
 void TerminalExportShell::SetProgress(std::int32_t position) {
-    const bool adding = maker_ && offered_ < infos_->size();
+    const bool adding = maker_ && offered_ < offers_.size();
     if (adding && abandon_after_ && platform::stop_requests() > *abandon_after_) throw ExportAbandoned{};
     if (adding) {
-        const std::size_t n = infos_->size();
-        const std::size_t k = direction_ == review::ExportDirection::forward ? offered_ : n - 1 - offered_;
-        ++offered_;
         // Each AddFrame leaves the last error empty exactly when it took the frame.
         if (maker_->GetError().empty()) {
             ++frames_held_;
-            held_cs_ += (*infos_)[k].DelayTime;
+            held_cs_ += offers_[offered_].delay;
         } else {
             ++frames_dropped_;
         }
+        ++offered_;
     }
     if (!line_.terminal() || position == shown_progress_) return;
     shown_progress_ = position;
@@ -70,6 +67,34 @@ std::optional<std::string> unwritable_output(const std::filesystem::path& path) 
         return e.text;
     }
     return std::nullopt;
+}
+
+namespace {
+
+std::string megabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+}  // namespace
+
+int fit_or_estimate(const review::FrameSource& source, review::ExportDirection direction,
+                    const review::ExportShape& shape, const Optimization& optimization, const SizeOptions& size,
+                    const Argument& out) {
+    if (size.estimate) {
+        platform::write_stdout("estimate: " + std::to_string(review::EstimateSize(source, direction, shape, optimization)) +
+                               " bytes\n");
+        return 0;
+    }
+    const review::FitResult fit = review::FitUnder(source, direction, shape, optimization, *size.max_size, out.path);
+    if (!fit.met) {
+        return failure(out, "cannot be made to fit under " + megabytes(*size.max_size) + ": the smallest reached is " +
+                                megabytes(fit.bytes));
+    }
+    platform::write_stdout("fitted " + megabytes(fit.asked_bytes) + " into " + megabytes(fit.bytes) +
+                           (fit.steps.empty() ? "" : ": " + fit.steps) + "\n");
+    return 0;
 }
 
 std::string path_text(const std::filesystem::path& path) {

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "gif/frame_timing.h"
 #include "gif/gif_maker.h"
-#include "gif/records.h"
 
 #include "review/export.h"
+#include "review/shaping.h"
+#include "tools/options.h"
 
 namespace gifanim::tool {
 
@@ -32,9 +34,10 @@ class TerminalExportShell : public review::ExportShell {
 public:
     TerminalExportShell(std::filesystem::path out, TerminalLine& line) : out_(std::move(out)), line_(line) {}
 
-    // Tells, as the export goes, which frames `maker` took (one progress step follows each frame
-    // offered to it) and so what the GIF holds: frames and the sum of their delays.
-    void watch(const GifMaker& maker, const std::vector<FrameInfo>& infos, review::ExportDirection direction);
+    // Tells, as the export goes, which of the frames `offered` (in the order the export offers
+    // them, each with its delay) `maker` took (one progress step follows each offer), and so what
+    // the GIF holds: frames and the sum of their delays.
+    void watch(const GifMaker& maker, std::vector<TimedFrame> offered);
     int frames_held() const { return frames_held_; }
     int frames_dropped() const { return frames_dropped_; }
     std::int64_t held_cs() const { return held_cs_; }
@@ -57,8 +60,7 @@ private:
     TerminalLine& line_;
     std::int32_t shown_progress_ = -1;
     const GifMaker* maker_ = nullptr;
-    const std::vector<FrameInfo>* infos_ = nullptr;
-    review::ExportDirection direction_ = review::ExportDirection::forward;
+    std::vector<TimedFrame> offers_;
     std::size_t offered_ = 0;
     int frames_held_ = 0;
     int frames_dropped_ = 0;
@@ -69,6 +71,12 @@ private:
 // Why a GIF cannot be written to `path`, found out before any work: a folder, a read-only file,
 // a folder that does not exist or takes no new file. Nothing when it can.
 std::optional<std::string> unwritable_output(const std::filesystem::path& path);
+
+// What --max-size and --estimate ask of an export of `source` to `out`: the estimate printed, or
+// the GIF fitted under the limit and what was given up printed. Answers the exit status.
+int fit_or_estimate(const review::FrameSource& source, review::ExportDirection direction,
+                    const review::ExportShape& shape, const Optimization& optimization, const SizeOptions& size,
+                    const Argument& out);
 
 // A path as a GBK text, for messages.
 std::string path_text(const std::filesystem::path& path);

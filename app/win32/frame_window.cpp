@@ -21,6 +21,21 @@ constexpr int kToolbarWidth = 296;
 constexpr int kToolbarHeight = 40;
 constexpr const char* kButtonCaptions[] = {"录制", "清空", "预览", "编辑", "保存"};
 constexpr wchar_t kInputCatcherClass[] = L"GifRecInputCatcher";
+// No maximise box: the system maximises a window that has one without asking it (a drag to the
+// screen's top edge, a double click on the caption), and a maximised frame window would record
+// more than its panel showed.
+constexpr DWORD kFrameStyle = (WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX) | WS_CLIPCHILDREN;
+
+// What a window of this style has beyond its client area at `dpi`; `now` where the system cannot
+// say (before Windows 10 1607).
+platform::ScreenSize frame_at(UINT dpi, platform::ScreenSize now) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    static const auto adjust = reinterpret_cast<AdjustForDpiFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+    RECT r{0, 0, 0, 0};
+    if (!adjust || !adjust(&r, kFrameStyle, FALSE, 0, dpi)) return now;
+    return {r.right - r.left, r.bottom - r.top};
+}
 }  // namespace
 
 // A popup over the capture panel, nearly transparent (alpha 1 of 255): the screen beneath shows
@@ -66,7 +81,7 @@ FrameWindow::~FrameWindow() {
 
 bool FrameWindow::create() {
     const UINT dpi = dpi_of(nullptr);
-    if (!Window::create(kFrameWindowClass, kFrameWindowCaption, WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0,
+    if (!Window::create(kFrameWindowClass, kFrameWindowCaption, kFrameStyle, 0,
                         scaled(kDesignedLeft, dpi), scaled(kDesignedTop, dpi), scaled(kDesignedWidth, dpi),
                         scaled(kDesignedHeight, dpi), nullptr)) {
         return false;
@@ -74,7 +89,6 @@ bool FrameWindow::create() {
     shown_rect_ = platform::win32::window_rect(hwnd());
     // No menu bar: the menus are popups opened from the toolbar.
     SetMenu(hwnd(), nullptr);
-    caption_ = kFrameWindowCaption;
     create_toolbar();
     panel_ = platform::win32::create_control(hwnd(), L"STATIC", "", 0, kCapturePanelId, 0, kToolbarHeight, 1, 1,
                                              dpi_of(hwnd()));
@@ -144,18 +158,10 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_SIZE: layout(); break;
         // Every move, show, hide and minimise comes through here.
         case WM_WINDOWPOSCHANGED:
-            if (!IsIconic(hwnd())) shown_rect_ = platform::win32::window_rect(hwnd());
+            if (WindowState() == review::WindowShow::normal) shown_rect_ = platform::win32::window_rect(hwnd());
             place_input_catcher();
             break;
-        case WM_DPICHANGED: {
-            const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-            const UINT dpi = HIWORD(wparam);
-            SetWindowPos(toolbar_, nullptr, 0, 0, scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi),
-                         SWP_NOZORDER | SWP_NOACTIVATE);
-            SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-            return 0;
-        }
+        case WM_DPICHANGED: dpi_changed(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam)); return 0;
         case WM_CLOSE:
             // Shutting down waits for the export's thread, which may itself be waiting for this
             // thread (window changes, its message box owned by this window): no close until it ends.
@@ -180,10 +186,28 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
     return Window::handle(message, wparam, lparam);
 }
 
+void FrameWindow::dpi_changed(UINT dpi, const RECT& suggested) {
+    DpiChange change;
+    change.window = platform::win32::window_rect(hwnd());
+    change.suggested = {suggested.left, suggested.top, suggested.right, suggested.bottom};
+    RECT client{}, bar{};
+    GetClientRect(hwnd(), &client);
+    GetWindowRect(toolbar_, &bar);
+    change.toolbar_before = bar.bottom - bar.top;
+    change.toolbar_after = scaled(kToolbarHeight, dpi);
+    change.frame_before = {change.window.right - change.window.left - client.right,
+                           change.window.bottom - change.window.top - client.bottom};
+    change.frame_after = frame_at(dpi, change.frame_before);
+    SetWindowPos(toolbar_, nullptr, 0, 0, scaled(kToolbarWidth, dpi), change.toolbar_after,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    platform::win32::set_ui_font(hwnd(), dpi);
+    const platform::ScreenRect r = frame_rect_after_dpi_change(change, placing_);
+    SetWindowPos(hwnd(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    layout();
+}
+
 void FrameWindow::SetCaption(const std::string& text) {
-    caption_ = text;
-    const std::string shown = warning_.empty() ? caption_ : caption_ + "  " + warning_;
-    SetWindowTextW(hwnd(), wide(shown).c_str());
+    SetWindowTextW(hwnd(), wide(text).c_str());
 }
 
 std::string FrameWindow::ButtonCaption(int index) const {
@@ -191,11 +215,6 @@ std::string FrameWindow::ButtonCaption(int index) const {
 }
 
 void FrameWindow::SetButtonCaption(int index, const std::string& text) {
-    // A new recording starts: the last one's warning has had its time.
-    if (index == button::record && text == "停止" && !warning_.empty()) {
-        warning_.clear();
-        SetCaption(caption_);
-    }
     platform::win32::set_toolbar_button_caption(toolbar_, kFirstButtonId + index, text);
 }
 
@@ -204,22 +223,33 @@ void FrameWindow::EnableButton(int index, bool enabled) {
 }
 
 platform::ScreenRect FrameWindow::WindowRect() const {
-    // Minimised (a full-screen recording, say), the window sits off every monitor at a size of the
-    // system's: its place is the one it comes back to, which is what a close or a log-off stores.
-    return IsIconic(hwnd()) ? shown_rect_ : platform::win32::window_rect(hwnd());
+    return platform::win32::window_rect(hwnd());
 }
 
 void FrameWindow::MoveWindow(int left, int top, int width, int height) {
+    placing_ = platform::ScreenRect{left, top, left + width, top + height};
     ::MoveWindow(hwnd(), left, top, width, height, TRUE);
-    // A stored position on a monitor since unplugged brings the window back onto the nearest one.
-    // It is judged by the rectangle the system gave the window, whose size it has kept in bounds.
-    // A minimised window sits off every monitor on purpose.
-    if (IsIconic(hwnd())) return;
-    const platform::ScreenRect now = WindowRect();
-    const platform::ScreenRect placed = review::onto_work_area(now, platform::win32::work_area_near(now));
-    if (placed.left != now.left || placed.top != now.top) {
-        SetWindowPos(hwnd(), nullptr, placed.left, placed.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    placing_.reset();
+}
+
+review::WindowShow FrameWindow::WindowState() const {
+    if (IsIconic(hwnd())) return review::WindowShow::minimized;
+    if (IsZoomed(hwnd())) return review::WindowShow::maximized;
+    return review::WindowShow::normal;
+}
+
+platform::ScreenRect FrameWindow::NormalRect() const {
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    if (!GetWindowPlacement(hwnd(), &placement)) return shown_rect_;
+    const RECT& n = placement.rcNormalPosition;
+    const platform::ScreenRect normal{n.left, n.top, n.right, n.bottom};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!GetMonitorInfoW(MonitorFromRect(&n, MONITOR_DEFAULTTONEAREST), &monitor)) return normal;
+    const RECT& m = monitor.rcMonitor;
+    const RECT& w = monitor.rcWork;
+    return review::workspace_to_screen(normal, {m.left, m.top, m.right, m.bottom}, {w.left, w.top, w.right, w.bottom});
 }
 
 void FrameWindow::Minimize() {
@@ -301,8 +331,7 @@ void FrameWindow::ShowAbout() {
 }
 
 void FrameWindow::ShowWarning(const std::string& text) {
-    warning_ = text;
-    SetCaption(caption_);
+    MessageBoxW(hwnd(), wide(text).c_str(), wide(kFrameWindowCaption).c_str(), MB_OK | MB_ICONWARNING);
 }
 
 bool FrameWindow::AskYesNo(const std::string& text, const std::string& title) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/shell.h"
@@ -42,6 +43,11 @@ public:
     void EnableButton(int index, bool enabled) override;
     platform::ScreenRect WindowRect() const override;
     void MoveWindow(int left, int top, int width, int height) override;
+    review::WindowShow WindowState() const override;
+    platform::ScreenRect NormalRect() const override;
+    platform::ScreenRect WorkArea(const platform::ScreenRect& rect) const override {
+        return platform::win32::work_area_near(rect);
+    }
     void Minimize() override;
     platform::ScreenRect CapturePanelRect() const override;
     platform::ScreenSize ScreenSize() const override;
@@ -63,6 +69,7 @@ private:
     void create_toolbar();
     void layout();
     void place_input_catcher();
+    void dpi_changed(UINT dpi, const RECT& suggested);
 
     Shell* shell_ = nullptr;
     HWND toolbar_ = nullptr;
@@ -73,11 +80,10 @@ private:
     class InputCatcher;
     std::unique_ptr<InputCatcher> catcher_;
     bool click_through_ = true;
-    // The window's rectangle when it was last not minimised.
+    // The window's rectangle when it last showed normally, should the system not say.
     platform::ScreenRect shown_rect_;
-    // Shown after the caption until the next recording starts.
-    std::string caption_;
-    std::string warning_;
+    // While MoveWindow puts the window at a rectangle, that rectangle.
+    std::optional<platform::ScreenRect> placing_;
 };
 
 }  // namespace gifanim::app::win32

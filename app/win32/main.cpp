@@ -28,15 +28,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     if (!frame.create()) return 1;
     review::win32::ProgressWindow progress;
     progress.create(frame.hwnd());
-    review::win32::Win32ExportShell exports(frame.hwnd(), progress);
+    const app::ProgramPlaces places = app::find_program_places();
+    review::win32::Win32ExportShell exports(frame.hwnd(), progress, places.save_folder);
     capture::ScreenGrabber grabber;
-    app::Shell shell(app::program_config(), frame, grabber, exports);
+    app::Shell shell(app::ConfigFile(places.settings), frame, grabber, exports);
     frame.attach(shell);
     review::win32::PreviewWindow preview(shell.session().store());
     preview.create(frame.hwnd());
     preview.on_save_popup = [&shell] { shell.ShowPopupMenu(app::Popup::save); };
     preview.on_export = [&shell](review::ExportDirection direction) { shell.StartExport(direction); };
-    frame.on_show_preview = [&] { preview.prepare(frame.WindowRect(), frame.capture_panel_in_client()); };
+    frame.on_show_preview = [&] { preview.prepare(shell.FrameWindowRect(), frame.capture_panel_in_client()); };
     // Made by 编辑 and destroyed on close; 编辑 while it is open brings it to the front.
     std::unique_ptr<review::win32::EditorWindow> editor;
     frame.on_open_editor = [&] {
@@ -46,7 +47,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
         }
         editor = std::make_unique<review::win32::EditorWindow>(shell.session());
         editor->on_delete_popup = [&shell] { shell.ShowPopupMenu(app::Popup::frames); };
-        editor->create(frame.hwnd(), frame.WindowRect());
+        editor->create(frame.hwnd(), shell.FrameWindowRect());
     };
     frame.on_editor_command = [&editor](int id) {
         if (editor && editor->hwnd()) editor->command(id);

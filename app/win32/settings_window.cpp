@@ -192,13 +192,11 @@ LRESULT SettingsWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             if (lparam) command(LOWORD(wparam), HIWORD(wparam));
             return 0;
         case WM_CLOSE: hide(); return 0;
-        case WM_DPICHANGED: {
+        case WM_DPICHANGED:
             layout(LOWORD(wparam));
-            const RECT& r = *reinterpret_cast<const RECT*>(lparam);
-            SetWindowPos(hwnd(), nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                         SWP_NOZORDER | SWP_NOACTIVATE);
+            platform::win32::set_ui_font(hwnd(), LOWORD(wparam));
+            platform::win32::take_suggested_rect(hwnd(), lparam);
             return 0;
-        }
         default: return Window::handle(message, wparam, lparam);
     }
 }

@@ -2,6 +2,10 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+#include <map>
+#include <mutex>
+#include <random>
 #include <vector>
 
 #include "platform/win32/gbk.h"
@@ -9,9 +13,122 @@
 namespace gifanim::platform::win32 {
 
 namespace {
-// lParam: the work to run on the window's thread.
-constexpr UINT kRunMessage = WM_APP + 0x100;
+
+// The controls' fonts, one per DPI, deleted when the program ends (after its windows).
+class FontCache {
+public:
+    FontCache() = default;
+    FontCache(const FontCache&) = delete;
+    FontCache& operator=(const FontCache&) = delete;
+    ~FontCache() {
+        for (const auto& [dpi, font] : fonts_) DeleteObject(font);
+    }
+    HFONT find_or_make(UINT dpi, HFONT (*make)(UINT)) {
+        const std::lock_guard lock(mutex_);
+        const auto found = fonts_.find(dpi);
+        if (found != fonts_.end()) return found->second;
+        const HFONT font = make(dpi);
+        if (font) fonts_.emplace(dpi, font);
+        return font;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<UINT, HFONT> fonts_;
+};
+
+int CALLBACK note_found(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool has_chinese_glyphs(const wchar_t* face) {
+    LOGFONTW wanted{};
+    wanted.lfCharSet = GB2312_CHARSET;
+    std::wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
+    bool found = false;
+    if (const HDC screen = GetDC(nullptr)) {
+        EnumFontFamiliesExW(screen, &wanted, note_found, reinterpret_cast<LPARAM>(&found), 0);
+        ReleaseDC(nullptr, screen);
+    }
+    return found;
+}
+
+UINT system_dpi() {
+    return dpi_of(nullptr);
+}
+
+LOGFONTW message_font(UINT dpi) {
+    // SystemParametersInfoForDpi exists from Windows 10 1607 on; before that the metrics are the
+    // logon DPI's, scaled here.
+    using ForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto for_dpi = reinterpret_cast<ForDpiFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (for_dpi && for_dpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return metrics.lfMessageFont;
+    LOGFONTW font{};
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        font = metrics.lfMessageFont;
+    } else {
+        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    }
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(system_dpi()));
+    return font;
+}
+
+HFONT make_ui_font(UINT dpi) {
+    LOGFONTW font = message_font(dpi);
+    // On a system whose locale is not Chinese the message font has no Chinese glyphs; the system
+    // would borrow them from another face, in another style than the Latin ones beside them.
+    if (!has_chinese_glyphs(font.lfFaceName)) {
+        for (const wchar_t* face : {L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun"}) {
+            if (has_chinese_glyphs(face)) {
+                std::wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
+                break;
+            }
+        }
+    }
+    return CreateFontIndirectW(&font);
+}
+
+BOOL CALLBACK set_font_of_child(HWND child, LPARAM font) {
+    SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+    return TRUE;
+}
+
+// Whether a run message may be taken: sent (not posted) from another thread of this process,
+// which alone knows the cookie, and not yet replied to.
+bool trusted_run_message(WPARAM cookie) {
+    return (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND && cookie == run_message_cookie();
+}
+
 }  // namespace
+
+WPARAM run_message_cookie() {
+    static const WPARAM cookie = [] {
+        std::random_device random;
+        // 64 random bits; zero, what a careless sender passes, is never one.
+        WPARAM value = 0;
+        while (value == 0) value = static_cast<WPARAM>(random()) << 16 << 16 | random();
+        return value;
+    }();
+    return cookie;
+}
+
+HFONT ui_font(UINT dpi) {
+    static FontCache fonts;
+    return fonts.find_or_make(dpi, make_ui_font);
+}
+
+void set_ui_font(HWND window, UINT dpi) {
+    if (const HFONT font = ui_font(dpi)) EnumChildWindows(window, set_font_of_child, reinterpret_cast<LPARAM>(font));
+}
+
+void take_suggested_rect(HWND window, LPARAM suggested) {
+    const RECT& r = *reinterpret_cast<const RECT*>(suggested);
+    SetWindowPos(window, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
 std::wstring wide(std::string_view gbk) {
     return gbk_to_wide(gbk);
@@ -73,7 +190,7 @@ LRESULT Window::handle(UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK Window::procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == kRunMessage) {
-        (*reinterpret_cast<const std::function<void()>*>(lparam))();
+        if (trusted_run_message(wparam)) (*reinterpret_cast<const std::function<void()>*>(lparam))();
         return 0;
     }
     auto* self = reinterpret_cast<Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -96,7 +213,7 @@ void run_on_window_thread(HWND window, const std::function<void()>& work) {
         work();
         return;
     }
-    SendMessageW(window, kRunMessage, 0, reinterpret_cast<LPARAM>(&work));
+    SendMessageW(window, kRunMessage, run_message_cookie(), reinterpret_cast<LPARAM>(&work));
 }
 
 HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk_text, DWORD style, int id, int x,
@@ -106,7 +223,7 @@ HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk
         CreateWindowExW(0, class_name, text.c_str(), style | WS_CHILD | WS_VISIBLE, scaled(x, dpi), scaled(y, dpi),
                         scaled(width, dpi), scaled(height, dpi), parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    if (control) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(ui_font(dpi)), TRUE);
     return control;
 }
 
@@ -118,6 +235,7 @@ HWND create_text_toolbar(HWND parent, int id, int first_id, std::span<const char
         scaled(width, dpi), scaled(height, dpi), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
         GetModuleHandleW(nullptr), nullptr);
     if (!toolbar) return nullptr;
+    SendMessageW(toolbar, WM_SETFONT, reinterpret_cast<WPARAM>(ui_font(dpi)), FALSE);
     SendMessageW(toolbar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolbar, TB_SETEXTENDEDSTYLE, 0, TBSTYLE_EX_DRAWDDARROWS);
     SendMessageW(toolbar, TB_SETBITMAPSIZE, 0, MAKELPARAM(0, 0));

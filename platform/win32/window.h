@@ -27,6 +27,17 @@ inline constexpr DWORD kOwnedByTopmost = WS_EX_TOPMOST;
 UINT dpi_of(HWND window);
 int scaled(int designed, UINT dpi);
 
+// The font of the controls at `dpi`: the system's message font at that DPI (where the system
+// cannot say, the one of the logon DPI scaled), in a face with the Chinese glyphs where the
+// message font has none, so that labels do not mix glyph styles. Made once per DPI and kept
+// until the program ends.
+HFONT ui_font(UINT dpi);
+// Gives every child of `window` ui_font(dpi): after a DPI change the controls are scaled by the
+// system and their text must follow.
+void set_ui_font(HWND window, UINT dpi);
+// Takes the rectangle a WM_DPICHANGED suggests (its lParam).
+void take_suggested_rect(HWND window, LPARAM suggested);
+
 // A window whose messages go to handle(). The object must outlive its window.
 class Window {
 public:
@@ -51,15 +62,23 @@ private:
 };
 
 // Runs `work` on the thread that owns `window` and returns when it has run: from any thread, a
-// window may only be changed by its own. On the window's thread it runs at once.
+// window may only be changed by its own. On the window's thread it runs at once. The message that
+// carries it is taken only when sent from another thread of this process with this process's
+// cookie (see run_message_cookie), so no other process, and no stray or posted message, makes a
+// window call through a pointer of its choosing.
 void run_on_window_thread(HWND window, const std::function<void()>& work);
+// The message run_on_window_thread sends, and the random number of this process its wParam must
+// hold; both are here for the tests that play a hostile sender.
+inline constexpr UINT kRunMessage = WM_APP + 0x100;
+WPARAM run_message_cookie();
 
 // A child control of the class `class_name` at a rectangle designed at 96 DPI, scaled to `dpi`,
-// with the window's default GUI font.
+// with ui_font(dpi).
 HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk_text, DWORD style, int id, int x,
                     int y, int width, int height, UINT dpi);
 
-// A toolbar of text buttons without images at 0,0, `width` x `height` designed at 96 DPI. Button i
+// A toolbar of text buttons without images at 0,0, `width` x `height` designed at 96 DPI, in
+// ui_font(dpi). Button i
 // has the command id first_id + i and a drop-down arrow when bit i of `drop_downs` is set.
 HWND create_text_toolbar(HWND parent, int id, int first_id, std::span<const char* const> gbk_captions,
                          unsigned drop_downs, int width, int height, UINT dpi);

@@ -19,6 +19,17 @@ constexpr int kViewerHeight = 417;
 // The track is 3 pixels high; a press this far above or below it still counts as on it.
 constexpr int kTrackSlack = 5;
 
+// 保存 and 取消, designed at 96 DPI.
+struct EditorButton {
+    int id;
+    const char* caption;
+    int x;
+};
+constexpr EditorButton kButtons[] = {{kEditorSaveButtonId, "保存", 16}, {kEditorCancelButtonId, "取消", 128}};
+constexpr int kButtonTop = 248;
+constexpr int kButtonWidth = 88;
+constexpr int kButtonHeight = 40;
+
 COLORREF label_colour(LabelRun::Colour colour) {
     return colour == LabelRun::Colour::red ? kLabelRed : kLabelBlack;
 }
@@ -77,7 +88,7 @@ private:
         GetClientRect(hwnd(), &client);
         FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
         SetBkMode(dc, TRANSPARENT);
-        const HGDIOBJ old_font = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+        const HGDIOBJ old_font = SelectObject(dc, platform::win32::ui_font(dpi_of(hwnd())));
         const std::vector<VisibleThumbnail> visible = editor_.Visible(client.right);
         std::vector<ThumbnailCache::Key> wanted;
         for (const VisibleThumbnail& v : visible) {
@@ -145,6 +156,7 @@ private:
                 if (picture_.hwnd()) ::MoveWindow(picture_.hwnd(), 0, 0, LOWORD(lparam), HIWORD(lparam), TRUE);
                 break;
             case WM_CLOSE: ShowWindow(hwnd(), SW_HIDE); return 0;
+            case WM_DPICHANGED: platform::win32::take_suggested_rect(hwnd(), lparam); return 0;
             default: break;
         }
         return Window::handle(message, wparam, lparam);
@@ -167,10 +179,10 @@ bool EditorWindow::create(HWND owner, const platform::ScreenRect& frame_window) 
     strip_ = std::make_unique<Strip>(editor_);
     if (!strip_->create(hwnd(), client.right)) return false;
     const UINT own_dpi = dpi_of(hwnd());
-    platform::win32::create_control(hwnd(), L"BUTTON", "保存", BS_PUSHBUTTON | WS_TABSTOP, kEditorSaveButtonId, 16, 248,
-                                    88, 40, own_dpi);
-    platform::win32::create_control(hwnd(), L"BUTTON", "取消", BS_PUSHBUTTON | WS_TABSTOP, kEditorCancelButtonId, 128,
-                                    248, 88, 40, own_dpi);
+    for (const EditorButton& b : kButtons) {
+        platform::win32::create_control(hwnd(), L"BUTTON", b.caption, BS_PUSHBUTTON | WS_TABSTOP, b.id, b.x, kButtonTop,
+                                        kButtonWidth, kButtonHeight, own_dpi);
+    }
     editor_.Open(frame_window);
     // The first layout: the window may have kept its size, which sends no WM_SIZE.
     GetClientRect(hwnd(), &client);
@@ -230,6 +242,17 @@ LRESULT EditorWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_CLOSE:
             if (editor_.RequestClose()) DestroyWindow(hwnd());
             return 0;
+        case WM_DPICHANGED: {
+            const UINT dpi = HIWORD(wparam);
+            for (const EditorButton& b : kButtons) {
+                ::MoveWindow(GetDlgItem(hwnd(), b.id), scaled(b.x, dpi), scaled(kButtonTop, dpi),
+                             scaled(kButtonWidth, dpi), scaled(kButtonHeight, dpi), TRUE);
+            }
+            platform::win32::set_ui_font(hwnd(), dpi);
+            if (strip_ && strip_->hwnd()) InvalidateRect(strip_->hwnd(), nullptr, FALSE);
+            platform::win32::take_suggested_rect(hwnd(), lparam);
+            return 0;
+        }
         default: break;
     }
     return Window::handle(message, wparam, lparam);

@@ -5,7 +5,6 @@
 
 #include <vector>
 
-#include "platform/program_dir.h"
 
 namespace gifanim::review::win32 {
 
@@ -40,7 +39,7 @@ std::filesystem::path Win32ExportShell::AskSavePath() {
     const std::wstring initial_name = wide(kSaveDialogFileName);
     initial_name.copy(name.data(), name.size() - 1);
     const std::wstring title = wide(kSaveDialogTitle);
-    const std::wstring initial_dir = platform::program_dir().wstring();
+    const std::wstring initial_dir = save_folder_.wstring();
     // Description and pattern, each ended by a null, and a second null to end the list.
     std::wstring filter = wide(kSaveDialogFilterName);
     filter += L'\0';

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "review/export.h"
 #include "review/win32/progress_window.h"
@@ -21,7 +22,9 @@ inline constexpr const char* kSaveDialogFilterName = "GIF格式文件(*.gif)";
 // window; every change to a window is handed to the user-interface thread and waited for.
 class Win32ExportShell : public ExportShell {
 public:
-    Win32ExportShell(HWND frame_window, ProgressWindow& progress) : frame_(frame_window), progress_(progress) {}
+    // The save dialog starts in `save_folder`, or where it chooses itself when that is empty.
+    Win32ExportShell(HWND frame_window, ProgressWindow& progress, std::filesystem::path save_folder = {})
+        : frame_(frame_window), progress_(progress), save_folder_(std::move(save_folder)) {}
 
     std::filesystem::path AskSavePath() override;
     void ShowProgressWindow() override;
@@ -38,6 +41,7 @@ private:
 
     HWND frame_;
     ProgressWindow& progress_;
+    std::filesystem::path save_folder_;
 };
 
 }  // namespace gifanim::review::win32

@@ -51,6 +51,16 @@ LRESULT PreviewWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             }
             break;
         case WM_CLOSE: player_.RequestClose(); return 0;
+        case WM_DPICHANGED: {
+            // The toolbar and its text follow the new DPI; the size the system suggests brings the
+            // WM_SIZE that lays the canvas out below the toolbar's new height.
+            const UINT dpi = HIWORD(wparam);
+            SetWindowPos(toolbar_, nullptr, 0, 0, scaled(kToolbarWidth, dpi), scaled(kToolbarHeight, dpi),
+                         SWP_NOZORDER | SWP_NOACTIVATE);
+            platform::win32::set_ui_font(hwnd(), dpi);
+            platform::win32::take_suggested_rect(hwnd(), lparam);
+            return 0;
+        }
         default: break;
     }
     return Window::handle(message, wparam, lparam);

@@ -16,9 +16,10 @@ constexpr UINT WM_DPICHANGED = 0x02E0;
 #endif
 
 // A thin border and no caption: the window only says how far the export has got. As a tool
-// window it stays out of the taskbar.
+// window it stays out of the taskbar. Topmost like the preview and the editor, the frame
+// window's other owned windows, so that it can be put above them.
 constexpr DWORD kWindowStyle = WS_POPUP | WS_BORDER;
-constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;
+constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW | platform::win32::kOwnedByTopmost;
 
 }  // namespace
 
@@ -42,8 +43,12 @@ void ProgressWindow::show_centred_on(HWND frame_window) {
     const platform::ScreenRect centred =
         progress_window_rect({frame.left, frame.top, frame.right, frame.bottom}, width, height);
     const platform::ScreenRect r = inside_work_area(centred, platform::win32::work_area_near(centred));
-    SetWindowPos(hwnd(), nullptr, r.left, r.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    ShowWindow(hwnd(), SW_SHOWNOACTIVATE);
+    // Above the frame window's other windows, or an export started from the preview would show
+    // behind it (the frame window disabled and no progress to be seen); not activated, so the
+    // window the user works in keeps the keyboard. The window is topmost already: HWND_TOPMOST
+    // puts it first among the topmost windows, where HWND_TOP may leave an owned window just
+    // above its owner.
+    SetWindowPos(hwnd(), HWND_TOPMOST, r.left, r.top, width, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
 void ProgressWindow::hide() {

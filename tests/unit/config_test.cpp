@@ -4,6 +4,7 @@
 #include <climits>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "app/config.h"
 #include "app/ini.h"
@@ -188,6 +189,46 @@ TEST_F(ConfigFileTest, AFileThatIsNotTextIsNotWrittenOver) {
         EXPECT_EQ(config.ReadKey(keys::width), "480");
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.dir), {}), 1);
+}
+
+TEST(ProgramConfig, BesideTheProgramWhereItsFolderTakesFilesAndInTheUsersDataOtherwise) {
+    const std::filesystem::path program = "/opt/prog", data = "/home/u/.config", pictures = "/home/u/Pictures",
+                                documents = "/home/u/Documents";
+    const std::filesystem::path beside = program / u8"gif配置.ini";
+    struct Case {
+        ProgramFolders folders;
+        std::filesystem::path settings, seed, save_folder;
+    };
+    for (const Case& c : std::vector<Case>{
+             // Portable use: everything stays where the program is.
+             {{program, true, data, pictures, documents}, beside, {}, program},
+             // Installed where the user cannot write: the user's own folder, started from the copy beside
+             // the program, and the dialog in the user's pictures (or documents).
+             {{program, false, data, pictures, documents}, data / "gifrec" / u8"gif配置.ini", beside, pictures},
+             {{program, false, data, {}, documents}, data / "gifrec" / u8"gif配置.ini", beside, documents},
+             // No data folder to go to: the file beside the program is read at least.
+             {{program, false, {}, pictures, documents}, beside, {}, {}},
+             {{{}, true, data, pictures, documents}, {}, {}, {}},
+         }) {
+        const ProgramPlaces places = program_places(c.folders);
+        EXPECT_EQ(places.settings, c.settings) << c.folders.program << " " << c.folders.program_writable;
+        EXPECT_EQ(places.seed, c.seed) << places.settings;
+        EXPECT_EQ(places.save_folder, c.save_folder) << places.settings;
+    }
+}
+
+TEST(ProgramConfig, AFolderTakesFilesWhenOneCanBeMadeThereAndIsLeftAsItWas) {
+    test::ScratchDir scratch{"places-"};
+    EXPECT_TRUE(folder_takes_files(scratch.dir));
+    EXPECT_TRUE(std::filesystem::is_empty(scratch.dir));
+    EXPECT_FALSE(folder_takes_files(scratch.dir / "missing"));
+    put(scratch.dir / "a file", "x");
+    EXPECT_FALSE(folder_takes_files(scratch.dir / "a file"));
+    EXPECT_FALSE(folder_takes_files({}));
+#ifndef _WIN32
+    // No one makes files here, whatever the permissions say (root included).
+    EXPECT_FALSE(folder_takes_files("/proc"));
+#endif
 }
 
 TEST(ProgramConfig, LivesBesideTheExecutable) {

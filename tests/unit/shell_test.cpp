@@ -8,6 +8,8 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,13 @@ struct FakeWindow : FrameWindowPort {
     void EnableButton(int i, bool on) override { enabled[i] = on; }
     platform::ScreenRect WindowRect() const override { return rect; }
     void MoveWindow(int l, int t, int w, int h) override { rect = {l, t, l + w, t + h}; }
+    // Minimised or maximised, `rect` is the system's and `normal` the one the window comes back to.
+    review::WindowShow show = review::WindowShow::normal;
+    platform::ScreenRect normal;
+    platform::ScreenRect work_area{0, 0, 1280, 984};
+    review::WindowShow WindowState() const override { return show; }
+    platform::ScreenRect NormalRect() const override { return show == review::WindowShow::normal ? rect : normal; }
+    platform::ScreenRect WorkArea(const platform::ScreenRect&) const override { return work_area; }
     void Minimize() override { calls.push_back("minimize"); }
     platform::ScreenRect CapturePanelRect() const override {
         return {rect.left + 8, rect.top + 70, rect.right - 8, rect.bottom - 8};
@@ -66,6 +75,22 @@ struct StillGrabber : capture::FrameGrabber {
         return true;
     }
     std::vector<std::uint8_t> Encode(platform::ScreenPixels&) override { return {1, 2, 3}; }
+};
+
+// A screen that changes at every grab, and runs out of memory encoding the grabs listed.
+struct ShortOfMemoryGrabber : capture::FrameGrabber {
+    int grabs = 0;
+    std::vector<int> failing;
+    bool Grab(const platform::ScreenRect&, bool, platform::ScreenPixels& p) override {
+        ++grabs;
+        p.bits_per_pixel = 32;
+        p.data.assign(4, static_cast<std::uint8_t>(grabs));
+        return true;
+    }
+    std::vector<std::uint8_t> Encode(platform::ScreenPixels& p) override {
+        if (std::find(failing.begin(), failing.end(), grabs) != failing.end()) throw std::bad_alloc();
+        return {1, 2, p.data[0]};
+    }
 };
 
 struct NoExport : review::ExportShell {
@@ -387,7 +412,11 @@ TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
 
     EXPECT_TRUE(refuses_system_command(0xF030));
     EXPECT_TRUE(refuses_system_command(0xF032));
+    // The low four bits are the system's: every maximize is one.
+    EXPECT_TRUE(refuses_system_command(0xF03F));
     EXPECT_FALSE(refuses_system_command(0xF020));
+    EXPECT_FALSE(refuses_system_command(0xF120));  // SC_RESTORE
+    EXPECT_FALSE(refuses_system_command(0xF012));  // a move by the caption
     const platform::ScreenRect panel = capture_panel_layout(580, 380, 0, 40);
     EXPECT_EQ(panel.top, 40);
     EXPECT_EQ(panel.bottom - panel.top, 340);
@@ -422,6 +451,118 @@ TEST_F(ShellTest, AnEndingSessionStoresTheGeometryAndKeepsTheRecordingAndItsSpil
     ASSERT_EQ(left.size(), 1u);
     EXPECT_EQ(left[0].frames, static_cast<std::size_t>(frames));
     std::filesystem::remove(spill);
+}
+
+TEST_F(ShellTest, MinimisedAndMaximisedWindowsStoreTheRectangleTheyComeBackTo) {
+    Shell shell(config, window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    const auto stored = [this] {
+        return std::vector<std::string>{config.ReadKey(keys::left), config.ReadKey(keys::top),
+                                        config.ReadKey(keys::width), config.ReadKey(keys::height)};
+    };
+    const std::vector<std::string> normal{"120", "90", "500", "360"};
+    window.normal = {120, 90, 620, 450};
+
+    // A full-screen recording minimised the window, which is closed from the task bar.
+    window.show = review::WindowShow::minimized;
+    window.rect = {-32000, -32000, -31840, -31972};
+    EXPECT_EQ(shell.FrameWindowRect().left, 120);
+    shell.SessionEnding();
+    EXPECT_EQ(stored(), normal);
+    // Maximised, it is larger than the screen by its borders.
+    config.WriteKey(keys::width.name, 0);
+    window.show = review::WindowShow::maximized;
+    window.rect = {-8, -8, 1288, 992};
+    shell.ShutDown();
+    EXPECT_EQ(stored(), normal);
+    // Shown normally, its own rectangle counts.
+    window.show = review::WindowShow::normal;
+    window.rect = {10, 20, 410, 320};
+    shell.ShutDown();
+    EXPECT_EQ(stored(), (std::vector<std::string>{"10", "20", "400", "300"}));
+}
+
+TEST_F(ShellTest, AStoredPlaceOnNoMonitorComesBackOntoTheNearestOne) {
+    struct Case {
+        int left, top;
+        std::vector<int> placed;
+    };
+    for (const Case& c : std::vector<Case>{
+             {5000, 200, {800, 200, 1280, 540}},  // right of the screen: a monitor since unplugged
+             {300, 2000, {300, 644, 780, 984}},   // below it, past the work area's foot
+             {1000, 900, {1000, 900, 1480, 1240}},  // partly on the screen, as the user may leave it
+         }) {
+        config.WriteKey(keys::left.name, c.left);
+        config.WriteKey(keys::top.name, c.top);
+        Shell shell(config, window, grabber, exports);
+        ASSERT_TRUE(shell.StartUp());
+        const platform::ScreenRect& r = window.rect;
+        EXPECT_EQ((std::vector<int>{r.left, r.top, r.right, r.bottom}), c.placed) << c.left << ", " << c.top;
+    }
+}
+
+TEST_F(ShellTest, ARecordingsWarningsShowOnceEachWhenItStopsAndNotInTheCaption) {
+    ShortOfMemoryGrabber short_of_memory;
+    short_of_memory.failing = {2, 3, 5};
+    Shell shell(config, window, short_of_memory, exports);
+    ASSERT_TRUE(shell.StartUp());
+    const std::string out_of_memory = std::string("warning ") + capture::kOutOfMemoryText;
+    const auto warnings = [&] { return std::count(window.calls.begin(), window.calls.end(), out_of_memory); };
+    shell.ToolbarClick(button::record);
+    for (int i = 0; i < 4; ++i) shell.RecordTick();
+    EXPECT_EQ(warnings(), 0) << "nothing in the way while the recording runs";
+    EXPECT_EQ(window.caption, "当前帧数:2  延时:20");
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(warnings(), 1);
+    // The next recording warns of its own trouble; 清空 ends it too.
+    shell.ToolbarClick(button::record);
+    shell.RecordTick();
+    EXPECT_EQ(warnings(), 1);
+    shell.ToolbarClick(button::clear);
+    EXPECT_EQ(warnings(), 2);
+    // A recording that ends with the program shows nothing while the windows go.
+    shell.ToolbarClick(button::record);
+    short_of_memory.failing = {short_of_memory.grabs + 1};
+    shell.RecordTick();
+    shell.ShutDown();
+    EXPECT_EQ(warnings(), 2);
+}
+
+TEST(FrameWindowDpi, TheCapturePanelKeepsItsPhysicalSizeAcrossADpiChange) {
+    // The panel is the client area below the toolbar.
+    const auto panel = [](const platform::ScreenRect& window, platform::ScreenSize frame, int toolbar) {
+        return std::vector<int>{window.right - window.left - frame.width,
+                                window.bottom - window.top - frame.height - toolbar};
+    };
+    // From a 150 % screen to a 100 % one: the system suggests 2/3 of the size, at the new place.
+    DpiChange to_96;
+    to_96.window = {100, 100, 700, 500};
+    to_96.suggested = {1950, 80, 2350, 347};
+    to_96.toolbar_before = 60;
+    to_96.toolbar_after = 40;
+    to_96.frame_before = {24, 47};
+    to_96.frame_after = {16, 39};
+    const platform::ScreenRect moved = frame_rect_after_dpi_change(to_96, std::nullopt);
+    EXPECT_EQ(moved.left, 1950);
+    EXPECT_EQ(moved.top, 80);
+    EXPECT_EQ(panel(moved, to_96.frame_after, 40), panel(to_96.window, to_96.frame_before, 60));
+    EXPECT_EQ(panel(moved, to_96.frame_after, 40), (std::vector<int>{576, 293}));
+
+    // And back: the window is the size it had.
+    DpiChange to_144 = to_96;
+    std::swap(to_144.toolbar_before, to_144.toolbar_after);
+    std::swap(to_144.frame_before, to_144.frame_after);
+    to_144.window = moved;
+    to_144.suggested = {100, 100, 100 + 888, 100 + 558};
+    const platform::ScreenRect back = frame_rect_after_dpi_change(to_144, std::nullopt);
+    EXPECT_EQ((std::vector<int>{back.left, back.top, back.right, back.bottom}), (std::vector<int>{100, 100, 700, 500}));
+
+    // Put at its stored place on a monitor of another scale at start-up, the window keeps the
+    // stored rectangle, measured there: the stored size does not change from start to start.
+    const platform::ScreenRect stored{1950, 80, 2542, 452};
+    const platform::ScreenRect placed = frame_rect_after_dpi_change(to_96, stored);
+    EXPECT_EQ((std::vector<int>{placed.left, placed.top, placed.right, placed.bottom}),
+              (std::vector<int>{1950, 80, 2542, 452}));
 }
 
 TEST_F(ShellTest, AnUnusableRateRefusesToRecord) {

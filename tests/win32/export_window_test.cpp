@@ -165,10 +165,39 @@ TEST_F(Win32Export, TheBarCentredOnAFrameWindowAtTheEdgesStaysInsideTheWorkArea)
     }
 }
 
+// The preview and the editor are topmost windows that the frame window owns, like the bar. Shown
+// for an export started from one of them (the preview's 保存), the bar comes above it, every time,
+// and leaves the activation where it was.
+TEST_F(Win32Export, TheBarShowsAboveTheFrameWindowsOtherWindowsWithoutTakingTheActivation) {
+    struct Preview : platform::win32::Window {
+        bool create(HWND owner, const RECT& r) {
+            return Window::create(L"GifRecExportTestPreview", "", WS_OVERLAPPEDWINDOW, platform::win32::kOwnedByTopmost,
+                                  r.left - 40, r.top - 40, r.right - r.left + 80, r.bottom - r.top + 80, owner);
+        }
+    } preview;
+    RECT f{};
+    GetWindowRect(frame.hwnd(), &f);
+    ASSERT_TRUE(preview.create(frame.hwnd(), f));
+    ShowWindow(preview.hwnd(), SW_SHOWNORMAL);
+    SetActiveWindow(preview.hwnd());
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round);
+        progress.show_centred_on(frame.hwnd());
+        RECT bar{};
+        GetWindowRect(progress.bar(), &bar);
+        const POINT centre{(bar.left + bar.right) / 2, (bar.top + bar.bottom) / 2};
+        EXPECT_EQ(WindowFromPoint(centre), progress.bar());
+        EXPECT_EQ(GetActiveWindow(), preview.hwnd());
+        progress.hide();
+        // The user works in the preview between two exports, which brings it to the top.
+        SetWindowPos(preview.hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+}
+
 // The real save dialog on the export's thread: its starting name and owner, and a typed Chinese
 // name without extension coming back whole, with ".gif", in the program's folder.
 TEST_F(Win32Export, SaveDialogReturnsATypedChineseNameInTheProgramFolder) {
-    Win32ExportShell shell(frame.hwnd(), progress);
+    Win32ExportShell shell(frame.hwnd(), progress, platform::program_dir());
     std::filesystem::path chosen;
     std::atomic<bool> done{false};
     std::thread worker([&] {

@@ -782,14 +782,73 @@ TEST_F(Gifrec, AStoredPlaceOffEveryMonitorComesBackOntoTheScreen) {
 
 TEST_F(Gifrec, MaximizeIsRefused) {
     start();
+    // Without a maximise box the system offers no maximise of its own (a drag to the screen's top
+    // edge, a double click on the caption).
+    EXPECT_EQ(GetWindowLongW(frame_, GWL_STYLE) & WS_MAXIMIZEBOX, 0);
+    EXPECT_NE(GetWindowLongW(frame_, GWL_STYLE) & WS_MINIMIZEBOX, 0);
     const RECT before = rect();
-    SendMessageW(frame_, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
-    const RECT after = rect();
+    // The command's low four bits are the system's own: any of them is still a maximise.
+    for (const WPARAM command : {WPARAM(SC_MAXIMIZE), WPARAM(SC_MAXIMIZE | HTCAPTION), WPARAM(SC_MAXIMIZE | 0xF)}) {
+        SendMessageW(frame_, WM_SYSCOMMAND, command, 0);
+        EXPECT_FALSE(IsZoomed(frame_)) << std::hex << command;
+    }
+    SendMessageW(frame_, WM_NCLBUTTONDBLCLK, HTCAPTION, MAKELPARAM(before.left + 200, before.top + 8));
     EXPECT_FALSE(IsZoomed(frame_));
+    const RECT after = rect();
     EXPECT_EQ(after.left, before.left);
     EXPECT_EQ(after.top, before.top);
     EXPECT_EQ(after.right, before.right);
     EXPECT_EQ(after.bottom, before.bottom);
+    EXPECT_EQ(close(), 0u);
+}
+
+// Closed from the task bar while minimised (a full-screen recording with 全屏隐藏窗口), or while
+// maximised some other way, the window stores the rectangle it comes back to, not the system's
+// for that state, and starts there next time.
+TEST_F(Gifrec, AMinimisedOrMaximisedWindowStoresTheRectangleItComesBackTo) {
+    const auto finish = [this] {
+        EXPECT_EQ(close(), 0u);
+        CloseHandle(process_.hProcess);
+        CloseHandle(process_.hThread);
+        process_ = {};
+    };
+    for (const int state : {SW_MINIMIZE, SW_MAXIMIZE}) {
+        SCOPED_TRACE(state);
+        start();
+        SetWindowPos(frame_, nullptr, 120, 90, 500, 360, SWP_NOZORDER | SWP_NOACTIVATE);
+        ShowWindow(frame_, state);
+        ASSERT_NE(wait_for([this, state] {
+                      return (state == SW_MINIMIZE ? IsIconic(frame_) : IsZoomed(frame_)) ? frame_ : nullptr;
+                  }, 5),
+                  nullptr);
+        finish();
+        const std::string ini = read_bytes(dir_ / L"gif配置.ini");
+        for (const wchar_t* line : {L"左边=120\r\n", L"顶边=90\r\n", L"宽度=500\r\n", L"高度=360\r\n"}) {
+            EXPECT_NE(ini.find(gbk(line)), std::string::npos) << gbk(line);
+        }
+        start();
+        const RECT r = rect();
+        EXPECT_EQ(r.left, 120);
+        EXPECT_EQ(r.top, 90);
+        EXPECT_EQ(r.right - r.left, 500);
+        EXPECT_EQ(r.bottom - r.top, 360);
+        finish();
+    }
+}
+
+// The message that runs work on a window's thread, from another process, with or without a
+// cookie, sent or posted, with a pointer that would crash the recorder were it called through.
+TEST_F(Gifrec, ARunMessageFromAnotherProcessIsIgnored) {
+    start();
+    for (const WPARAM cookie : {WPARAM(0), WPARAM(1), ~WPARAM(0)}) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(frame_, WM_APP + 0x100, cookie, 1, SMTO_ABORTIFHUNG, 5000, &result);
+        PostMessageW(frame_, WM_APP + 0x100, cookie, 0x7FFF0000);
+    }
+    Sleep(300);
+    ASSERT_EQ(WaitForSingleObject(process_.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the recorder ended";
+    record(400);
+    EXPECT_EQ(window_text(frame_).rfind(L"当前帧数:", 0), 0u) << gbk(window_text(frame_));
     EXPECT_EQ(close(), 0u);
 }
 

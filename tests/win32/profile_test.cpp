@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "app/config.h"
+#include "platform/program_dir.h"
 #include "tests/unit/scratch_dir.h"
 
 namespace gifanim::app {
@@ -109,6 +111,31 @@ TEST(WindowsProfileUtf16, EachReadsWhatTheOtherWroteAndTheFileStaysUtf16) {
     char mark[2]{};
     in.read(mark, 2);
     EXPECT_EQ(std::string(mark, 2), "\xFF\xFE");
+}
+
+// A program folder no one can write to (Linux's /proc through drive Z:, refused to root too)
+// sends the settings to a folder of the program's own in the user's roaming application data,
+// which the system names, and the save dialog to the user's pictures or documents.
+TEST(ProgramPlacesOnWindows, AFolderNoOneCanWriteToSendsTheSettingsToTheUsersApplicationData) {
+    const std::filesystem::path unwritable = L"Z:\\proc";
+    ASSERT_TRUE(std::filesystem::is_directory(unwritable));
+    EXPECT_FALSE(folder_takes_files(unwritable));
+    EXPECT_TRUE(folder_takes_files(std::filesystem::temp_directory_path()));
+
+    ProgramFolders folders;
+    folders.program = unwritable;
+    folders.program_writable = folder_takes_files(unwritable);
+    folders.app_data = platform::user_folder(platform::UserFolder::app_data);
+    folders.pictures = platform::user_folder(platform::UserFolder::pictures);
+    folders.documents = platform::user_folder(platform::UserFolder::documents);
+    wchar_t app_data[MAX_PATH] = {};
+    ASSERT_GT(GetEnvironmentVariableW(L"APPDATA", app_data, MAX_PATH), 0u);
+    EXPECT_TRUE(std::filesystem::equivalent(folders.app_data, app_data));
+    const ProgramPlaces places = program_places(folders);
+    EXPECT_EQ(places.settings, folders.app_data / L"gifrec" / L"gif配置.ini");
+    EXPECT_EQ(places.seed, unwritable / L"gif配置.ini");
+    EXPECT_FALSE(places.save_folder.empty());
+    EXPECT_TRUE(places.save_folder == folders.pictures || places.save_folder == folders.documents);
 }
 
 }  // namespace

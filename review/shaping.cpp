@@ -1,0 +1,168 @@
+#include "review/shaping.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "gif/picture_loader.h"
+#include "imaging/resize.h"
+#include "platform/bmp.h"
+
+namespace gifanim::review {
+
+namespace {
+
+constexpr std::int64_t kLongestDelay = 32767;  // what a FrameInfo holds
+
+std::optional<long> whole(std::string_view s) {
+    long v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+int rounded_side(double v) {
+    return static_cast<int>(std::clamp(std::lround(v), 1L, 65535L));
+}
+
+// A picture of `size` as BMP bytes, the layout the maker reads fastest.
+std::vector<std::uint8_t> as_bmp(const platform::Dib24& picture) {
+    const std::size_t rows = picture.stride * static_cast<std::size_t>(picture.height);
+    std::vector<std::uint8_t> bmp(platform::kBmpHeadersSize + rows);
+    platform::write_bmp_headers(std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize),
+                                picture.width, picture.height, 24, 0, static_cast<std::uint32_t>(rows),
+                                static_cast<std::uint32_t>(platform::kBmpHeadersSize));
+    std::copy_n(picture.bits.get(), rows, bmp.begin() + static_cast<std::ptrdiff_t>(platform::kBmpHeadersSize));
+    return bmp;
+}
+
+}  // namespace
+
+std::optional<ScaleSpec> parse_scale(std::string_view text) {
+    ScaleSpec spec;
+    if (!text.empty() && text.back() == '%') {
+        double p = 0;
+        const std::string_view number = text.substr(0, text.size() - 1);
+        const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), p);
+        if (ec != std::errc() || end != number.data() + number.size() || !(p > 0) || p > 1000) return std::nullopt;
+        spec.kind = ScaleSpec::Kind::percent;
+        spec.percent = p;
+        return spec;
+    }
+    const std::size_t x = text.find('x');
+    const auto w = whole(text.substr(0, x));
+    if (!w || *w < 1 || *w > 65535) return std::nullopt;
+    spec.width = static_cast<int>(*w);
+    spec.kind = ScaleSpec::Kind::width;
+    if (x != std::string_view::npos) {
+        const auto h = whole(text.substr(x + 1));
+        if (!h || *h < 1 || *h > 65535) return std::nullopt;
+        spec.height = static_cast<int>(*h);
+        spec.kind = ScaleSpec::Kind::box;
+    }
+    return spec;
+}
+
+PictureSize shaped_size(const ExportShape& shape, PictureSize source) {
+    platform::ScreenRect part{0, 0, source.width, source.height};
+    if (shape.crop) part = imaging::clamp_crop(*shape.crop, source.width, source.height);
+    const int w = part.right - part.left, h = part.bottom - part.top;
+    if (w <= 0 || h <= 0) return {};
+    double factor = 1;
+    switch (shape.scale.kind) {
+        case ScaleSpec::Kind::none: return {w, h};
+        case ScaleSpec::Kind::width: factor = static_cast<double>(shape.scale.width) / w; break;
+        case ScaleSpec::Kind::box:
+            factor = std::min(static_cast<double>(shape.scale.width) / w, static_cast<double>(shape.scale.height) / h);
+            break;
+        case ScaleSpec::Kind::percent: factor = shape.scale.percent / 100; break;
+        case ScaleSpec::Kind::factors: return {rounded_side(w * shape.scale.fx), rounded_side(h * shape.scale.fy)};
+    }
+    return {rounded_side(w * factor), rounded_side(h * factor)};
+}
+
+ExportShape resolved_for(const ExportShape& shape, PictureSize recording) {
+    ExportShape resolved = shape;
+    if (shape.scale.kind == ScaleSpec::Kind::none || shape.scale.kind == ScaleSpec::Kind::factors) return resolved;
+    ExportShape cropped = shape;
+    cropped.scale = {};
+    const PictureSize part = shaped_size(cropped, recording), canvas = shaped_size(shape, recording);
+    if (part.width <= 0) return resolved;
+    resolved.scale.kind = ScaleSpec::Kind::factors;
+    resolved.scale.fx = static_cast<double>(canvas.width) / part.width;
+    resolved.scale.fy = static_cast<double>(canvas.height) / part.height;
+    return resolved;
+}
+
+std::vector<TimedFrame> export_timing(const std::vector<FrameInfo>& infos, ExportDirection direction,
+                                      const ExportShape& shape) {
+    std::vector<TimedFrame> frames(infos.size());
+    const std::size_t n = infos.size();
+    for (std::size_t k = 0; k < n; ++k) {
+        // The k-th frame written is frame k forwards and frame n - 1 - k backwards, with its delay.
+        const std::size_t source = direction == ExportDirection::forward ? k : n - 1 - k;
+        frames[k] = {source, std::max<std::int64_t>(0, infos[source].DelayTime)};
+    }
+    if (shape.speed != 1) frames = with_speed(frames, shape.speed);
+    if (shape.max_fps > 0) frames = with_frame_rate_limit(frames, shape.max_fps);
+    return split_long_delays(frames, kLongestDelay);
+}
+
+std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, const ExportShape& shape,
+                                         ShapingScratch& scratch, PictureSize& size) {
+    size = {};
+    if (decode_picture(image, scratch.decoded) != platform::LoadResult::ok) return {};
+    const platform::Dib24& picture = scratch.decoded;
+    // A picture of another size than the recording (the panel resized while recording) gets the
+    // same crop, cut to it, and the same scale.
+    size = shaped_size(shape, {picture.width, picture.height});
+    if (size.width <= 0) return {};
+    const platform::ScreenRect whole{0, 0, picture.width, picture.height};
+    imaging::crop_and_scale(picture, imaging::clamp_crop(shape.crop.value_or(whole), picture.width, picture.height),
+                            size.width, size.height, scratch.shaped);
+    return as_bmp(scratch.shaped);
+}
+
+FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
+    const platform::ScreenRect& rect = frames.capture_rect();
+    return {frames.Infos(),
+            {static_cast<int>(static_cast<std::int64_t>(rect.right) - rect.left),
+             static_cast<int>(static_cast<std::int64_t>(rect.bottom) - rect.top)},
+            [&frames](std::size_t i) { return frames.FrameAt(i + 1); }};
+}
+
+bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
+                      ShapingScratch& scratch) {
+    FrameInfo frame = source.infos[t.source];
+    frame.DelayTime = static_cast<std::int16_t>(t.delay);
+    const capture::FrameImage image = source.image(t.source);
+    if (image && !shape.changes_pictures()) return maker.AddFrame(frame, {}, *image);
+    std::vector<std::uint8_t> bytes;
+    if (image) {
+        PictureSize size;
+        bytes = shaped_picture(*image, shape, scratch, size);
+        frame.Width = static_cast<std::int16_t>(size.width);
+        frame.Depth = static_cast<std::int16_t>(size.height);
+    }
+    return maker.AddFrame(frame, {}, bytes);
+}
+
+int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, const ExportShape& asked,
+                       GifMaker& maker, ExportShell& shell) {
+    if (!asked.changes_anything()) return ExportFrames(frames, direction, maker, shell);
+    const FrameSource source = source_of(frames);
+    const ExportShape shape = resolved_for(asked, source.size);
+    const PictureSize canvas = shaped_size(shape, source.size);
+    const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);
+    AnimationInfo info;
+    info.Width = static_cast<std::int16_t>(canvas.width);
+    info.Depth = static_cast<std::int16_t>(canvas.height);
+    ShapingScratch scratch;
+    const auto add = [&](std::int32_t added) {
+        add_shaped_frame(maker, source, timing[static_cast<std::size_t>(added - 1)], shape, scratch);
+    };
+    return RunExport(info, static_cast<std::int32_t>(timing.size()), static_cast<std::int32_t>(frames.count()), add,
+                     maker, shell);
+}
+
+}  // namespace gifanim::review

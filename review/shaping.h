@@ -1,0 +1,101 @@
+#pragma once
+// Exports reshaped on the way to the GIF: a part of the recording (crop), scaled, played faster or
+// slower, at a lower frame rate. The recording itself stays as it is.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "capture/frame_store.h"
+#include "gif/frame_timing.h"
+#include "gif/gif_maker.h"
+#include "platform/picture.h"
+#include "platform/screen.h"
+#include "review/export.h"
+
+namespace gifanim::review {
+
+// How the picture is scaled, keeping its aspect ratio: to a width, into a box, or by a percentage.
+struct ScaleSpec {
+    enum class Kind { none, width, box, percent, factors };
+    Kind kind = Kind::none;
+    int width = 0;
+    int height = 0;
+    double percent = 100;
+    double fx = 1, fy = 1;  // factors: each side times its own
+};
+
+// "W", "WxH" or "P%" (P above 0, at most 1000; sides 1..65535); nothing when it is none of them.
+std::optional<ScaleSpec> parse_scale(std::string_view text);
+
+struct ExportShape {
+    std::optional<platform::ScreenRect> crop;  // in the recording's coordinates
+    ScaleSpec scale;
+    double speed = 1;  // every delay divided by it
+    int max_fps = 0;   // 0: as recorded
+
+    bool changes_pictures() const { return crop.has_value() || scale.kind != ScaleSpec::Kind::none; }
+    bool changes_anything() const { return changes_pictures() || speed != 1 || max_fps > 0; }
+};
+
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The size of a `source` picture after the shape's crop (cut to it) and scale; {0, 0} when the
+// crop leaves nothing.
+PictureSize shaped_size(const ExportShape& shape, PictureSize source);
+
+// The shape with its scale as the factors that take a recording of this size to its shaped size,
+// so that every frame, whatever its size, is scaled alike.
+ExportShape resolved_for(const ExportShape& shape, PictureSize recording);
+
+// The frames the export writes, in the order written, each with the delay it gets: the speed and
+// the frame-rate limit applied, delays kept within what the maker writes.
+std::vector<TimedFrame> export_timing(const std::vector<FrameInfo>& infos, ExportDirection direction,
+                                      const ExportShape& shape);
+
+// Reusable pictures for shaped_picture.
+struct ShapingScratch {
+    platform::Dib24 decoded, shaped;
+};
+
+// An image cropped and scaled as the shape says, as BMP bytes; `size` gets its size. Empty when
+// it cannot be decoded or the crop leaves nothing of it. Throws std::bad_alloc.
+std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, const ExportShape& shape,
+                                         ShapingScratch& scratch, PictureSize& size);
+
+// Where a shaped export's frames come from: their records, the size of the recording, and each
+// frame's image (from 0; null when it cannot be read).
+struct FrameSource {
+    std::vector<FrameInfo> infos;
+    PictureSize size;
+    std::function<capture::FrameImage(std::size_t)> image;
+    // The settings of the GIF written (its size aside): the recorder's loop forever, interlaced.
+    AnimationInfo animation = recorder_animation();
+    static AnimationInfo recorder_animation() {
+        AnimationInfo info;
+        info.LOOP = 1;
+        info.LoopCount = 0;
+        info.Interlace = 1;
+        return info;
+    }
+};
+// The frames of a snapshot of the recording. Throws std::bad_alloc.
+FrameSource source_of(const capture::FrameStoreSnapshot& frames);
+
+// Gives the maker the frame `t` of a shaped export: the source frame's picture cropped and scaled
+// by `shape` (resolved_for the recording), with its record and t's delay. A frame that cannot be
+// read is passed on empty, and the maker refuses it. Returns AddFrame's answer.
+bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
+                      ShapingScratch& scratch);
+
+// ExportFrames with the shape applied; without a shape it is ExportFrames itself (the same bytes).
+// A frame that cannot be read is passed on empty (the maker refuses it and the rest go on).
+int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, const ExportShape& shape,
+                       GifMaker& maker, ExportShell& shell);
+
+}  // namespace gifanim::review

@@ -1,0 +1,251 @@
+#include "review/size_fit.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "gif/gif_index.h"
+#include "platform/file.h"
+#include "platform/system.h"
+
+namespace gifanim::review {
+
+namespace {
+
+constexpr int kLowestQuality = 20;
+constexpr double kAim = 0.95;  // of the limit
+constexpr int kMostExports = 3;
+const int kFrameRates[] = {15, 12, 10, 8, 6, 5, 4, 3, 2, 1};
+const int kScales[] = {90, 80, 70, 60, 50, 40, 30, 25};  // percent; 25 % is the smallest allowed
+
+std::atomic<unsigned> trials_made{0};
+
+// A scratch GIF in the temporary folder, removed when done with.
+struct TrialFile {
+    std::filesystem::path path = platform::temp_directory() /
+                                 ("~gifanim-trial-" + std::to_string(platform::tick_count()) + "-" +
+                                  std::to_string(trials_made.fetch_add(1)) + ".gif");
+    TrialFile() = default;
+    TrialFile(const TrialFile&) = delete;
+    TrialFile& operator=(const TrialFile&) = delete;
+    ~TrialFile() { platform::remove_file(path); }
+};
+
+// One encoding: frames [from, to) of the export as an animation of their own, in `maker`.
+// Answers the size of the GIF written to `trial`; 0 when it could not be written.
+std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vector<TimedFrame>& timing,
+                     std::size_t from, std::size_t to, const ExportShape& shape, const Optimization& optimization,
+                     const TrialFile& trial) {
+    const PictureSize canvas = shaped_size(shape, source.size);
+    AnimationInfo info = source.animation;
+    info.Width = static_cast<std::int16_t>(canvas.width);
+    info.Depth = static_cast<std::int16_t>(canvas.height);
+    info.FrameCount = static_cast<std::int32_t>(to - from);
+    maker.SetOptimization(optimization);
+    maker.Create(info);
+    ShapingScratch scratch;
+    for (std::size_t i = from; i < to; ++i) add_shaped_frame(maker, source, timing[i], shape, scratch);
+    if (!maker.SaveGif(trial.path)) return 0;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(trial.path, ec);
+    return ec ? 0 : static_cast<std::uint64_t>(size);
+}
+
+// The bytes each frame of a sample GIF took, by the frame given to the maker: each was given with
+// a delay of 1, so a written frame's delay counts the frames merged into it (which took none).
+// The rest of the file (header, tables, trailer) goes to `overhead`. False when the file cannot
+// be read back.
+bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, std::vector<std::uint64_t>& bytes,
+                    std::uint64_t& overhead) {
+    std::vector<std::uint8_t> gif;
+    try {
+        platform::File file = platform::File::open_read(gif_path);
+        gif.resize(static_cast<std::size_t>(file.size()));
+        file.read(gif);
+    } catch (const platform::FileError&) {
+        return false;
+    }
+    if (gif.size() < 14) return false;
+    const GifIndex index = build_index(gif);
+    if (index.damaged || index.frames.empty()) return false;
+    bytes.assign(given, 0);
+    std::uint64_t framed = 0;
+    std::size_t at = 0;  // the frame given that the next written one starts with
+    for (std::size_t i = 0; i < index.frames.size() && at < given; ++i) {
+        const std::size_t begin = index.frames[i];
+        const std::size_t end = i + 1 < index.frames.size() ? index.frames[i + 1] : gif.size() - 1;
+        const std::optional<FrameBlocks> blocks = walk_frame(gif, begin);
+        if (!blocks || !blocks->control || end < begin) return false;
+        bytes[at] = end - begin;
+        framed += end - begin;
+        at += std::max<std::size_t>(1, read16(gif, *blocks->control + 4));
+    }
+    overhead = gif.size() - framed;
+    return true;
+}
+
+std::uint64_t estimate(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
+                       const Optimization& optimization) {
+    const ExportShape shape = resolved_for(asked, source.size);
+    const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);
+    const std::size_t n = timing.size();
+    if (n == 0) return 0;
+    GifMaker maker;
+    TrialFile trial;
+    // The first frame, then runs of consecutive frames spread over the rest, given one after
+    // another: the first frame of each run is a jump from the run before and is left out, the
+    // others cost what they cost in the export.
+    const std::size_t runs = std::clamp<std::size_t>(n / 24, 4, 16);
+    const std::size_t length = std::clamp<std::size_t>(n / 12 / runs + 1, 2, 64);
+    if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
+    std::vector<TimedFrame> sample{timing[0]};
+    std::vector<bool> counted{false};
+    for (std::size_t r = 0; r < runs; ++r) {
+        // In the middle of each of `runs` equal parts: frames just after the first are not
+        // like the rest, and neither are the last ones.
+        const std::size_t start = 1 + (2 * r + 1) * (n - 1 - length) / (2 * runs);
+        for (std::size_t i = start; i < start + length; ++i) {
+            sample.push_back(timing[i]);
+            counted.push_back(i > start);
+        }
+    }
+    for (TimedFrame& t : sample) t.delay = 1;
+    encode(maker, source, sample, 0, sample.size(), shape, optimization, trial);
+    std::vector<std::uint64_t> bytes;
+    std::uint64_t overhead = 0;
+    if (!bytes_by_frame(trial.path, sample.size(), bytes, overhead)) return 0;
+    std::uint64_t measured = 0, frames = 0;
+    for (std::size_t i = 1; i < sample.size(); ++i) {
+        if (!counted[i]) continue;
+        measured += bytes[i];
+        ++frames;
+    }
+    return overhead + bytes[0] +
+           static_cast<std::uint64_t>(static_cast<double>(measured) / static_cast<double>(frames) *
+                                      static_cast<double>(n - 1));
+}
+
+std::string describe(const FitResult& r, bool optimized_before, int recorded_fps) {
+    std::string steps;
+    const auto add = [&steps](const std::string& s) { steps += (steps.empty() ? "" : ", ") + s; };
+    if (!optimized_before) add("optimized");
+    if (r.optimization.quality != Optimization::kDefaultQuality || !optimized_before)
+        add("quality " + std::to_string(r.optimization.quality));
+    if (r.shape.max_fps > 0 && r.shape.max_fps < recorded_fps) add("at most " + std::to_string(r.shape.max_fps) + " frames/s");
+    if (r.shape.scale.kind == ScaleSpec::Kind::percent) {
+        char text[32];
+        std::snprintf(text, sizeof text, "scale %g%%", r.shape.scale.percent);
+        add(text);
+    }
+    return steps;
+}
+
+// The frame rate the recording has: 100 over its most common delay.
+int recorded_frame_rate(const std::vector<FrameInfo>& infos) {
+    int shortest = 0;
+    for (const FrameInfo& f : infos)
+        if (f.DelayTime > 0 && (shortest == 0 || f.DelayTime < shortest)) shortest = f.DelayTime;
+    return shortest > 0 ? std::max(1, 100 / shortest) : 100;
+}
+
+}  // namespace
+
+std::uint64_t EstimateSize(const FrameSource& source, ExportDirection direction, const ExportShape& shape,
+                           const Optimization& optimization) {
+    return estimate(source, direction, shape, optimization);
+}
+
+FitResult FitUnder(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
+                   const Optimization& optimization, std::uint64_t limit, const std::filesystem::path& path) {
+    FitResult result;
+    result.asked_bytes = estimate(source, direction, asked, optimization);
+    const int recorded_fps = recorded_frame_rate(source.infos);
+
+    // The settings tried, from least to most given up: each step is one more thing given up.
+    struct Trial {
+        ExportShape shape;
+        Optimization optimization;
+    };
+    std::vector<Trial> ladder{{asked, optimization}};
+    Optimization optimized = optimization;
+    optimized.enabled = true;
+    if (!optimization.enabled) ladder.push_back({asked, optimized});
+    for (int q = optimized.quality - 10; q >= kLowestQuality; q -= 10) ladder.push_back({asked, {true, q}});
+    const Optimization lowest{true, std::min(optimized.quality, kLowestQuality)};
+    ExportShape slower = asked;
+    for (const int fps : kFrameRates) {
+        if (fps >= recorded_fps || (asked.max_fps > 0 && fps >= asked.max_fps)) continue;
+        slower.max_fps = fps;
+        ladder.push_back({slower, lowest});
+    }
+    const bool scaled = asked.scale.kind != ScaleSpec::Kind::none;
+    for (const int percent : kScales) {
+        if (scaled) break;  // a scale the user chose stays
+        ExportShape smaller = slower;
+        smaller.scale.kind = ScaleSpec::Kind::percent;
+        smaller.scale.percent = percent;
+        ladder.push_back({smaller, lowest});
+    }
+
+    // The first step whose estimate is under the aim; the estimate falls along the ladder, so it
+    // is searched by halves.
+    const auto first_under = [&](std::size_t from, double aim) {
+        std::size_t lo = from, hi = ladder.size() - 1;
+        while (lo < hi) {
+            const std::size_t mid = (lo + hi) / 2;
+            if (estimate(source, direction, ladder[mid].shape, ladder[mid].optimization) <= aim) {
+                hi = mid;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        return lo;
+    };
+    GifMaker maker;
+    TrialFile trial;
+    const auto export_step = [&](std::size_t step) {
+        const ExportShape shape = resolved_for(ladder[step].shape, source.size);
+        const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);
+        return encode(maker, source, timing, 0, timing.size(), shape, ladder[step].optimization, trial);
+    };
+    const auto take = [&](std::size_t step, std::uint64_t bytes) {
+        // The frames stay in the maker: saving them again writes the same bytes.
+        if (!maker.SaveGif(path)) return false;
+        result.met = true;
+        result.bytes = bytes;
+        result.shape = ladder[step].shape;
+        result.optimization = ladder[step].optimization;
+        result.steps = describe(result, optimization.enabled, recorded_fps);
+        return true;
+    };
+
+    double aim = static_cast<double>(limit) * kAim;
+    std::size_t from = 0;
+    std::uint64_t smallest = 0;
+    for (int exports = 0; exports < kMostExports && from < ladder.size(); ++exports) {
+        const std::size_t step = first_under(from, aim);
+        const std::uint64_t bytes = export_step(step);
+        if (bytes > 0 && (smallest == 0 || bytes < smallest)) smallest = bytes;
+        if (bytes > 0 && bytes <= limit) {
+            if (!take(step, bytes)) break;
+            // Far under the limit and an export left: the step before may fit too, and shows more.
+            if (exports + 1 < kMostExports && step > from && static_cast<double>(bytes) < 0.85 * limit) {
+                const std::uint64_t better = export_step(step - 1);
+                if (better > 0 && better <= limit) take(step - 1, better);
+            }
+            return result;
+        }
+        if (bytes == 0 || step + 1 == ladder.size()) break;
+        // Over: the estimates run low by bytes / limit here; the next try aims that much lower and
+        // starts past this step.
+        aim *= std::min(0.97, static_cast<double>(limit) / static_cast<double>(bytes));
+        from = step + 1;
+    }
+    result.bytes = smallest;
+    return result;
+}
+
+}  // namespace gifanim::review

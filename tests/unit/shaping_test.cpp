@@ -1,0 +1,165 @@
+// Exports reshaped on the way out: timing, cropping and scaling, the size estimate and fitting
+// under a size limit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <numeric>
+#include <vector>
+
+#include "gif/frame_timing.h"
+#include "gif/gif_reader.h"
+#include "imaging/resize.h"
+#include "platform/bmp.h"
+#include "review/shaping.h"
+#include "review/size_fit.h"
+#include "tests/unit/scratch_dir.h"
+#include "tests/unit/test_images.h"
+
+namespace gifanim::review {
+namespace {
+
+std::int64_t total(const std::vector<TimedFrame>& frames) {
+    return std::accumulate(frames.begin(), frames.end(), std::int64_t{0},
+                           [](std::int64_t sum, const TimedFrame& f) { return sum + f.delay; });
+}
+
+std::int64_t shortest(const std::vector<TimedFrame>& frames) {
+    std::int64_t least = INT64_MAX;
+    for (const TimedFrame& f : frames) least = std::min(least, f.delay);
+    return least;
+}
+
+TEST(FrameTiming, SpeedAndFrameRateKeepTheTotalAndWriteNoDelayUnderTwo) {
+    const std::vector<std::int64_t> delays{3, 3, 3, 3, 7, 1, 1, 50, 3, 3};
+    const std::vector<TimedFrame> source = timed_frames(delays);
+    for (const double factor : {0.5, 1.5, 2.0, 3.0, 7.0}) {
+        const std::vector<TimedFrame> fast = with_speed(source, factor);
+        EXPECT_EQ(total(fast), std::llround(77 / factor)) << factor;
+        EXPECT_GE(shortest(fast), kShortestShownDelay) << factor;
+        for (std::size_t i = 1; i < fast.size(); ++i) EXPECT_LT(fast[i - 1].source, fast[i].source) << factor;
+    }
+    for (const int fps : {1, 3, 10, 30, 50}) {
+        const std::vector<TimedFrame> limited = with_frame_rate_limit(source, fps);
+        EXPECT_EQ(total(limited), 77) << fps;
+        if (limited.size() > 1) {
+            EXPECT_GE(shortest(limited), (100 + fps - 1) / fps) << fps;
+        }
+        EXPECT_EQ(limited.front().source, 0u) << fps;
+    }
+    // Speed first, then the limit: 10 fps at three times the speed of 10 fps keeps every third.
+    const std::vector<TimedFrame> both = with_frame_rate_limit(with_speed(timed_frames(std::vector<std::int64_t>(30, 10)), 3), 10);
+    EXPECT_EQ(total(both), 100);
+    EXPECT_EQ(both.size(), 10u);
+    // A delay past what a record holds is shown in parts, none of them too short to show.
+    const std::vector<TimedFrame> long_one = split_long_delays(timed_frames(std::vector<std::int64_t>{32768, 70000}), 32767);
+    EXPECT_EQ(total(long_one), 102768);
+    EXPECT_GE(shortest(long_one), kShortestShownDelay);
+    for (const TimedFrame& f : long_one) EXPECT_LE(f.delay, 32767);
+}
+
+TEST(ShapeSize, ScalesKeepTheAspectAndCropsAreCutToThePicture) {
+    const PictureSize source{1280, 720};
+    EXPECT_EQ(shaped_size({std::nullopt, *parse_scale("50%")}, source).width, 640);
+    EXPECT_EQ(shaped_size({std::nullopt, *parse_scale("50%")}, source).height, 360);
+    EXPECT_EQ(shaped_size({std::nullopt, *parse_scale("320")}, source).height, 180);
+    // Into a box: the side that fills it first decides.
+    const PictureSize boxed = shaped_size({std::nullopt, *parse_scale("400x400")}, source);
+    EXPECT_EQ(boxed.width, 400);
+    EXPECT_EQ(boxed.height, 225);
+    // A crop reaching past the picture is cut to it; one beside it leaves nothing.
+    ExportShape crop;
+    crop.crop = platform::ScreenRect{1200, -50, 1400, 100};
+    EXPECT_EQ(shaped_size(crop, source).width, 80);
+    EXPECT_EQ(shaped_size(crop, source).height, 100);
+    crop.crop = platform::ScreenRect{1300, 0, 1400, 100};
+    EXPECT_EQ(shaped_size(crop, source).width, 0);
+    for (const char* bad : {"0%", "-5%", "x480", "640x", "0", "abc", "70000"}) EXPECT_FALSE(parse_scale(bad)) << bad;
+}
+
+platform::Dib24 picture_of(int w, int h, const test::PixelFn& pixel) {
+    platform::Dib24 dib;
+    EXPECT_EQ(platform::decode_bmp(test::make_bmp(w, h, pixel), dib), platform::LoadResult::ok);
+    return dib;
+}
+
+test::Rgb at(const platform::Dib24& d, int x, int y) {
+    const std::uint8_t* p = d.row(d.height - 1 - y) + 3 * x;
+    return {p[2], p[1], p[0]};
+}
+
+TEST(CropAndScale, EachPixelIsTheMeanOfTheAreaItCovers) {
+    // Black and white columns: halved, every pixel is the grey of one of each.
+    const platform::Dib24 stripes =
+        picture_of(8, 4, [](int x, int) { return x % 2 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0}; });
+    platform::Dib24 out;
+    imaging::crop_and_scale(stripes, {0, 0, 8, 4}, 4, 2, out);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(at(out, x, y), (test::Rgb{128, 128, 128})) << x << "," << y;
+    // A third: pixels that are partly covered count by their share (two black, one white).
+    imaging::crop_and_scale(stripes, {0, 0, 6, 4}, 2, 4, out);
+    EXPECT_EQ(at(out, 0, 0).r, 85);
+    EXPECT_EQ(at(out, 1, 0).r, 170);
+    // A crop is taken from the right place, top rows first.
+    const platform::Dib24 marked = picture_of(10, 10, [](int x, int y) {
+        return x == 7 && y == 2 ? test::Rgb{10, 20, 30} : test::Rgb{200, 200, 200};
+    });
+    imaging::crop_and_scale(marked, {7, 2, 9, 4}, 2, 2, out);
+    EXPECT_EQ(at(out, 0, 0), (test::Rgb{10, 20, 30}));
+    EXPECT_EQ(at(out, 1, 1), (test::Rgb{200, 200, 200}));
+}
+
+// A recording of a box moving over a desktop-like picture, as a frame source.
+FrameSource moving_box(int frames, int width, int height) {
+    FrameSource source;
+    source.size = {width, height};
+    FrameInfo info;
+    info.DelayTime = 10;
+    source.infos.assign(static_cast<std::size_t>(frames), info);
+    source.image = [width, height](std::size_t i) -> capture::FrameImage {
+        const int box = 20 + static_cast<int>(i) * 3;
+        return std::make_shared<const std::vector<std::uint8_t>>(test::make_bmp(width, height, [box](int x, int y) {
+            if (x >= box && x < box + 40 && y >= 30 && y < 70) return test::Rgb{220, 40, 40};
+            return test::screen_like_pixel(x, y, 3);
+        }));
+    };
+    return source;
+}
+
+TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
+    test::ScratchDir scratch("size-fit-");
+    const FrameSource source = moving_box(96, 400, 160);
+    const Optimization optimized{true, Optimization::kDefaultQuality};
+    const std::uint64_t estimate = EstimateSize(source, ExportDirection::forward, {}, optimized);
+
+    const std::filesystem::path out = scratch.dir / "fit.gif";
+    const FitResult roomy = FitUnder(source, ExportDirection::forward, {}, optimized, 1u << 30, out);
+    ASSERT_TRUE(roomy.met);
+    EXPECT_TRUE(roomy.steps.empty()) << roomy.steps;
+    EXPECT_EQ(roomy.bytes, std::filesystem::file_size(out));
+    EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes), 0.1 * static_cast<double>(roomy.bytes));
+
+    for (const double share : {0.6, 0.3, 0.15}) {
+        const auto limit = static_cast<std::uint64_t>(share * static_cast<double>(roomy.bytes));
+        const FitResult fit = FitUnder(source, ExportDirection::forward, {}, optimized, limit, out);
+        ASSERT_TRUE(fit.met) << share << ": the smallest reached is " << fit.bytes;
+        EXPECT_LE(fit.bytes, limit) << share;
+        // Not wastefully small either.
+        EXPECT_GE(static_cast<double>(fit.bytes), 0.85 * static_cast<double>(limit)) << share;
+        EXPECT_EQ(std::filesystem::file_size(out), fit.bytes) << share;
+        EXPECT_FALSE(fit.steps.empty()) << share;
+        GifReader reader;
+        reader.Create();
+        ASSERT_TRUE(reader.LoadGif(out)) << share << " " << reader.GetError();
+    }
+    // Out of reach even at the smallest scale: nothing is written.
+    std::filesystem::remove(out);
+    const FitResult tiny = FitUnder(source, ExportDirection::forward, {}, optimized, 200, out);
+    EXPECT_FALSE(tiny.met);
+    EXPECT_GT(tiny.bytes, 200u);
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+}  // namespace
+}  // namespace gifanim::review
