@@ -18,8 +18,8 @@ namespace {
 constexpr int kLowestQuality = 20;
 constexpr double kAim = 0.95;  // of the limit
 constexpr int kMostExports = 3;
-const int kFrameRates[] = {15, 12, 10, 8, 6, 5, 4, 3, 2, 1};
-const int kScales[] = {90, 80, 70, 60, 50, 40, 30, 25};  // percent; 25 % is the smallest allowed
+const int kFrameRates[] = {30, 25, 20, 15, 12, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+const int kScales[] = {90, 80, 70, 60, 50, 45, 40, 35, 30, 25};  // percent; 25 % is the smallest allowed
 
 std::atomic<unsigned> trials_made{0};
 
@@ -98,7 +98,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // The first frame, then runs of consecutive frames spread over the rest, given one after
     // another: the first frame of each run is a jump from the run before and is left out, the
     // others cost what they cost in the export.
-    const std::size_t runs = std::clamp<std::size_t>(n / 24, 4, 16);
+    const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
     const std::size_t length = std::clamp<std::size_t>(n / 12 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
     std::vector<TimedFrame> sample{timing[0]};
@@ -128,14 +128,15 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
                                       static_cast<double>(n - 1));
 }
 
-std::string describe(const FitResult& r, bool optimized_before, int recorded_fps) {
+// What the fitted export gave up of the one asked for.
+std::string describe(const FitResult& r, const ExportShape& asked, const Optimization& asked_mode) {
     std::string steps;
     const auto add = [&steps](const std::string& s) { steps += (steps.empty() ? "" : ", ") + s; };
-    if (!optimized_before) add("optimized");
-    if (r.optimization.quality != Optimization::kDefaultQuality || !optimized_before)
+    if (r.optimization.enabled && !asked_mode.enabled) add("optimized");
+    if (r.optimization.enabled && (!asked_mode.enabled || r.optimization.quality != asked_mode.quality))
         add("quality " + std::to_string(r.optimization.quality));
-    if (r.shape.max_fps > 0 && r.shape.max_fps < recorded_fps) add("at most " + std::to_string(r.shape.max_fps) + " frames/s");
-    if (r.shape.scale.kind == ScaleSpec::Kind::percent) {
+    if (r.shape.max_fps != asked.max_fps) add("at most " + std::to_string(r.shape.max_fps) + " frames/s");
+    if (r.shape.scale.kind == ScaleSpec::Kind::percent && asked.scale.kind == ScaleSpec::Kind::none) {
         char text[32];
         std::snprintf(text, sizeof text, "scale %g%%", r.shape.scale.percent);
         add(text);
@@ -170,11 +171,10 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         Optimization optimization;
     };
     std::vector<Trial> ladder{{asked, optimization}};
-    Optimization optimized = optimization;
-    optimized.enabled = true;
-    if (!optimization.enabled) ladder.push_back({asked, optimized});
-    for (int q = optimized.quality - 10; q >= kLowestQuality; q -= 10) ladder.push_back({asked, {true, q}});
-    const Optimization lowest{true, std::min(optimized.quality, kLowestQuality)};
+    // The plain GIF given up for the optimized one starts at its best quality.
+    const int best = optimization.enabled ? optimization.quality - 5 : 100;
+    for (int q = best; q >= kLowestQuality; q -= 5) ladder.push_back({asked, {true, q}});
+    const Optimization lowest{true, std::min(optimization.enabled ? optimization.quality : 100, kLowestQuality)};
     ExportShape slower = asked;
     for (const int fps : kFrameRates) {
         if (fps >= recorded_fps || (asked.max_fps > 0 && fps >= asked.max_fps)) continue;
@@ -218,7 +218,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         result.bytes = bytes;
         result.shape = ladder[step].shape;
         result.optimization = ladder[step].optimization;
-        result.steps = describe(result, optimization.enabled, recorded_fps);
+        result.steps = describe(result, asked, optimization);
         return true;
     };
 
@@ -231,8 +231,11 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         if (bytes > 0 && (smallest == 0 || bytes < smallest)) smallest = bytes;
         if (bytes > 0 && bytes <= limit) {
             if (!take(step, bytes)) break;
-            // Far under the limit and an export left: the step before may fit too, and shows more.
-            if (exports + 1 < kMostExports && step > from && static_cast<double>(bytes) < 0.85 * limit) {
+            // Far under the limit and an export left: the step before may fit too, and shows more,
+            // unless its estimate says it does not.
+            if (exports + 1 < kMostExports && step > from && static_cast<double>(bytes) < 0.85 * limit &&
+                static_cast<double>(estimate(source, direction, ladder[step - 1].shape, ladder[step - 1].optimization)) <=
+                    1.05 * static_cast<double>(limit)) {
                 const std::uint64_t better = export_step(step - 1);
                 if (better > 0 && better <= limit) take(step - 1, better);
             }

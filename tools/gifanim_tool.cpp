@@ -20,7 +20,7 @@ constexpr const char* kUsage =
     "commands:\n"
     "  make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
     "       [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N]\n"
-    "       [--optimize [--quality Q]] IMAGE...\n"
+    "       [--optimize [--quality Q]] [SHAPE...] IMAGE...\n"
     "      build an animation from image files (BMP, JPEG, PNG, GIF), one frame each\n"
     "  info FILE.gif\n"
     "      print the settings of the animation and of every frame\n"
@@ -36,10 +36,12 @@ constexpr const char* kUsage =
     "      save a rectangle of the screen (default format bmp)\n"
     "  record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
     "         [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
-    "         [--optimize [--quality Q]]\n"
+    "         [--optimize [--quality Q]] [SHAPE...]\n"
     "      record the screen into an animated GIF (until Ctrl+C without --seconds or --frames)\n"
-    "  recover [FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [--keep]]\n"
+    "  recover [FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [SHAPE...] [--keep]]\n"
     "      list the recordings left behind by recorders that ended unexpectedly, or write one out\n"
+    "\n"
+    "  SHAPE: --scale W|WxH|P%  --crop L,T,R,B  --speed F  --max-fps N  --max-size SIZE  --estimate\n"
     "\n"
     "  COMMAND --help  show the options of a command\n"
     "  --help          show this text\n";
@@ -49,6 +51,17 @@ constexpr const char* kUsage =
     "                    pixels: a much smaller GIF that shows every frame within a bound\n"      \
     "  --quality Q       how close the optimized GIF stays to the frames (1..100, default 80;\n"  \
     "                    100 redraws every pixel that changed at all)\n"
+
+#define SHAPE_HELP                                                                                 \
+    "  --scale W|WxH|P%  scale to a width, into a box or by a percentage, keeping the aspect ratio\n" \
+    "                    (each pixel the mean of the area it covers)\n"                          \
+    "  --crop L,T,R,B    only this rectangle of the frames (cut to them)\n"                      \
+    "  --speed F         every delay divided by F (0.01..100); no delay under 2 hundredths\n"   \
+    "  --max-fps N       no frame shown for less than 1/N s (1..100); the total time stays\n"   \
+    "  --max-size SIZE   never larger than SIZE (bytes, or with KB, MB, KiB, MiB; MB = 10^6):\n" \
+    "                    quality, then frame rate, then scale are given up as far as needed,\n" \
+    "                    and one line says what was done; exit 1 when even that cannot fit\n"  \
+    "  --estimate        print \"estimate: N bytes\" for the GIF these options write; write nothing\n"
 
 // A command is its run_ function in a file of its own, declared in tools/commands.h, and an entry
 // below with the usage text that --help and usage errors print.
@@ -62,7 +75,7 @@ constexpr Command kCommands[] = {
     {"make", run_make,
      "usage: gifanim make -o OUT.gif [--delay CS] [--disposal D] [--no-loop] [--loop-count N]\n"
      "                    [--dither] [--interlace] [--comment TEXT] [--reverse] [--jobs N]\n"
-     "                    [--optimize [--quality Q]] IMAGE...\n"
+     "                    [--optimize [--quality Q]] [SHAPE...] IMAGE...\n"
      "  --delay CS        frame delay in 1/100 s (0..65535, default 60)\n"
      "  --disposal D      disposal method (0..7, default 0)\n"
      "  --no-loop         no looping extension\n"
@@ -72,7 +85,7 @@ constexpr Command kCommands[] = {
      "  --comment TEXT    comment of the animation\n"
      "  --reverse         add the images last to first\n"
      "  --jobs N          threads that reduce and compress frames (default: one per core);\n"
-     "                    the GIF is the same for every N\n" OPTIMIZE_HELP},
+     "                    the GIF is the same for every N\n" OPTIMIZE_HELP SHAPE_HELP},
     {"info", run_info,
      "usage: gifanim info FILE.gif\n"
      "  prints one line for the animation and one per frame, as key=value pairs:\n"
@@ -106,7 +119,7 @@ constexpr Command kCommands[] = {
     {"record", run_record,
      "usage: gifanim record -o OUT.gif [--rect LEFT,TOP,RIGHT,BOTTOM | --full-screen] [--fps N]\n"
      "                      [--seconds S | --frames N] [--cursor] [--memory MB | --disk] [--reverse]\n"
-     "                      [--optimize [--quality Q]]\n"
+     "                      [--optimize [--quality Q]] [SHAPE...]\n"
      "  records the screen into a looping GIF; without --seconds or --frames until Ctrl+C\n"
      "  --rect L,T,R,B    the rectangle to record (default: the whole screen)\n"
      "  --full-screen     the whole screen\n"
@@ -117,18 +130,18 @@ constexpr Command kCommands[] = {
      "  --cursor          draw the mouse cursor into the frames\n"
      "  --memory MB       keep frames in memory up to MB megabytes, then on disk (default 20)\n"
      "  --disk            keep every frame on disk\n"
-     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP
+     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP SHAPE_HELP
      "  prints one line at the end: OUT.gif: N frames, S s, B bytes (grabs, collapsed ticks, CPU share)\n"
      "  the recording is kept in a file in the temporary folder until the GIF holds it: killed, or\n"
      "  when the GIF cannot be written, it stays there for gifanim recover\n"},
     {"recover", run_recover,
      "usage: gifanim recover\n"
-     "       gifanim recover FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [--keep]\n"
+     "       gifanim recover FILE -o OUT.gif [--reverse] [--optimize [--quality Q]] [SHAPE...] [--keep]\n"
      "  without FILE, lists the recordings that recorder processes left in the temporary folder\n"
      "  ($TMPDIR or /tmp) when they ended without writing them out, one a line:\n"
      "  FILE<tab>N frames, S s, WxH\n"
      "  with FILE, writes that recording as a looping GIF and then removes FILE\n"
-     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP
+     "  --reverse         write the frames last to first\n" OPTIMIZE_HELP SHAPE_HELP
      "  --keep            keep FILE after the GIF is written\n"},
 };
 

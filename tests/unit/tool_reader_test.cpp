@@ -421,5 +421,65 @@ TEST(ToolRecover, ListsWritesAndRemovesALeftRecordingAndSaysWhatWasLeftOut) {
     }
 }
 
+// make with the options that shape the GIF: giflib reads what they wrote.
+TEST(ToolShape, ScaleCropSpeedFrameRateEstimateAndSizeLimit) {
+    Scratch s;
+    std::vector<std::string> images;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = s / ("f" + std::to_string(10 + i) + ".bmp");
+        write_bytes(name, make_bmp(120, 80, [i](int x, int y) {
+                        if (x >= 5 * i && x < 5 * i + 20 && y >= 20 && y < 50) return Rgb{230, 30, 30};
+                        return screen_like_pixel(x, y, 5);
+                    }));
+        images.push_back(name);
+    }
+    const auto make = [&](std::vector<std::string> words) {
+        words.insert(words.begin(), {"make", "--delay", "10", "-o", s / "out.gif"});
+        words.insert(words.end(), images.begin(), images.end());
+        return run_tool(s, words);
+    };
+    const auto sizes = [](const OracleGif& gif) {
+        int total = 0, least = 1 << 30;
+        for (const OracleFrame& f : gif.frames) {
+            total += f.delay;
+            least = std::min(least, f.delay);
+        }
+        return std::pair{total, least};
+    };
+
+    ASSERT_EQ(make({"--scale", "50%"}).status, 0);
+    OracleGif gif = oracle_decode(s / "out.gif");
+    EXPECT_EQ(gif.width, 60);
+    EXPECT_EQ(gif.height, 40);
+    EXPECT_EQ(gif.frames.size(), 12u);
+    ASSERT_EQ(make({"--crop", "10,10,70,50", "--scale", "30x30", "--optimize"}).status, 0);
+    gif = oracle_decode(s / "out.gif");
+    EXPECT_EQ(gif.width, 30);
+    EXPECT_EQ(gif.height, 20);
+    ASSERT_EQ(make({"--speed", "2", "--max-fps", "5"}).status, 0);
+    EXPECT_EQ(sizes(oracle_decode(s / "out.gif")), (std::pair{60, 20}));
+
+    fs::remove(s / "out.gif");
+    Outcome r = make({"--optimize", "--estimate"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("estimate: ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find(" bytes\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(s / "out.gif"));
+    r = make({"--max-size", "4KB"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("fitted ", 0), 0u) << r.out;
+    EXPECT_LE(fs::file_size(s / "out.gif"), 4000u);
+    EXPECT_EQ(oracle_decode(s / "out.gif").frames.empty(), false);
+    fs::remove(s / "out.gif");
+    r = make({"--max-size", "10"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the smallest reached is"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(s / "out.gif"));
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"--scale", "0%"}, {"--speed", "0"}, {"--max-fps", "0"}, {"--max-size", "5XB"}, {"--crop", "5,5,5,9"}}) {
+        EXPECT_EQ(make(bad).status, 2) << bad[0] << " " << bad[1];
+    }
+}
+
 }  // namespace
 }  // namespace gifanim::test
