@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "platform/file.h"
 #include "platform/picture.h"
 #include "platform/program_dir.h"
@@ -15,6 +17,25 @@ void Dib24::allocate(int w, int h) {
         capacity = 0;
         bits = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
         capacity = needed;
+    }
+}
+
+void reduce_picture(const Dib24& in, Dib24& out) {
+    const int w = (in.width + kReduction - 1) / kReduction, h = (in.height + kReduction - 1) / kReduction;
+    out.allocate(std::max(1, w), std::max(1, h));
+    for (int y = 0; y < out.height; ++y) {
+        std::uint8_t* target = out.row(y);
+        for (int x = 0; x < out.width; ++x) {
+            unsigned sum[3] = {0, 0, 0}, count = 0;
+            for (int sy = y * kReduction; sy < std::min(in.height, (y + 1) * kReduction); ++sy) {
+                const std::uint8_t* p = in.row(sy) + 3 * static_cast<std::size_t>(x * kReduction);
+                for (int sx = x * kReduction; sx < std::min(in.width, (x + 1) * kReduction); ++sx, p += 3) {
+                    for (int c = 0; c < 3; ++c) sum[c] += p[c];
+                    ++count;
+                }
+            }
+            for (int c = 0; c < 3; ++c) target[3 * x + c] = static_cast<std::uint8_t>(count ? sum[c] / count : 0);
+        }
     }
 }
 

@@ -58,4 +58,16 @@ bool platform_handles_gif();
 // exhaustion throws std::bad_alloc.
 LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out);
 
+// How many times smaller a side of a reduced picture is.
+inline constexpr int kReduction = 8;
+
+// `in` made kReduction times smaller a side (rounded up, at least one pixel), each pixel the mean
+// of the block it stands for. Throws std::bad_alloc.
+void reduce_picture(const Dib24& in, Dib24& out);
+
+// A picture kReduction times smaller a side than load_picture gives, for a quick look at what
+// changes between frames: JPEG is decoded at that scale directly (where the platform can), the
+// other formats are reduced after decoding. Fails where load_picture fails.
+LoadResult load_picture_reduced(std::span<const std::uint8_t> bytes, Dib24& out);
+
 }  // namespace gifanim::platform

@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <system_error>
 #include <vector>
 
 #include "gif/gif_index.h"
+#include "gif/picture_loader.h"
+#include "imaging/resize.h"
 #include "platform/file.h"
 #include "platform/system.h"
 
@@ -87,6 +91,51 @@ bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, st
     return true;
 }
 
+// How much each frame of the export changes from the one before: the blocks (kReduction pixels a
+// side) of the cropped picture whose colour moved, from pictures decoded that much smaller. A
+// frame that cannot be read changes nothing; one of another size than the one before, all of it.
+std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<TimedFrame>& timing,
+                                   const ExportShape& shape) {
+    std::vector<std::uint32_t> change(timing.size(), 0);
+    platform::Dib24 before, now, whole;
+    bool have_before = false;
+    for (std::size_t k = 0; k < timing.size(); ++k) {
+        if (k > 0 && timing[k].source == timing[k - 1].source) continue;
+        const capture::FrameImage image = source.image(timing[k].source);
+        if (!image) continue;
+        if (platform::load_picture_reduced(*image, now) != platform::LoadResult::ok) {
+            if (decode_picture(*image, whole) != platform::LoadResult::ok) continue;
+            platform::reduce_picture(whole, now);
+        }
+        if (have_before) {
+            const platform::ScreenRect all{0, 0, now.width, now.height};
+            platform::ScreenRect part = all;
+            if (shape.crop) {
+                const platform::ScreenRect c = *shape.crop;
+                part = imaging::clamp_crop({c.left / platform::kReduction, c.top / platform::kReduction,
+                                            (c.right + platform::kReduction - 1) / platform::kReduction,
+                                            (c.bottom + platform::kReduction - 1) / platform::kReduction},
+                                           now.width, now.height);
+            }
+            std::uint32_t moved = 0;
+            const bool same_size = before.width == now.width && before.height == now.height;
+            for (int y = part.top; y < part.bottom; ++y) {
+                const std::uint8_t* a = same_size ? before.row(now.height - 1 - y) : nullptr;
+                const std::uint8_t* b = now.row(now.height - 1 - y);
+                for (int x = part.left; x < part.right; ++x) {
+                    const std::size_t i = 3 * static_cast<std::size_t>(x);
+                    moved += !a || std::abs(a[i] - b[i]) > 2 || std::abs(a[i + 1] - b[i + 1]) > 2 ||
+                             std::abs(a[i + 2] - b[i + 2]) > 2;
+                }
+            }
+            change[k] = moved;
+        }
+        std::swap(before, now);
+        have_before = true;
+    }
+    return change;
+}
+
 std::uint64_t estimate(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
                        const Optimization& optimization) {
     const ExportShape shape = resolved_for(asked, source.size);
@@ -101,8 +150,10 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
     const std::size_t length = std::clamp<std::size_t>(n / 12 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
+    const std::vector<std::uint32_t> change = optimization.enabled ? changes(source, timing, shape) : std::vector<std::uint32_t>(n, 0);
     std::vector<TimedFrame> sample{timing[0]};
     std::vector<bool> counted{false};
+    std::vector<std::size_t> sample_places{0};
     for (std::size_t r = 0; r < runs; ++r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not
         // like the rest, and neither are the last ones.
@@ -110,6 +161,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         for (std::size_t i = start; i < start + length; ++i) {
             sample.push_back(timing[i]);
             counted.push_back(i > start);
+            sample_places.push_back(i);
         }
     }
     for (TimedFrame& t : sample) t.delay = 1;
@@ -118,14 +170,23 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     std::uint64_t overhead = 0;
     if (!bytes_by_frame(trial.path, sample.size(), bytes, overhead)) return 0;
     std::uint64_t measured = 0, frames = 0;
+    double measured_change = 0;
     for (std::size_t i = 1; i < sample.size(); ++i) {
         if (!counted[i]) continue;
         measured += bytes[i];
+        measured_change += static_cast<double>(change[sample_places[i]]);
         ++frames;
     }
-    return overhead + bytes[0] +
-           static_cast<std::uint64_t>(static_cast<double>(measured) / static_cast<double>(frames) *
-                                      static_cast<double>(n - 1));
+    const double mean = static_cast<double>(measured) / static_cast<double>(frames);
+    double later = mean * static_cast<double>(n - 1);
+    // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
+    // block costs, and every frame's change is known.
+    if (optimization.enabled && measured_change > 0) {
+        double all_change = 0;
+        for (std::size_t i = 1; i < n; ++i) all_change += static_cast<double>(change[i]);
+        later = static_cast<double>(measured) / measured_change * all_change;
+    }
+    return overhead + bytes[0] + static_cast<std::uint64_t>(later);
 }
 
 // What the fitted export gave up of the one asked for.
@@ -190,13 +251,22 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         ladder.push_back({smaller, lowest});
     }
 
+    // Each step's estimate, made once.
+    std::vector<std::uint64_t> estimates(ladder.size(), UINT64_MAX);
+    estimates[0] = result.asked_bytes;
+    const auto estimated = [&](std::size_t step) {
+        if (estimates[step] == UINT64_MAX)
+            estimates[step] = estimate(source, direction, ladder[step].shape, ladder[step].optimization);
+        return estimates[step];
+    };
     // The first step whose estimate is under the aim; the estimate falls along the ladder, so it
-    // is searched by halves.
+    // is searched by halves, after a look at the first step, which often fits as it is.
     const auto first_under = [&](std::size_t from, double aim) {
-        std::size_t lo = from, hi = ladder.size() - 1;
+        if (static_cast<double>(estimated(from)) <= aim) return from;
+        std::size_t lo = from + 1, hi = ladder.size() - 1;
         while (lo < hi) {
             const std::size_t mid = (lo + hi) / 2;
-            if (estimate(source, direction, ladder[mid].shape, ladder[mid].optimization) <= aim) {
+            if (static_cast<double>(estimated(mid)) <= aim) {
                 hi = mid;
             } else {
                 lo = mid + 1;
@@ -234,8 +304,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
             // Far under the limit and an export left: the step before may fit too, and shows more,
             // unless its estimate says it does not.
             if (exports + 1 < kMostExports && step > from && static_cast<double>(bytes) < 0.85 * limit &&
-                static_cast<double>(estimate(source, direction, ladder[step - 1].shape, ladder[step - 1].optimization)) <=
-                    1.05 * static_cast<double>(limit)) {
+                static_cast<double>(estimated(step - 1)) <= 1.05 * static_cast<double>(limit)) {
                 const std::uint64_t better = export_step(step - 1);
                 if (better > 0 && better <= limit) take(step - 1, better);
             }

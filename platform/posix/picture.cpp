@@ -51,7 +51,7 @@ bool arithmetic_coded(std::span<const std::uint8_t> b) {
 constexpr unsigned kHuffmanPixelsPerByte = 64 * 8;
 constexpr unsigned kArithmeticPixelsPerByte = 1u << 16;
 
-LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
+LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out, int reduction = 1) {
     TjHandle tj;
     if (!tj.h) return LoadResult::undecodable;
     int w = 0, h = 0, subsamp = 0, colourspace = 0;
@@ -61,6 +61,10 @@ LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out) {
     const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
     if (const LoadResult r = check_picture_data(w, h, bytes.size(), most); r != LoadResult::ok) return r;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
+    // Scaled in the decoder itself: 1/8 is one of the scales it offers, and it rounds up.
+    const tjscalingfactor scale{1, reduction};
+    w = TJSCALED(w, scale);
+    h = TJSCALED(h, scale);
     dib.allocate(w, h);
     // Rows bottom-up as the 24-bit layout wants them. A damaged stream that still yields pixels is
     // only a warning: the picture is shown as far as it goes.
@@ -105,6 +109,14 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (is_png(bytes)) return decode_png(bytes, out);
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return decode_bmp(bytes, out);
     return LoadResult::undecodable;
+}
+
+LoadResult load_picture_reduced(std::span<const std::uint8_t> bytes, Dib24& out) {
+    if (is_jpeg(bytes)) return decode_jpeg(bytes, out, kReduction);
+    Dib24 whole;
+    const LoadResult r = load_picture(bytes, whole);
+    if (r == LoadResult::ok) reduce_picture(whole, out);
+    return r;
 }
 
 }  // namespace gifanim::platform

@@ -162,4 +162,12 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     return lines == height ? LoadResult::ok : LoadResult::undecodable;
 }
 
+LoadResult load_picture_reduced(std::span<const std::uint8_t> bytes, Dib24& out) {
+    // The picture object decodes at full size whatever is drawn of it.
+    Dib24 whole;
+    const LoadResult r = load_picture(bytes, whole);
+    if (r == LoadResult::ok) reduce_picture(whole, out);
+    return r;
+}
+
 }  // namespace gifanim::platform
