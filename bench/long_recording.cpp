@@ -13,6 +13,9 @@
 //   --noise   side of the noise block (default 400)
 //   --dir     where the spill file and the scratch files go (default the temporary folder)
 //   --optimize  the export writes an optimized GIF (default quality)
+//   --fit BYTES  then the size estimate of that export against the size it wrote, and the export
+//             fitted under BYTES (and under BYTES/5 and BYTES/10), each against the limit, with
+//             its time over the export's
 // Everything it writes goes into a fresh folder there, removed at the end.
 #include <malloc.h>
 #include <sys/resource.h>
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "review/size_fit.h"
 #include "capture/session.h"
 #include "gif/gif_maker.h"
 #include "imaging/convert.h"
@@ -169,6 +173,7 @@ struct Options {
     int noise = 400;
     std::filesystem::path dir;
     bool optimize = false;
+    std::int64_t fit = 0;
 };
 
 long number(const char* text, long low, long high, const char* option) {
@@ -189,7 +194,8 @@ Options parse(int argc, char** argv) {
             continue;
         }
         if (i + 1 >= argc)
-            die("usage: long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR] [--optimize]");
+            die("usage: long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR] [--optimize] "
+                "[--fit BYTES]");
         const char* value = argv[++i];
         if (arg == "--ticks")
             o.ticks = number(value, 1, 10000000, "--ticks");
@@ -201,6 +207,8 @@ Options parse(int argc, char** argv) {
             o.noise = static_cast<int>(number(value, 0, kHeight, "--noise"));
         else if (arg == "--dir")
             o.dir = value;
+        else if (arg == "--fit")
+            o.fit = number(value, 1, 2000000000, "--fit");
         else
             die("unknown option " + arg);
     }
@@ -401,6 +409,29 @@ int run(int argc, char** argv) {
         "  wall ffmpeg/ExportFrames = %.2f (above 1: ours faster), cpu ffmpeg/ExportFrames = %.2f; "
         "%.1f ms wall a frame (ours) against %.1f (ffmpeg)\n",
         pw / ow, pc / oc, ow * 1000.0 / static_cast<double>(n), pw * 1000.0 / static_cast<double>(n));
+    if (options.fit > 0) {
+        const capture::FrameStoreSnapshot frames = session.store().Snapshot();
+        const review::FrameSource source = review::source_of(frames);
+        const Optimization mode{options.optimize, Optimization::kDefaultQuality};
+        std::uint64_t t0 = platform::monotonic_us();
+        const std::uint64_t estimate = review::EstimateSize(source, review::ExportDirection::forward, {}, mode);
+        const double estimate_s = seconds(platform::monotonic_us() - t0);
+        std::printf("estimate: %ju bytes, %+.1f%% of the %ju written, in %.2f s (%.1f%% of the export's time)\n",
+                    static_cast<std::uintmax_t>(estimate),
+                    100.0 * (static_cast<double>(estimate) - static_cast<double>(ours_size)) / static_cast<double>(ours_size),
+                    ours_size, estimate_s, 100.0 * estimate_s / ow);
+        for (const std::int64_t divisor : {1, 5, 10}) {
+            const auto limit = static_cast<std::uint64_t>(options.fit / divisor);
+            t0 = platform::monotonic_us();
+            const review::FitResult fit = review::FitUnder(source, review::ExportDirection::forward, {}, mode, limit,
+                                                           g_scratch.path / "fitted.gif");
+            const double fit_s = seconds(platform::monotonic_us() - t0);
+            std::printf("fit under %ju: %s %ju bytes (%.1f%% of the limit) in %.1f s (%.2f exports): %s\n",
+                        static_cast<std::uintmax_t>(limit), fit.met ? "wrote" : "NOT MET, smallest",
+                        static_cast<std::uintmax_t>(fit.bytes), 100.0 * static_cast<double>(fit.bytes) / static_cast<double>(limit),
+                        fit_s, fit_s / ow, fit.steps.empty() ? "as asked" : fit.steps.c_str());
+        }
+    }
     session.CloseFrameStore();
     return 0;
 }
