@@ -84,7 +84,8 @@ ProgramPlaces program_places(const ProgramFolders& folders) {
     if (folders.program_writable || folders.app_data.empty()) {
         return {beside, {}, folders.program_writable ? folders.program : std::filesystem::path()};
     }
-    const std::filesystem::path own = folders.app_data / std::u8string(kProgramDataFolder.begin(), kProgramDataFolder.end());
+    const std::filesystem::path own =
+        folders.app_data / std::u8string(kProgramDataFolder.begin(), kProgramDataFolder.end());
     return {own / name, beside, folders.pictures.empty() ? folders.documents : folders.pictures};
 }
 

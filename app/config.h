@@ -74,8 +74,8 @@ struct ProgramPlaces {
 
 // The folders the choice is made from; empty where unknown.
 struct ProgramFolders {
-    std::filesystem::path program;  // the running executable's
-    bool program_writable = false;  // whether a file can be made there
+    std::filesystem::path program;                        // the running executable's
+    bool program_writable = false;                        // whether a file can be made there
     std::filesystem::path app_data, pictures, documents;  // the user's
 };
 

@@ -86,6 +86,7 @@ MenuModel BuildMenus(const ConfigFile& config) {
     menus.Append(Popup::frames, "删除从当前帧最后一帧");
     menus.Append(Popup::save, "-");
     menus.Append(Popup::save, "优化体积");
+    menus.Append(Popup::save, "导出选项...");
     return menus;
 }
 

@@ -36,6 +36,8 @@ inline constexpr int delete_from_current = 16;
 // Appended to the save popup after the frames popup's items, so ids 1 to 16 keep their numbers.
 inline constexpr int save_separator = 17;
 inline constexpr int optimize_size = 18;
+// Opens the dialog "导出选项".
+inline constexpr int export_options = 19;
 }  // namespace menu_id
 
 struct MenuItem {
@@ -71,7 +73,7 @@ private:
     int next_id_ = 0;
 };
 
-// The three popups with ids 1 to 18, the rate items labelled from the settings file.
+// The three popups with ids 1 to 19, the rate items labelled from the settings file.
 MenuModel BuildMenus(const ConfigFile& config);
 
 }  // namespace gifanim::app

@@ -25,8 +25,7 @@ platform::ScreenRect frame_rect_after_dpi_change(const DpiChange& change,
                                                  const std::optional<platform::ScreenRect>& placing) {
     if (placing) return *placing;
     const platform::ScreenRect& w = change.window;
-    const std::int64_t width =
-        std::int64_t{w.right} - w.left - change.frame_before.width + change.frame_after.width;
+    const std::int64_t width = std::int64_t{w.right} - w.left - change.frame_before.width + change.frame_after.width;
     const std::int64_t height = std::int64_t{w.bottom} - w.top - change.frame_before.height +
                                 change.frame_after.height - change.toolbar_before + change.toolbar_after;
     const platform::ScreenRect& at = change.suggested;
@@ -36,7 +35,11 @@ platform::ScreenRect frame_rect_after_dpi_change(const DpiChange& change,
 
 Shell::Shell(ConfigFile config, FrameWindowPort& window, capture::FrameGrabber& grabber,
              review::ExportShell& export_shell)
-    : window_(window), export_shell_(export_shell), settings_(std::move(config)), session_(*this, grabber) {}
+    : window_(window),
+      export_shell_(export_shell),
+      settings_(std::move(config)),
+      export_options_(settings_.config()),
+      session_(*this, grabber) {}
 
 Shell::~Shell() {
     exporter_.Wait();
@@ -63,6 +66,7 @@ void Shell::OfferLeftRecordings(const std::filesystem::path& dir) {
 
 bool Shell::StartUp() {
     settings_.FillFromConfig();
+    export_options_.FillFromConfig();
     menus_ = BuildMenus(settings_.config());
     restore_geometry_and_menus();
     RefreshToolbar();
@@ -160,6 +164,8 @@ void Shell::MenuCommand(int id) {
         window_.EditorCommand(id);
     } else if (id == menu_id::optimize_size) {
         toggle_optimize_size();
+    } else if (id == menu_id::export_options) {
+        window_.ShowExportOptions();
     }
 }
 
@@ -190,7 +196,10 @@ void Shell::toggle_optimize_size() {
 
 void Shell::StartExport(review::ExportDirection direction) {
     // The mode goes with the export it starts; a toggle while one runs counts from the next.
-    exporter_.Start(session_, direction, export_shell_, export_optimization());
+    // So do the export options; with none set the export is ExportFrames, the plain bytes.
+    const Optimization optimization = export_optimization();
+    exporter_.Start(session_, export_shell_, optimization,
+                    export_job(export_options_.plan(), direction, optimization));
 }
 
 void Shell::SetRecordButtonCaption(const std::string& gbk) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "app/export_options.h"
 #include "app/menu.h"
 #include "app/settings.h"
 #include "capture/session.h"
@@ -78,6 +79,8 @@ public:
     virtual void OpenEditor() = 0;
     // The delete commands of the frame editor's popup (ids 14 to 16).
     virtual void EditorCommand(int id) = 0;
+    // The dialog "导出选项" (id 19); a window without one ignores it.
+    virtual void ShowExportOptions() {}
 };
 
 // The capture panel's place in the frame window's client area: everything below the toolbar.
@@ -154,6 +157,8 @@ public:
     std::int32_t frame_rate() const { return frame_rate_; }
     bool full_screen() const { return menus_.GetMenuState(menu_id::full_screen) == kMenuChecked; }
     bool optimize_size() const { return menus_.GetMenuState(menu_id::optimize_size) == kMenuChecked; }
+    // What the dialog "导出选项" holds, which every export takes while it is set.
+    ExportOptions& export_options() { return export_options_; }
     // What the next export asks of the maker: optimized while 优化体积 is checked, the plain
     // bytes otherwise.
     Optimization export_optimization() const { return {optimize_size(), Optimization::kDefaultQuality}; }
@@ -193,6 +198,7 @@ private:
     FrameWindowPort& window_;
     review::ExportShell& export_shell_;
     Settings settings_;
+    ExportOptions export_options_;
     MenuModel menus_;
     capture::RecordingSession session_;
     GifMaker maker_;

@@ -6,48 +6,29 @@
 
 namespace gifanim::review {
 
-namespace {
+BusyWindows::~BusyWindows() {
+    if (busy_) restore();
+}
 
-// While the frames go in, the frame window is disabled and the progress window shows. Whatever
-// ends the export (a shell call, the maker out of memory, a frame read), both come back: a frame
-// window left disabled could never be used or closed again.
-class BusyWindows {
-public:
-    explicit BusyWindows(ExportShell& shell) : shell_(shell) {}
-    BusyWindows(const BusyWindows&) = delete;
-    BusyWindows& operator=(const BusyWindows&) = delete;
-    ~BusyWindows() {
-        if (busy_) restore();
-    }
+void BusyWindows::end() {
+    busy_ = false;
+    if (const std::exception_ptr failure = restore()) std::rethrow_exception(failure);
+}
 
-    // The normal end: a failure of a restoring call reaches the caller, after the other calls ran.
-    void end() {
-        busy_ = false;
-        if (const std::exception_ptr failure = restore()) std::rethrow_exception(failure);
-    }
-
-private:
-    // Each call is made even when one before it threw; the first exception is the one kept.
-    std::exception_ptr restore() noexcept {
-        std::exception_ptr first;
-        const auto attempt = [&first](auto&& call) {
-            try {
-                call();
-            } catch (...) {
-                if (!first) first = std::current_exception();
-            }
-        };
-        attempt([this] { shell_.HideProgressWindow(); });
-        attempt([this] { shell_.EnableFrameWindow(true); });
-        attempt([this] { shell_.SetProgress(0); });
-        return first;
-    }
-
-    ExportShell& shell_;
-    bool busy_ = true;
-};
-
-}  // namespace
+std::exception_ptr BusyWindows::restore() noexcept {
+    std::exception_ptr first;
+    const auto attempt = [&first](auto&& call) {
+        try {
+            call();
+        } catch (...) {
+            if (!first) first = std::current_exception();
+        }
+    };
+    attempt([this] { shell_.HideProgressWindow(); });
+    attempt([this] { shell_.EnableFrameWindow(true); });
+    attempt([this] { shell_.SetProgress(0); });
+    return first;
+}
 
 const char* const kExportTitle = "Zovaro提示您：";
 const char* const kExportSucceededText = "Zovaro提示您：\r\n\r\n导出成功";
@@ -134,22 +115,30 @@ void Exporter::Wait() {
 
 bool Exporter::Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell,
                      const Optimization& optimization) {
+    return Start(session, shell, optimization,
+                 [direction](const capture::FrameStoreSnapshot& frames, GifMaker& maker, ExportShell& ui) {
+                     return ExportFrames(frames, direction, maker, ui);
+                 });
+}
+
+bool Exporter::Start(capture::RecordingSession& session, ExportShell& shell, const Optimization& optimization,
+                     Job job) {
     if (running_.load()) return false;
     Wait();
     if (session.recording()) session.StopRecording();
     try {
         auto frames = std::make_shared<const capture::FrameStoreSnapshot>(session.store().Snapshot());
         // The last export's thread has been joined, so the maker is this thread's to change; the
-        // mode counts from the Create that ExportFrames makes.
+        // mode counts from the Create that the export makes.
         maker_.SetOptimization(optimization);
         running_.store(true);
-        thread_ = std::thread([this, frames = std::move(frames), direction, &shell] {
+        thread_ = std::thread([this, frames = std::move(frames), job = std::move(job), &shell] {
             int result = 0;
             try {
-                result = ExportFrames(*frames, direction, maker_, shell);
+                result = job(*frames, maker_, shell);
             } catch (...) {
-                // A shell call, the maker or a frame read failed; ExportFrames gave the windows
-                // back, and the export is over.
+                // A shell call, the maker or a frame read failed; the export gave the windows
+                // back, and it is over.
             }
             last_result_.store(result);
             running_.store(false);

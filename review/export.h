@@ -2,6 +2,7 @@
 // Writing the recording as one looping GIF, forwards or backwards, with a progress bar.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -53,6 +54,26 @@ platform::ScreenRect centred_on(const platform::ScreenRect& frame_window, std::i
 platform::ScreenRect progress_window_rect(const platform::ScreenRect& frame_window, std::int32_t bar_width,
                                           std::int32_t bar_height);
 
+// While an export runs, the frame window is disabled and the progress window shows. Whatever
+// ends the export (a shell call, the maker out of memory, a frame read), both come back: a frame
+// window left disabled could never be used or closed again. Made before the calls it undoes.
+class BusyWindows {
+public:
+    explicit BusyWindows(ExportShell& shell) : shell_(shell) {}
+    BusyWindows(const BusyWindows&) = delete;
+    BusyWindows& operator=(const BusyWindows&) = delete;
+    ~BusyWindows();
+    // The normal end: a failure of a restoring call reaches the caller, after the other calls ran.
+    void end();
+
+private:
+    // Each call is made even when one before it threw; the first exception is the one kept.
+    std::exception_ptr restore() noexcept;
+
+    ExportShell& shell_;
+    bool busy_ = true;
+};
+
 // The flow every export shares: the save dialog (a cancelled one ends it with 0), the maker
 // created with the size of `info`, the progress window and the frame window disabled while
 // add(1) .. add(frames) give the maker its frames, the frame window's caption with the `recorded`
@@ -82,6 +103,11 @@ public:
     // then stays as it was.
     bool Start(capture::RecordingSession& session, ExportDirection direction, ExportShell& shell,
                const Optimization& optimization = {});
+    // What an export does with its snapshot: ExportFrames, or a shaped or size-limited export.
+    // Returns 1 when the file was written, 0 otherwise.
+    using Job = std::function<int(const capture::FrameStoreSnapshot& frames, GifMaker& maker, ExportShell& shell)>;
+    // Start with the export made by `job` instead of ExportFrames.
+    bool Start(capture::RecordingSession& session, ExportShell& shell, const Optimization& optimization, Job job);
     bool running() const { return running_.load(); }
     // Waits for the running export, if any.
     void Wait();

@@ -7,9 +7,11 @@
 # recording, each colour lasting its 700 ms. The driver also plays the recording in the preview,
 # deletes frame 2 in the editor and exports again: that GIF must be the first without frame 2.
 # Before that, a 1 s recording of the frame window's panel is exported and checked for its frames'
-# count, size and delays. Last, a second full-screen recording is exported plain and with 优化体积
+# count, size and delays. Then a second full-screen recording is exported plain and with 优化体积
 # checked: the optimized GIF must be smaller, show the plain one's pictures at every moment (within
-# 24 per colour channel but for JPEG noise, see below) and last as long.
+# 24 per colour channel but for JPEG noise, see below) and last as long. Last, a third one is
+# exported plain and with 导出选项 缩放 50 % and 速度 2×: half the size, half the delays, the same
+# colours in the same order.
 #   scripts/gifrec_colours.sh gifrec_e2e.exe      (needs DISPLAY: run under scripts/xvfb-run.sh)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +39,7 @@ trap cleanup EXIT
 painter=$!
 
 GIFREC_E2E_OUT="Z:$out" GIFREC_E2E_RECORD_MS=$record_ms "$root/cmake/wine-run.sh" "$driver" \
-  --gtest_filter=Gifrec.ExportsThroughTheSaveDialog:Gifrec.FullScreenRecordingExportsForwardsAndInReverse:Gifrec.OptimizeSizeIsStoredAndEverySaveWritesTheOptimizedGif
+  --gtest_filter=Gifrec.ExportsThroughTheSaveDialog:Gifrec.FullScreenRecordingExportsForwardsAndInReverse:Gifrec.OptimizeSizeIsStoredAndEverySaveWritesTheOptimizedGif:Gifrec.ExportOptionsShapeTheSavedGif
 kill "$painter"
 wait "$painter" 2>/dev/null || true
 painter=
@@ -47,7 +49,8 @@ painter=
 # from the frame window's place, each as the index of the nearest painted colour or -1.
 cc -O1 -o "$out/gif_frames" "$root/tests/win32/gif_frames.c" -lgif
 frames() {
-  "$out/gif_frames" "$1" 1200,60 60,960 1200,960 | awk -v palette="${colours[*]}" '
+  # shellcheck disable=SC2086  # the points are words
+  "$out/gif_frames" "$1" ${sample_points:-1200,60 60,960 1200,960} | awk -v palette="${colours[*]}" '
     function nearest(rgb,   c, i, p, d, best) {
       split(rgb, c, ",")
       best = -1
@@ -155,3 +158,23 @@ awk -v allowed=$((pixels / 1000)) -v ceiling=128 '
   END { exit failed }' "$out/compare.txt" || fail "the optimized GIF does not show the plain one's pictures"
 [ "$optimized_bytes" -lt "$plain_bytes" ] ||
   fail "the optimized GIF ($optimized_bytes bytes) is not smaller than the plain one ($plain_bytes)"
+
+# 导出选项 缩放 50 % and 速度 2×: every frame half the plain export's size, each delay half its
+# delay, and at the same places of the picture (half the coordinates) the same painted colours.
+frames "$out/unshaped.gif" >"$out/unshaped.txt"
+sample_points="600,30 30,480 600,480" frames "$out/shaped.gif" >"$out/shaped.txt"
+awk '
+  function bad(m) { print "gifrec colours: shaped.gif: " m > "/dev/stderr"; failed = 1 }
+  NR == FNR { plain[FNR] = $0; n = FNR; next }
+  {
+    split(plain[FNR], p, " ")
+    if ($2 * 2 != p[2] || $3 * 2 != p[3] || $4 != $2 || $5 != $3) bad("frame " FNR " is " $2 "x" $3 " on " $4 "x" $5 ", the plain one " p[2] "x" p[3])
+    if ($1 * 2 != p[1]) bad("frame " FNR ": delay " $1 ", the plain one " p[1])
+    if ($6 != p[6] || $7 != p[7] || $8 != p[8]) bad("frame " FNR " shows colours " $6 " " $7 " " $8 ", the plain one " p[6] " " p[7] " " p[8])
+  }
+  END {
+    if (FNR != n) bad(FNR " frames, the plain export " n)
+    if (n < 3) bad("only " n " frames")
+    exit failed
+  }' "$out/unshaped.txt" "$out/shaped.txt" || fail "the export with 缩放 50% and 速度 2x is wrong"
+echo "gifrec colours: 导出选项 缩放 50% 速度 2x: $(wc -l <"$out/shaped.txt") frames of half the size and half the delay"

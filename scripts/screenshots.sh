@@ -101,4 +101,36 @@ GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
   /usr/bin/convert "$work/screen.png" -crop "$(geometry "$editor")" +repage "$docs/editor_window.png"
   /usr/lib/wine/wineserver -k 2>/dev/null || true
 ' _ "$work" "$root/docs" "$wine"
-echo "written: $root/docs/{frame_window,settings_window,preview_window,editor_window}.png"
+
+# The frame window again at 144 DPI, in a prefix of its own: the toolbar and its text are one and
+# a half times the size (the text no smaller than the buttons).
+export WINEPREFIX=$root/build/windows/wineprefix-shots-dpi144
+[ -d "$WINEPREFIX" ] || "$wine" wineboot -i >/dev/null 2>&1
+"$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Microsoft Sans Serif" "MS Sans Serif"; do
+  "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' /v "$face" /t REG_SZ \
+    /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+done
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+/usr/lib/wine/wineserver -k 2>/dev/null || true
+/usr/lib/wine/wineserver -w 2>/dev/null || true
+rm -f "$work/gif配置.ini"
+GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
+  set -euo pipefail
+  work=$1 docs=$2 wine=$3
+  xsetroot -solid "#3a6ea5" 2>/dev/null || true
+  (cd "$work" && "$wine" gifrec.exe) &
+  frame=
+  for _ in $(seq 60); do
+    frame=$(xwininfo -root -tree | awk "/\"Zovaro GIF/ {print \$1; exit}")
+    [ -n "$frame" ] && break
+    sleep 0.5
+  done
+  [ -n "$frame" ] || { echo "screenshots: the frame window did not appear at 144 DPI" >&2; exit 1; }
+  sleep 2
+  import -window root "$work/screen.png"
+  geometry() { xwininfo -id "$1" | awk "/Absolute upper-left X/ {x=\$4} /Absolute upper-left Y/ {y=\$4} /Width:/ {w=\$2} /Height:/ {h=\$2} END {print w \"x\" h \"+\" x \"+\" y}"; }
+  /usr/bin/convert "$work/screen.png" -crop "$(geometry "$frame")" +repage "$docs/frame_window_144dpi.png"
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
+' _ "$work" "$root/docs" "$wine"
+echo "written: $root/docs/{frame_window,settings_window,preview_window,editor_window,frame_window_144dpi}.png"

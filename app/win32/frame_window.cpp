@@ -81,9 +81,9 @@ FrameWindow::~FrameWindow() {
 
 bool FrameWindow::create() {
     const UINT dpi = dpi_of(nullptr);
-    if (!Window::create(kFrameWindowClass, kFrameWindowCaption, kFrameStyle, 0,
-                        scaled(kDesignedLeft, dpi), scaled(kDesignedTop, dpi), scaled(kDesignedWidth, dpi),
-                        scaled(kDesignedHeight, dpi), nullptr)) {
+    if (!Window::create(kFrameWindowClass, kFrameWindowCaption, kFrameStyle, 0, scaled(kDesignedLeft, dpi),
+                        scaled(kDesignedTop, dpi), scaled(kDesignedWidth, dpi), scaled(kDesignedHeight, dpi),
+                        nullptr)) {
         return false;
     }
     shown_rect_ = platform::win32::window_rect(hwnd());

@@ -32,6 +32,7 @@ public:
     // What the windows that come with the shell (settings, preview, editor) do for the frame window.
     std::function<void()> on_show_settings, on_hide_settings, on_show_preview, on_open_editor;
     std::function<void(int)> on_editor_command;
+    std::function<void()> on_show_export_options;
 
     // The capture panel's place in the client area.
     platform::ScreenRect capture_panel_in_client() const;
@@ -63,6 +64,9 @@ public:
     void ShowPreview() override;
     void OpenEditor() override;
     void EditorCommand(int id) override;
+    void ShowExportOptions() override {
+        if (on_show_export_options) on_show_export_options();
+    }
 
 private:
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam) override;

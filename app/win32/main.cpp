@@ -6,6 +6,7 @@
 
 #include "app/config.h"
 #include "app/shell.h"
+#include "app/win32/export_options_window.h"
 #include "app/win32/frame_window.h"
 #include "app/win32/settings_window.h"
 #include "capture/session.h"
@@ -56,6 +57,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     settings.create(frame.hwnd(), shell.settings(), shell.settings_shell());
     frame.on_show_settings = [&settings] { settings.show(); };
     frame.on_hide_settings = [&settings] { settings.hide(); };
+    app::win32::ExportOptionsWindow export_options;
+    export_options.create(frame.hwnd(), shell);
+    frame.on_show_export_options = [&export_options] { export_options.show(); };
 
     SetWindowPos(frame.hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
     if (!shell.StartUp()) {
@@ -72,6 +76,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab and the arrow keys move between the settings window's controls.
         if (settings.hwnd() && IsDialogMessageW(settings.hwnd(), &message)) continue;
+        if (export_options.hwnd() && IsDialogMessageW(export_options.hwnd(), &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

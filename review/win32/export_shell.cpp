@@ -5,7 +5,6 @@
 
 #include <vector>
 
-
 namespace gifanim::review::win32 {
 
 namespace {

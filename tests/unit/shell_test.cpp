@@ -177,12 +177,14 @@ TEST(Menus, EveryItemKeepsItsIdAndTheSavePopupEndsWithOptimizeSize) {
                                                      {10, "", sep},
                                                      {11, "关于(&H)", 0}}));
     EXPECT_EQ(rows(Popup::save),
-              (std::vector<Row>{{12, "正序保存", 0}, {13, "倒序保存", 0}, {17, "", sep}, {18, "优化体积", 0}}));
+              (std::vector<Row>{{12, "正序保存", 0}, {13, "倒序保存", 0}, {17, "", sep}, {18, "优化体积", 0},
+                                 {19, "导出选项...", 0}}));
     EXPECT_EQ(
         rows(Popup::frames),
         (std::vector<Row>{{14, "删除当前帧", 0}, {15, "删除第一帧到当前帧", 0}, {16, "删除从当前帧最后一帧", 0}}));
     EXPECT_EQ(menu_id::save_separator, 17);
     EXPECT_EQ(menu_id::optimize_size, 18);
+    EXPECT_EQ(menu_id::export_options, 19);
 }
 
 class ShellTest : public ::testing::Test {
@@ -221,7 +223,8 @@ TEST_F(ShellTest, FirstStartWithoutASettingsFile) {
     EXPECT_EQ(shell.menus().GetMenuState(17), kMenuSeparator);
     EXPECT_EQ(shell.menus().GetMenuState(18), kMenuUnchecked);
     EXPECT_FALSE(shell.optimize_size());
-    EXPECT_EQ(shell.menus().GetMenuState(19), kNoSuchItem);
+    EXPECT_EQ(shell.menus().GetItemLabel(19), "导出选项...");
+    EXPECT_EQ(shell.menus().GetMenuState(20), kNoSuchItem);
 
     // Recording at the restored rate: 5 frames per second, delays of 20.
     shell.ToolbarClick(button::record);
@@ -304,7 +307,7 @@ TEST_F(ShellTest, OptimizeSizeTogglesItsCheckAndWritesItsKeyAtOnce) {
     EXPECT_EQ(shell.export_optimization().quality, Optimization::kDefaultQuality);
     // The popup the window draws carries the mark.
     shell.ShowPopupMenu(Popup::save);
-    ASSERT_EQ(window.popup.size(), 4u);
+    ASSERT_EQ(window.popup.size(), 5u);
     EXPECT_EQ(window.popup[3].flags, kMenuChecked);
     EXPECT_EQ(window.popup[2].flags, kMenuSeparator);
 
@@ -389,7 +392,7 @@ TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
     ASSERT_EQ(window.popup.size(), 11u);
     EXPECT_EQ(window.popup[0].label, "新建(&V)");
     shell.ToolbarDropDown(button::save);
-    ASSERT_EQ(window.popup.size(), 4u);
+    ASSERT_EQ(window.popup.size(), 5u);
     EXPECT_EQ(window.popup[1].id, 13);
     EXPECT_EQ(window.popup[3].id, 18);
     window.popup.clear();
@@ -488,8 +491,8 @@ TEST_F(ShellTest, AStoredPlaceOnNoMonitorComesBackOntoTheNearestOne) {
         std::vector<int> placed;
     };
     for (const Case& c : std::vector<Case>{
-             {5000, 200, {800, 200, 1280, 540}},  // right of the screen: a monitor since unplugged
-             {300, 2000, {300, 644, 780, 984}},   // below it, past the work area's foot
+             {5000, 200, {800, 200, 1280, 540}},    // right of the screen: a monitor since unplugged
+             {300, 2000, {300, 644, 780, 984}},     // below it, past the work area's foot
              {1000, 900, {1000, 900, 1480, 1240}},  // partly on the screen, as the user may leave it
          }) {
         config.WriteKey(keys::left.name, c.left);

@@ -28,6 +28,16 @@ constexpr int kSettingsMenuId = 9;
 constexpr int kSaveForwardMenuId = 12;
 constexpr int kSaveReverseMenuId = 13;
 constexpr int kOptimizeSizeMenuId = 18;
+constexpr int kExportOptionsMenuId = 19;
+// Ids of app/win32/export_options_window.h.
+constexpr int kMaxSizeEdit = 1301;
+constexpr int kScaleEdit = 1302;
+constexpr int kSpeedEdit = 1303;
+constexpr int kMaxFpsEdit = 1304;
+constexpr int kEstimateLabel = 1305;
+constexpr int kOptionsNoteLabel = 1306;
+constexpr int kOptionsOkButton = 1307;
+constexpr int kOptionsDefaultsButton = 1308;
 // Ids of app/win32/settings_window.h.
 constexpr int kRate4Edit = 1004;
 constexpr int kWidthEdit = 1007;
@@ -512,6 +522,30 @@ protected:
         wait_for([box] { return IsWindow(box) ? nullptr : box; });
     }
 
+    // Opens 导出选项 from the 保存 menu's command; the dialog, once shown.
+    HWND open_export_options() {
+        SendMessageW(frame_, WM_COMMAND, kExportOptionsMenuId, 0);
+        const DWORD pid = process_.dwProcessId;
+        return wait_for([pid] { return top_window_of(pid, L"GifRecExportOptionsWindow", L"导出选项", true); });
+    }
+    // Types `text` into a box of a dialog, as the keyboard would change it.
+    static void type_into(HWND dialog, int id, const wchar_t* text) {
+        SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+    }
+    // What an edit box of another process holds: GetWindowText answers such a box with its
+    // caption, not with its text (labels answer GetWindowText).
+    static std::wstring control_text(HWND dialog, int id) {
+        wchar_t text[512] = {};
+        SendMessageW(GetDlgItem(dialog, id), WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    static void press(HWND dialog, int id) {
+        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    }
+    bool ini_has(const wchar_t* line) const {
+        return read_bytes(dir_ / L"gif配置.ini").find(gbk(std::wstring(line) + L"\r\n")) != std::string::npos;
+    }
+
     fs::path dir_;
     fs::path program_dir_;  // where gifrec.exe runs from: dir_ unless a case moves it
     PROCESS_INFORMATION process_{};
@@ -817,9 +851,11 @@ TEST_F(Gifrec, AMinimisedOrMaximisedWindowStoresTheRectangleItComesBackTo) {
         start();
         SetWindowPos(frame_, nullptr, 120, 90, 500, 360, SWP_NOZORDER | SWP_NOACTIVATE);
         ShowWindow(frame_, state);
-        ASSERT_NE(wait_for([this, state] {
-                      return (state == SW_MINIMIZE ? IsIconic(frame_) : IsZoomed(frame_)) ? frame_ : nullptr;
-                  }, 5),
+        ASSERT_NE(wait_for(
+                      [this, state] {
+                          return (state == SW_MINIMIZE ? IsIconic(frame_) : IsZoomed(frame_)) ? frame_ : nullptr;
+                      },
+                      5),
                   nullptr);
         finish();
         const std::string ini = read_bytes(dir_ / L"gif配置.ini");
@@ -1110,6 +1146,93 @@ TEST_F(Gifrec, UnicodeFoldersWorkOnAnyLocale) {
     EXPECT_EQ(close(), 0u);
     EXPECT_TRUE(fs::is_empty(temp));
     EXPECT_NE(read_bytes(program_dir_ / L"gif配置.ini").find(gbk(L"宽度=480")), std::string::npos);
+}
+
+// 导出选项: every value typed is stored at once and shown again after a restart, and 默认 stores
+// "no change"; typing that is no number is refused and said so; the estimate shows for a recording
+// and a dash without one.
+TEST_F(Gifrec, ExportOptionsAreStoredAsTypedAndRestoredAfterARestart) {
+    start();
+    record(600);
+    HWND dialog = open_export_options();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(GetWindow(dialog, GW_OWNER), frame_);
+    const int dpi = static_cast<int>(GetDpiForWindow(dialog));
+    RECT box{};
+    GetWindowRect(GetDlgItem(dialog, kScaleEdit), &box);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&box), 2);
+    EXPECT_EQ(box.left, MulDiv(88, dpi, 96));
+    EXPECT_EQ(box.top, MulDiv(60, dpi, 96));
+    EXPECT_EQ(box.right - box.left, MulDiv(56, dpi, 96));
+    const auto estimate = [&dialog] { return window_text(GetDlgItem(dialog, kEstimateLabel)); };
+    const auto shows_megabytes = [&] {
+        const std::wstring text = estimate();
+        return text.rfind(L"预计大小:", 0) == 0 && text.find(L"MB") != std::wstring::npos;
+    };
+    EXPECT_NE(wait_for([&] { return shows_megabytes() ? dialog : nullptr; }), nullptr) << gbk(estimate());
+
+    type_into(dialog, kMaxFpsEdit, L"abc");
+    EXPECT_NE(window_text(GetDlgItem(dialog, kOptionsNoteLabel)), L"");
+    EXPECT_EQ(read_bytes(dir_ / L"gif配置.ini").find(gbk(L"最高帧率")), std::string::npos) << "nothing refused is stored";
+    type_into(dialog, kMaxSizeEdit, L"3");
+    type_into(dialog, kScaleEdit, L"50");
+    type_into(dialog, kSpeedEdit, L"2");
+    type_into(dialog, kMaxFpsEdit, L"10");
+    EXPECT_EQ(window_text(GetDlgItem(dialog, kOptionsNoteLabel)), L"");
+    for (const wchar_t* line : {L"最大体积=3", L"缩放=50", L"速度百分比=200", L"最高帧率=10"}) {
+        EXPECT_TRUE(ini_has(line)) << gbk(line);
+    }
+    // The estimate follows the options; with the recording cleared there is none.
+    EXPECT_NE(wait_for([&] { return shows_megabytes() ? dialog : nullptr; }), nullptr) << gbk(estimate());
+    click(1);
+    type_into(dialog, kScaleEdit, L"25");
+    EXPECT_EQ(estimate(), L"预计大小:-");
+    press(dialog, kOptionsOkButton);
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    EXPECT_EQ(close(), 0u);
+
+    start();
+    dialog = open_export_options();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(control_text(dialog, kMaxSizeEdit), L"3");
+    EXPECT_EQ(control_text(dialog, kScaleEdit), L"25");
+    EXPECT_EQ(control_text(dialog, kSpeedEdit), L"2");
+    EXPECT_EQ(control_text(dialog, kMaxFpsEdit), L"10");
+    EXPECT_EQ(estimate(), L"预计大小:-");
+    press(dialog, kOptionsDefaultsButton);
+    for (const wchar_t* line : {L"最大体积=0", L"缩放=100", L"速度百分比=100", L"最高帧率=0"}) {
+        EXPECT_TRUE(ini_has(line)) << gbk(line);
+    }
+    EXPECT_EQ(control_text(dialog, kScaleEdit), L"100");
+    EXPECT_EQ(close(), 0u);
+}
+
+// 缩放 50 % and 速度 2× set in 导出选项 shape the next save. scripts/gifrec_colours.sh runs this
+// case with GIFREC_E2E_OUT set while it paints the screen and has giflib compare unshaped.gif with
+// shaped.gif: half the size, half the total delay, the same colours in the same order.
+TEST_F(Gifrec, ExportOptionsShapeTheSavedGif) {
+    wchar_t out_text[1024] = {};
+    const bool kept = GetEnvironmentVariableW(L"GIFREC_E2E_OUT", out_text, 1024) > 0;
+    const fs::path out = kept ? fs::path(out_text).make_preferred() : dir_;
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary) << gbk(L"[配置]\r\n菜单全屏=8\r\n");
+    start();
+    click(0);
+    ASSERT_NE(wait_for([this] { return IsIconic(frame_) ? frame_ : nullptr; }, 5), nullptr);
+    Sleep(2000);
+    click(0);
+    ShowWindow(frame_, SW_RESTORE);
+    export_through_dialog(kSaveForwardMenuId, out / L"unshaped.gif");
+    HWND dialog = open_export_options();
+    ASSERT_NE(dialog, nullptr);
+    type_into(dialog, kScaleEdit, L"50");
+    type_into(dialog, kSpeedEdit, L"2");
+    press(dialog, kOptionsOkButton);
+    export_through_dialog(kSaveForwardMenuId, out / L"shaped.gif");
+    const std::string gif = read_bytes(out / L"shaped.gif");
+    ASSERT_GE(gif.size(), 10u);
+    EXPECT_EQ(static_cast<unsigned char>(gif[6]) | static_cast<unsigned char>(gif[7]) << 8,
+              GetSystemMetrics(SM_CXSCREEN) / 2);
+    EXPECT_EQ(close(), 0u);
 }
 
 }  // namespace
