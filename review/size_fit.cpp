@@ -236,6 +236,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     const int best = optimization.enabled ? optimization.quality - 5 : 100;
     for (int q = best; q >= kLowestQuality; q -= 5) ladder.push_back({asked, {true, q}});
     const Optimization lowest{true, std::min(optimization.enabled ? optimization.quality : 100, kLowestQuality)};
+    const std::size_t quality_steps = ladder.size();  // the steps after these give up more than quality
     ExportShape slower = asked;
     for (const int fps : kFrameRates) {
         if (fps >= recorded_fps || (asked.max_fps > 0 && fps >= asked.max_fps)) continue;
@@ -297,6 +298,25 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     std::uint64_t smallest = 0;
     for (int exports = 0; exports < kMostExports && from < ladder.size(); ++exports) {
         const std::size_t step = first_under(from, aim);
+        if (step >= quality_steps && static_cast<double>(estimated(step)) <= aim) {
+            // The frame rate or the scale was given up at the lowest quality: the quality comes
+            // back up as far as the room left allows, searched by halves over the qualities above.
+            Trial& t = ladder[step];
+            std::vector<int> higher;
+            for (int q = lowest.quality + 5; q <= std::max(lowest.quality, best); q += 5) higher.push_back(q);
+            int lo = -1, hi = static_cast<int>(higher.size()) - 1;  // higher[lo] fits (-1: the lowest)
+            while (lo < hi) {
+                const int mid = (lo + hi + 1) / 2;
+                const std::uint64_t bytes = estimate(source, direction, t.shape, {true, higher[static_cast<std::size_t>(mid)]});
+                if (static_cast<double>(bytes) <= aim) {
+                    lo = mid;
+                    t.optimization.quality = higher[static_cast<std::size_t>(mid)];
+                    estimates[step] = bytes;
+                } else {
+                    hi = mid - 1;
+                }
+            }
+        }
         const std::uint64_t bytes = export_step(step);
         if (bytes > 0 && (smallest == 0 || bytes < smallest)) smallest = bytes;
         if (bytes > 0 && bytes <= limit) {

@@ -37,6 +37,8 @@ GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
   set -euo pipefail
   work=$1 docs=$2 wine=$3
   xsetroot -solid "#3a6ea5" 2>/dev/null || true
+  # A start ended by a kill leaves its recording, which the next start would offer in a box.
+  rm -f "$WINEPREFIX"/drive_c/users/*/Temp/*.tmp
   (cd "$work" && "$wine" gifrec.exe) &
   frame=
   for _ in $(seq 60); do
@@ -65,6 +67,8 @@ GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
   # it, fit on the screen.
   printf "[配置]\r\n菜单全屏=8\r\n全屏隐藏=0\r\n左边=100\r\n顶边=40\r\n宽度=640\r\n高度=400\r\n" |
     iconv -f UTF-8 -t GBK >"$work/gif配置.ini"
+  # A start ended by a kill leaves its recording, which the next start would offer in a box.
+  rm -f "$WINEPREFIX"/drive_c/users/*/Temp/*.tmp
   (cd "$work" && "$wine" gifrec.exe) &
   window_named() {
     local id=
@@ -119,6 +123,8 @@ GIFANIM_XVFB_SCREEN=1024x768x24 "$root/scripts/xvfb-run.sh" bash -c '
   set -euo pipefail
   work=$1 docs=$2 wine=$3
   xsetroot -solid "#3a6ea5" 2>/dev/null || true
+  # A start ended by a kill leaves its recording, which the next start would offer in a box.
+  rm -f "$WINEPREFIX"/drive_c/users/*/Temp/*.tmp
   (cd "$work" && "$wine" gifrec.exe) &
   frame=
   for _ in $(seq 60); do

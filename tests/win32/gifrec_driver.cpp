@@ -380,7 +380,21 @@ protected:
 
     // Right-clicks the thumbnail at x in the editor's strip and picks the popup's item `item`
     // (1 to 3) with the keyboard, through the system's input queue as a user would.
+    // Waits (up to 2 s) until the window has stayed where it is for 150 ms: a click aimed at a
+    // window still being placed lands on whatever is there after the move.
+    static void wait_until_still(HWND window) {
+        RECT before{}, now{};
+        GetWindowRect(window, &before);
+        for (int i = 0; i < 13; ++i) {
+            Sleep(150);
+            GetWindowRect(window, &now);
+            if (EqualRect(&before, &now)) return;
+            before = now;
+        }
+    }
+
     void delete_through_popup(HWND editor, int x, int item) {
+        wait_until_still(editor);
         POINT at{x, 100};
         ClientToScreen(GetDlgItem(editor, kFrameStripId), &at);
         SetCursorPos(at.x, at.y);
@@ -395,6 +409,7 @@ protected:
     // in, 224 down) or, for a drag back, its right end (10 in from the right); then double-clicks
     // the strip at 300, 100 and returns the viewer's caption, hiding the viewer again.
     std::wstring viewer_after_drag(HWND editor, int dx) {
+        wait_until_still(editor);
         RECT client{};
         GetClientRect(editor, &client);
         POINT knob{dx > 0 ? 16 : client.right - 14, 224};
