@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "capture/click_ring.h"
 #include "capture/grab.h"
 #include "imaging/convert.h"
 
@@ -77,7 +78,23 @@ void RecordingSession::StopRecording() {
     shell_.SetRecordButtonCaption("录制");
     shell_.StopTimer(kRecordTimerId);
     recording_ = false;
+    paused_ = false;
     shell_.RefreshToolbar();
+}
+
+void RecordingSession::PauseRecording() {
+    if (!recording_ || paused_) return;
+    shell_.StopTimer(kRecordTimerId);
+    paused_ = true;
+    shell_.SetCaption("已暂停  当前帧数:" + std::to_string(store_.count()));
+}
+
+void RecordingSession::ResumeRecording() {
+    if (!recording_ || !paused_) return;
+    paused_ = false;
+    // The next grab comes one interval from now, as at the start: the pause is in no delay.
+    shell_.StartTimer(kRecordTimerId, store_.timer_interval());
+    show_count_and_delay();
 }
 
 FrameImage RecordingSession::grab(const platform::ScreenRect& rect) {
@@ -85,6 +102,8 @@ FrameImage RecordingSession::grab(const platform::ScreenRect& rect) {
         last_pixels_valid_ = false;
         return std::make_shared<const std::vector<std::uint8_t>>();
     }
+    platform::PointerState pointer;
+    if (shell_.ShowClicks() && grabber_.Pointer(pointer)) draw_click_ring(pixels_, rect, pointer);
     // The same pixels encode to the same bytes: a still screen costs a comparison, not a JPEG.
     if (last_pixels_valid_ && store_.LastFrame() && same_rect(rect, last_rect_) &&
         pixels_.bits_per_pixel == last_pixels_.bits_per_pixel && pixels_.data == last_pixels_.data) {
@@ -114,6 +133,8 @@ void RecordingSession::store_frame(FrameImage frame, const FrameInfo& info) {
 }
 
 void RecordingSession::CaptureTick() {
+    // A tick the platform queued before the pause took effect.
+    if (paused_) return;
     const std::int64_t bytes_before = store_.BytesUsed();
     try {
         const platform::ScreenRect rect =
@@ -161,6 +182,7 @@ void RecordingSession::ResetRecording() {
     shell_.SetRecordButtonCaption("录制");
     shell_.StopTimer(kRecordTimerId);
     recording_ = false;
+    paused_ = false;
     store_.Clear();
     shell_.SetCaption("当前帧数:" + std::to_string(store_.MemoryFrames()));
     shell_.RefreshToolbar();

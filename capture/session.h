@@ -44,6 +44,8 @@ public:
     virtual bool DiskStorage() const = 0;
     virtual bool FullScreenHide() const = 0;
     virtual bool RecordCursor() const = 0;
+    // Whether frames show a ring around the pointer while a mouse button is down.
+    virtual bool ShowClicks() const { return false; }
 };
 
 // How a tick reads the screen. Split in two so that a grab whose pixels equal the previous one
@@ -55,6 +57,8 @@ public:
     virtual bool Grab(const platform::ScreenRect& rect, bool draw_cursor, platform::ScreenPixels& pixels) = 0;
     // Pixels of a successful Grab as a frame image; empty when they cannot be encoded.
     virtual std::vector<std::uint8_t> Encode(platform::ScreenPixels& pixels) = 0;
+    // Where the pointer is and which buttons are down; false when it cannot be told.
+    virtual bool Pointer(platform::PointerState&) { return false; }
 };
 
 // The screen through grab_pixels, encoded as JPEG.
@@ -62,6 +66,7 @@ class ScreenGrabber final : public FrameGrabber {
 public:
     bool Grab(const platform::ScreenRect& rect, bool draw_cursor, platform::ScreenPixels& pixels) override;
     std::vector<std::uint8_t> Encode(platform::ScreenPixels& pixels) override;
+    bool Pointer(platform::PointerState& out) override { return platform::pointer_state(out); }
 };
 
 // The warnings the session gives through RecordingShell::Warn.
@@ -86,6 +91,12 @@ public:
     // frame rate is 0 or less.
     bool StartRecording();
     void StopRecording();
+    // While recording: the record timer stops and the caption says "已暂停  当前帧数:N"; the
+    // recording goes on at Resume, into the same frames, and no delay holds the pause. Stopping
+    // ends a paused recording as any other.
+    void PauseRecording();
+    void ResumeRecording();
+    bool paused() const { return paused_; }
     void CaptureTick();
     // Stops the record timer and empties the store.
     void ResetRecording();
@@ -119,6 +130,7 @@ private:
     FrameGrabber& grabber_;
     FrameStore store_;
     bool recording_ = false;
+    bool paused_ = false;
     bool warned_disk_ = false;
     bool warned_memory_ = false;
     bool warned_journal_ = false;

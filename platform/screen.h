@@ -42,4 +42,19 @@ ScreenSize screen_size();
 // the 32-bit size field (4 GiB). Memory exhaustion throws std::bad_alloc.
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out);
 
+// Where the pointer is on the screen and which of its buttons are down.
+struct PointerState {
+    std::int32_t x = 0, y = 0;
+    bool left = false, right = false;
+};
+// False when it cannot be told (no screen).
+bool pointer_state(PointerState& out);
+
+// Lets the user choose a rectangle of the screen with the mouse: a drag draws a rubber band and
+// gives its rectangle, a click gives the rectangle of the window under the pointer (the whole
+// screen where there is none), Escape cancels. `failed` where the platform cannot (no screen, the
+// pointer or keyboard held by another program, or no such way on this platform).
+enum class Selection { chosen, cancelled, failed };
+Selection select_screen_rect(ScreenRect& out);
+
 }  // namespace gifanim::platform

@@ -32,6 +32,11 @@ unsigned stop_requests();
 // the system shuts down): the system ends it soon whatever it does.
 bool stop_is_pressing();
 
+// From now on a pause request (SIGUSR1 on POSIX; Windows has none) is counted instead of ending
+// the process: each one toggles a recording's pause.
+void catch_pause_requests();
+unsigned pause_requests();
+
 // Whether standard error is a terminal (a console on Windows).
 bool stderr_is_terminal();
 

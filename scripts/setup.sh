@@ -7,7 +7,7 @@ pkgs=(
   googletest libgtest-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine64 xvfb xauth
   libturbojpeg0-dev libjpeg-dev libpng-dev libtiff-dev
-  libx11-dev libxext-dev libxfixes-dev x11-utils x11-xserver-utils
+  libx11-dev libxext-dev libxfixes-dev x11-utils x11-xserver-utils xdotool
   libgif-dev imagemagick libjpeg-turbo-progs fonts-dejavu-core python3
   ffmpeg gifsicle time
 )

@@ -27,6 +27,8 @@ struct RecordOptions {
     std::optional<std::uint64_t> duration_us;
     std::optional<long> grabs;
     bool cursor = false;
+    bool show_clicks = false;
+    bool select = false;
     long memory_mb = 20;
     bool disk = false;
     bool reverse = false;
@@ -60,15 +62,17 @@ public:
     TerminalLine& line() { return line_; }
     TerminalExportShell& exports() { return exports_; }
 
-    // One live line: elapsed time, frames, the last delay, the bytes of the frames and those of
-    // the spill file, which holds every frame.
-    void show_live_line(const capture::FrameStore& store, std::uint64_t elapsed_us) {
+    // One live line: recorded time, frames, the last delay, the bytes of the frames and those of
+    // the spill file, which holds every frame; "paused" instead of "recording" while paused.
+    // `now` shows it at once, however soon after the last.
+    void show_live_line(const capture::FrameStore& store, std::uint64_t elapsed_us, bool paused, bool now_or_never) {
         if (!line_.terminal()) return;
         const std::uint64_t now = platform::monotonic_us();
-        if (now - last_line_us_ < 200000 && last_line_us_ != 0) return;
+        if (!now_or_never && now - last_line_us_ < 200000 && last_line_us_ != 0) return;
         last_line_us_ = now;
         char text[160];
-        std::snprintf(text, sizeof text, "\rrecording %6.1f s  %5d frames  delay %4d  frames %s  disk %s   ",
+        std::snprintf(text, sizeof text, "\r%s %6.1f s  %5d frames  delay %4d  frames %s  disk %s   ",
+                      paused ? "paused   " : "recording",
                       static_cast<double>(elapsed_us) / 1e6, store.count(),
                       store.Infos().empty() ? 0 : store.Infos().back().DelayTime, megabytes(store.BytesUsed()).c_str(),
                       megabytes(static_cast<std::int64_t>(store.DiskFrames().size_on_disk())).c_str());
@@ -99,6 +103,7 @@ public:
     bool DiskStorage() const override { return options_.disk; }
     bool FullScreenHide() const override { return false; }
     bool RecordCursor() const override { return options_.cursor; }
+    bool ShowClicks() const override { return options_.show_clicks; }
 
 private:
     const RecordOptions& options_;
@@ -126,6 +131,10 @@ RecordOptions parse(const std::vector<Argument>& args) {
             o.grabs = arg.number(1, 100000000);
         else if (arg.is("--cursor"))
             o.cursor = true;
+        else if (arg.is("--show-clicks"))
+            o.show_clicks = true;
+        else if (arg.is("--select"))
+            o.select = true;
         else if (arg.is("--memory"))
             o.memory_mb = arg.number(0, 1 << 20);
         else if (arg.is("--disk"))
@@ -136,6 +145,7 @@ RecordOptions parse(const std::vector<Argument>& args) {
             throw UsageError{"unexpected argument " + arg.operand().text};
     }
     if (!o.out) throw UsageError{"no -o OUT.gif"};
+    if (o.select && o.rect) throw UsageError{"--select and --rect both choose the rectangle"};
     if (o.rect && (o.rect->right <= o.rect->left || o.rect->bottom <= o.rect->top)) {
         throw UsageError{"the rectangle is empty"};
     }
@@ -148,15 +158,36 @@ struct Tally {
 };
 
 // Runs the record timer as the platform's does: ticks fall due every period from the start, and
-// those that fall due while a tick runs collapse into one that runs as soon as it ends.
+// those that fall due while a tick runs collapse into one that runs as soon as it ends. Each pause
+// request pauses or resumes the recording; the ticks start afresh after a pause, and the time
+// paused counts for nothing (not for --seconds either).
 Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const RecordOptions& options) {
     Tally tally;
-    const std::uint64_t start = platform::monotonic_us();
+    std::uint64_t start = platform::monotonic_us();
     const std::uint64_t period = shell.period_us();
-    std::uint64_t done = 0;  // the last due tick that ran, counted from the start
-    while (!platform::stop_requested() && shell.timer_running()) {
+    std::uint64_t done = 0;          // the last due tick that ran, counted from `start`
+    std::uint64_t ticks_before = 0;  // the ticks of the stretches before the last pause
+    unsigned pauses_seen = platform::pause_requests();
+    while (!platform::stop_requested() && (shell.timer_running() || session.paused())) {
+        if (platform::pause_requests() != pauses_seen) {
+            ++pauses_seen;
+            if (session.paused()) {
+                session.ResumeRecording();
+                start = platform::monotonic_us();
+                done = 0;
+            } else {
+                session.PauseRecording();
+                ticks_before += done;
+            }
+            shell.show_live_line(session.store(), (ticks_before + done) * period, session.paused(), true);
+            continue;
+        }
+        if (session.paused()) {
+            platform::sleep_us(50000);
+            continue;
+        }
         const std::uint64_t next = done + 1;
-        if (options.duration_us && next * period > *options.duration_us) break;
+        if (options.duration_us && (ticks_before + next) * period > *options.duration_us) break;
         const std::uint64_t now = platform::monotonic_us();
         if (now < start + next * period) {
             // Short sleeps, so that Ctrl+C is answered at once.
@@ -166,7 +197,7 @@ Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const 
         session.CaptureTick();
         ++tally.grabs;
         const std::uint64_t after = platform::monotonic_us();
-        shell.show_live_line(session.store(), after - start);
+        shell.show_live_line(session.store(), ticks_before * period + (after - start), false, false);
         if (options.grabs && tally.grabs >= static_cast<std::uint64_t>(*options.grabs)) break;
         const std::uint64_t due = (after - start) / period;
         done = next;
@@ -182,8 +213,17 @@ Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const 
 }  // namespace
 
 int run_record(const std::vector<Argument>& args) {
-    const RecordOptions options = parse(args);
+    RecordOptions options = parse(args);
     if (platform::screen_bits_per_pixel() == 0) return failure("no screen to record (is DISPLAY set?)");
+    if (options.select) {
+        platform::ScreenRect chosen;
+        switch (platform::select_screen_rect(chosen)) {
+            case platform::Selection::chosen: options.rect = chosen; break;
+            case platform::Selection::cancelled: return failure("no rectangle chosen");
+            case platform::Selection::failed:
+                return failure("cannot choose a rectangle here (the pointer is held by another program?)");
+        }
+    }
     // A path that cannot be written is found out now, not after the recording.
     if (const auto why = unwritable_output(options.out->path)) return failure(*options.out, *why);
 
@@ -193,6 +233,7 @@ int run_record(const std::vector<Argument>& args) {
     // Caught before the spill file exists: a stop request between the two would otherwise end the
     // process by default and leave the file behind.
     platform::catch_stop_requests();
+    platform::catch_pause_requests();
     if (!session.OpenFrameStore()) return failure("cannot create the spill file in the temporary folder");
     const std::filesystem::path spill_file = session.store().DiskFrames().path();
     const std::uint64_t cpu_before = platform::process_cpu_us();

@@ -2,6 +2,8 @@
 // the cursor from XFixes.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
+#include <X11/keysym.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
@@ -274,6 +276,18 @@ ScreenSize screen_size() {
     return {DisplayWidth(d, DefaultScreen(d)), DisplayHeight(d, DefaultScreen(d))};
 }
 
+bool pointer_state(PointerState& out) {
+    const std::lock_guard lock(g_connection_mutex);
+    Display* d = connection().display.get();
+    if (!d) return false;
+    Window root = 0, child = 0;
+    int x = 0, y = 0, wx = 0, wy = 0;
+    unsigned mask = 0;
+    if (!XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask)) return false;
+    out = {x, y, (mask & Button1Mask) != 0, (mask & Button3Mask) != 0};
+    return true;
+}
+
 bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = 0;
     out.data.clear();
@@ -354,6 +368,99 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = bits;
     out.data = std::move(data);
     return true;
+}
+
+Selection select_screen_rect(ScreenRect& out) {
+    // A connection of its own: the choice takes as long as the user, and grabs keep theirs.
+    const DisplayPtr display(XOpenDisplay(nullptr));
+    Display* d = display.get();
+    if (!d) return Selection::failed;
+    const Window root = DefaultRootWindow(d);
+    const int screen = DefaultScreen(d);
+    const Cursor cross = XCreateFontCursor(d, XC_crosshair);
+    const unsigned events = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
+    if (XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime) != GrabSuccess) {
+        XFreeCursor(d, cross);
+        return Selection::failed;
+    }
+    if (XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) != GrabSuccess) {
+        XUngrabPointer(d, CurrentTime);
+        XFreeCursor(d, cross);
+        return Selection::failed;
+    }
+    // The band is drawn with XOR over every window, so drawing it again takes it away.
+    XGCValues values{};
+    values.function = GXxor;
+    values.foreground = WhitePixel(d, screen) ^ BlackPixel(d, screen);
+    values.subwindow_mode = IncludeInferiors;
+    values.line_width = 1;
+    const GC gc = XCreateGC(d, root, GCFunction | GCForeground | GCSubwindowMode | GCLineWidth, &values);
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool pressed = false, band = false;
+    const auto draw_band = [&] {
+        XDrawRectangle(d, root, gc, std::min(x0, x1), std::min(y0, y1), static_cast<unsigned>(std::abs(x1 - x0)),
+                       static_cast<unsigned>(std::abs(y1 - y0)));
+        band = !band;
+    };
+    Selection result = Selection::failed;
+    for (bool done = false; !done;) {
+        XEvent e;
+        XNextEvent(d, &e);
+        switch (e.type) {
+            case KeyPress:
+                if (XLookupKeysym(&e.xkey, 0) == XK_Escape) {
+                    result = Selection::cancelled;
+                    done = true;
+                }
+                break;
+            case ButtonPress:
+                if (e.xbutton.button != Button1) break;
+                pressed = true;
+                x0 = x1 = e.xbutton.x_root;
+                y0 = y1 = e.xbutton.y_root;
+                break;
+            case MotionNotify:
+                if (!pressed) break;
+                if (band) draw_band();
+                x1 = e.xmotion.x_root;
+                y1 = e.xmotion.y_root;
+                draw_band();
+                break;
+            case ButtonRelease: {
+                if (e.xbutton.button != Button1 || !pressed) break;
+                if (band) draw_band();
+                x1 = e.xbutton.x_root;
+                y1 = e.xbutton.y_root;
+                const int width = DisplayWidth(d, screen), height = DisplayHeight(d, screen);
+                if (std::abs(x1 - x0) >= 3 || std::abs(y1 - y0) >= 3) {
+                    out = {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+                } else {
+                    // A click: the top-level window under the pointer, as it lies on the screen.
+                    out = {0, 0, width, height};
+                    const Window child = e.xbutton.subwindow;
+                    XWindowAttributes a{};
+                    int wx = 0, wy = 0;
+                    Window ignored = 0;
+                    if (child != 0 && XGetWindowAttributes(d, child, &a) &&
+                        XTranslateCoordinates(d, child, root, 0, 0, &wx, &wy, &ignored)) {
+                        out = {wx, wy, wx + a.width, wy + a.height};
+                    }
+                }
+                out = {std::clamp(out.left, 0, width), std::clamp(out.top, 0, height), std::clamp(out.right, 0, width),
+                       std::clamp(out.bottom, 0, height)};
+                result = out.right > out.left && out.bottom > out.top ? Selection::chosen : Selection::cancelled;
+                done = true;
+                break;
+            }
+            default: break;
+        }
+    }
+    XFreeGC(d, gc);
+    XUngrabKeyboard(d, CurrentTime);
+    XUngrabPointer(d, CurrentTime);
+    XFreeCursor(d, cross);
+    XSync(d, False);
+    return result;
 }
 
 }  // namespace gifanim::platform

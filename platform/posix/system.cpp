@@ -74,6 +74,24 @@ bool stop_is_pressing() {
     return false;
 }
 
+namespace {
+std::atomic<unsigned> g_pause_requests{0};
+extern "C" void on_pause_signal(int) {
+    g_pause_requests.fetch_add(1);
+}
+}  // namespace
+
+void catch_pause_requests() {
+    struct sigaction action {};
+    action.sa_handler = on_pause_signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR1, &action, nullptr);
+}
+
+unsigned pause_requests() {
+    return g_pause_requests.load();
+}
+
 bool stderr_is_terminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

@@ -79,6 +79,12 @@ bool stop_is_pressing() {
     return g_stop_pressing.load();
 }
 
+void catch_pause_requests() {}
+
+unsigned pause_requests() {
+    return 0;
+}
+
 bool stderr_is_terminal() {
     return _isatty(_fileno(stderr)) != 0;
 }

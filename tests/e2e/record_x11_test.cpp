@@ -440,6 +440,121 @@ TEST_F(RecordTest, StopRequestsExportAndASecondOneKeepsTheRecording) {
     EXPECT_FALSE(twice.tmp_empty());
 }
 
+// Runs xdotool with these words on the test's display; true when it succeeded.
+bool xdotool(const std::string& words) {
+    return std::system(("xdotool " + words).c_str()) == 0;
+}
+
+// Waits (up to 10 s) until another client holds the pointer grab: the tool is choosing.
+bool pointer_held_elsewhere(Display* d) {
+    for (const long until = now_ms() + 10000; now_ms() < until; usleep(20000)) {
+        const int r = XGrabPointer(d, DefaultRootWindow(d), False, ButtonPressMask, GrabModeAsync, GrabModeAsync,
+                                   0, 0, CurrentTime);
+        if (r == GrabSuccess) {
+            XUngrabPointer(d, CurrentTime);
+            XSync(d, False);
+        } else if (r == AlreadyGrabbed) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// SIGUSR1 pauses one recording while the band shows a colour that must never appear, and resumes
+// it; meanwhile a button held over the band of a recording with --show-clicks draws the ring.
+TEST_F(RecordTest, APauseLeavesItsTimeOutAndHeldButtonsShowAsRings) {
+    ShowWindow window(display_);
+    using W = ShowWindow;
+    const int left = W::kLeft + 50, top = W::kTop + 20;
+    const std::string band = rect_arg(left, top, left + 200, top + 100);
+    Child paused(scratch_.dir, "paused"), clicks(scratch_.dir, "clicks");
+    const std::vector<Child*> runs{&paused, &clicks};
+    const auto spawned = now_ms();
+    paused.start({"-o", paused.out, "--rect", band});
+    clicks.start({"-o", clicks.out, "--rect", band, "--show-clicks"});
+    while (!std::all_of(runs.begin(), runs.end(), [](Child* r) { return r->watch(); })) {
+        ASSERT_LT(now_ms() - spawned, 10000) << "a recording did not start";
+        watch_for(5, {});
+    }
+    const long ready = now_ms();
+    watch_for(kHoldMs, {});
+    kill(paused.pid, SIGUSR1);
+    const long pause_sent = now_ms();
+    watch_for(200, {});
+    window.show(kShow[1]);
+    // The ring: the button held over the band's middle for a few ticks.
+    ASSERT_TRUE(xdotool("mousemove " + std::to_string(left + 100) + " " + std::to_string(top + 50) + " mousedown 1"));
+    watch_for(500, {});
+    ASSERT_TRUE(xdotool("mouseup 1 mousemove 5 5"));
+    watch_for(300, {});
+    window.show(kShow[2]);
+    watch_for(200, {});
+    kill(paused.pid, SIGUSR1);
+    const long resume_sent = now_ms();
+    watch_for(kHoldMs, {});
+    for (Child* r : runs) kill(r->pid, SIGTERM);
+    const long stop_sent = now_ms();
+    for (Child* r : runs) r->finish();
+
+    const Judged p = judge(paused, 200, 100, 100);
+    EXPECT_EQ(p.colours, (std::vector<int>{0, 2})) << "the colour shown only while paused was recorded";
+    int total = 0;
+    for (const int d : p.delays) total += d;
+    const long recorded_cs = ((pause_sent - ready) + (stop_sent - resume_sent)) / 10;
+    EXPECT_NEAR(total, recorded_cs, 30) << "the pause is in a delay";
+
+    EXPECT_EQ(clicks.exit_code(), 0) << clicks.stderr_text;
+    const OracleGif gif = oracle_decode(clicks.out);
+    // A pixel on the ring, 16 pixels right of the pointer, in the ring's colour in some frame.
+    int ringed = 0, first_ringed = -1;
+    for (std::size_t i = 0; i < gif.frames.size(); ++i) {
+        const OracleFrame& f = gif.frames[i];
+        const std::vector<std::uint8_t>& palette = f.local_palette.empty() ? gif.global_palette : f.local_palette;
+        const std::size_t at = 3u * f.pixels[static_cast<std::size_t>(50) * f.width + 116];
+        const Rgb c{palette.at(at), palette.at(at + 1), palette.at(at + 2)};
+        if (std::abs(c.r - 255) <= kTolerance && std::abs(c.g - 196) <= kTolerance && c.b <= kTolerance) {
+            ++ringed;
+            if (first_ringed < 0) first_ringed = static_cast<int>(i);
+        }
+    }
+    EXPECT_GE(ringed, 1) << "no frame shows the ring";
+    EXPECT_GT(first_ringed, 0) << "the first frame, before any click, shows a ring";
+}
+
+// --select: a drag gives its rectangle, a click the window's, Escape nothing.
+TEST_F(RecordTest, SelectTakesADraggedRectangleOrAClickedWindowAndEscapeCancels) {
+    ShowWindow window(display_);
+    using W = ShowWindow;
+    Child drag(scratch_.dir, "drag"), click(scratch_.dir, "click"), escape(scratch_.dir, "escape");
+    drag.start({"-o", drag.out, "--select", "--seconds", "0.5"});
+    ASSERT_TRUE(pointer_held_elsewhere(display_)) << "the tool did not take the pointer";
+    ASSERT_TRUE(xdotool("mousemove 150 120 mousedown 1 mousemove 250 180 mousemove 350 220 mouseup 1"));
+    drag.finish();
+    EXPECT_EQ(drag.exit_code(), 0) << drag.stderr_text;
+    OracleGif gif = oracle_decode(drag.out);
+    EXPECT_EQ(gif.width, 200);
+    EXPECT_EQ(gif.height, 100);
+
+    click.start({"-o", click.out, "--select", "--seconds", "0.5"});
+    ASSERT_TRUE(pointer_held_elsewhere(display_));
+    ASSERT_TRUE(xdotool("mousemove " + std::to_string(W::kLeft + 300) + " " + std::to_string(W::kTop + 400) +
+                        " click 1"));
+    click.finish();
+    EXPECT_EQ(click.exit_code(), 0) << click.stderr_text;
+    gif = oracle_decode(click.out);
+    EXPECT_EQ(gif.width, W::kWidth);
+    EXPECT_EQ(gif.height, W::kHeight);
+
+    escape.start({"-o", escape.out, "--select"});
+    ASSERT_TRUE(pointer_held_elsewhere(display_));
+    ASSERT_TRUE(xdotool("key Escape"));
+    escape.finish();
+    EXPECT_EQ(escape.exit_code(), 1);
+    EXPECT_EQ(escape.stderr_text, "gifanim: no rectangle chosen\n");
+    EXPECT_FALSE(fs::exists(escape.out));
+    EXPECT_TRUE(escape.tmp_empty());
+}
+
 // What the tool does with a recording it cannot write out: an output folder, found at once; a
 // folder that goes away while recording, found at the end, keeps the recording for recover.
 TEST_F(RecordTest, ARecordingThatCannotBeWrittenIsKeptForRecovery) {

@@ -1,7 +1,10 @@
 #include "capture/session.h"
 
+#include "capture/click_ring.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -299,6 +302,64 @@ TEST_F(SessionTest, SnapshotsKeepTheirFramesThroughResetAndReplace) {
     ASSERT_EQ(before.count(), 4u);
     for (std::size_t i = 1; i <= 4; ++i) EXPECT_EQ(*before.FrameAt(i), frame_of(static_cast<int>(i), 100)) << i;
     EXPECT_EQ(before.Infos().size(), 4u);
+}
+
+TEST_F(SessionTest, APauseStopsTheTimerAndNoDelayHoldsIt) {
+    ASSERT_TRUE(session.StartRecording());
+    ticks({1, 2});
+    session.PauseRecording();
+    EXPECT_EQ(shell.calls.back(), "caption 已暂停  当前帧数:2");
+    EXPECT_EQ(shell.calls[shell.calls.size() - 2], "stop 1001");
+    ticks({2, 2, 3});  // ticks queued before the pause took effect
+    EXPECT_EQ(store.count(), 2);
+    EXPECT_EQ(store.Infos().back().DelayTime, 10);
+    session.ResumeRecording();
+    EXPECT_NE(std::find(shell.calls.begin(), shell.calls.end(), "start 1001 100"), shell.calls.end());
+    ticks({2, 3});
+    EXPECT_EQ(screens_in_order(), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(store.Infos()[1].DelayTime, 20);
+    session.PauseRecording();
+    session.StopRecording();
+    EXPECT_FALSE(session.paused() || session.recording());
+}
+
+TEST_F(SessionTest, WithShowClicksAPressedButtonPutsARingAroundThePointerIntoTheFrame) {
+    struct ClickingGrabber : FakeGrabber {
+        platform::PointerState pointer;
+        Bytes seen;
+        bool Pointer(platform::PointerState& out) override {
+            out = pointer;
+            return true;
+        }
+        Bytes Encode(platform::ScreenPixels& pixels) override {
+            seen = pixels.data;
+            return FakeGrabber::Encode(pixels);
+        }
+    };
+    struct ClickShell : FakeShell {
+        bool ShowClicks() const override { return true; }
+    } clicks;
+    clicks.panel = {0, 0, 2, 1};
+    ClickingGrabber pointer_grabber;
+    RecordingSession s(clicks, pointer_grabber);
+    ASSERT_TRUE(s.StartRecording());
+    // The fake's 8 bytes are two 32-bit pixels; the pointer 17 pixels left of the first one puts
+    // it on the left button's ring, 17 pixels away, and the second pixel inside the ring's hole.
+    pointer_grabber.pointer = {-17, 0, true, false};
+    s.CaptureTick();
+    ASSERT_EQ(pointer_grabber.seen.size(), 8u);
+    EXPECT_EQ(pointer_grabber.seen[0], kLeftClickColour[2]);
+    EXPECT_EQ(pointer_grabber.seen[1], kLeftClickColour[1]);
+    EXPECT_EQ(pointer_grabber.seen[2], kLeftClickColour[0]);
+    pointer_grabber.pointer = {-17, 0, false, true};
+    pointer_grabber.screen = 2;
+    s.CaptureTick();
+    EXPECT_EQ(pointer_grabber.seen[0], kRightClickColour[2]);
+    // No button down: the grab as it was.
+    pointer_grabber.pointer.right = false;
+    pointer_grabber.screen = 3;
+    s.CaptureTick();
+    EXPECT_EQ(pointer_grabber.seen, Bytes(8, 3));
 }
 
 #ifndef _WIN32
