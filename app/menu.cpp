@@ -1,5 +1,6 @@
 #include "app/menu.h"
 
+#include "app/hotkeys.h"
 #include "app/settings.h"
 
 namespace gifanim::app {
@@ -46,6 +47,10 @@ void MenuModel::SetItemCheck(int id, std::uint32_t flags) {
     if (MenuItem* item = find(id); item && item->flags != kMenuSeparator) item->flags = flags;
 }
 
+void MenuModel::SetItemLabel(int id, std::string label) {
+    if (MenuItem* item = find(id); item && item->flags != kMenuSeparator) item->label = std::move(label);
+}
+
 std::uint32_t MenuModel::GetMenuState(int id) const {
     const MenuItem* item = find(id);
     return item ? item->flags : kNoSuchItem;
@@ -87,6 +92,7 @@ MenuModel BuildMenus(const ConfigFile& config) {
     menus.Append(Popup::save, "-");
     menus.Append(Popup::save, "优化体积");
     menus.Append(Popup::save, "导出选项...");
+    menus.Append(Popup::record, pause_item_label(false));
     return menus;
 }
 

@@ -38,6 +38,8 @@ inline constexpr int save_separator = 17;
 inline constexpr int optimize_size = 18;
 // Opens the dialog "导出选项".
 inline constexpr int export_options = 19;
+// Appended to the record popup: pauses or resumes the running recording.
+inline constexpr int pause_recording = 20;
 }  // namespace menu_id
 
 struct MenuItem {
@@ -57,6 +59,8 @@ public:
     std::string GetItemLabel(int id) const;
     // Rewrites the item with its label and these flags (8 checked, 0 unchecked).
     void SetItemCheck(int id, std::uint32_t flags);
+    // A new label for an item that is no separator.
+    void SetItemLabel(int id, std::string label);
     // The item's flags, or kNoSuchItem.
     std::uint32_t GetMenuState(int id) const;
     // Items 3 to 6 take these labels (the rate texts followed by "帧/s"), unchecked.
@@ -73,7 +77,7 @@ private:
     int next_id_ = 0;
 };
 
-// The three popups with ids 1 to 19, the rate items labelled from the settings file.
+// The three popups with ids 1 to 20, the rate items labelled from the settings file.
 MenuModel BuildMenus(const ConfigFile& config);
 
 }  // namespace gifanim::app

@@ -35,6 +35,10 @@ void Settings::FillFromConfig() {
     SetDiskStorage(!text_is_true(config_.ReadKey(keys::storage)));
     SetChecked(SettingsCheck::full_screen_hide, text_is_true(config_.ReadKey(keys::full_screen_hide)));
     memory_box_enabled_ = !disk_storage_;
+    show_clicks_ = text_is_true(config_.ReadKey(keys::show_clicks));
+    countdown_seconds_ = decode_countdown(config_.ReadKey(keys::countdown));
+    for (HotkeyAction action : kHotkeyActions)
+        hotkeys_[hotkey_index(action)] = decode_hotkey(config_.ReadKey(hotkey_config_key(action)), action);
 }
 
 void Settings::ReadRecordCursorFlag() {
@@ -95,6 +99,49 @@ void Settings::ClickClickThrough(bool checked, SettingsShell& shell) {
     SetChecked(SettingsCheck::click_through, checked);
     config_.WriteKey(keys::click_through.name, as_int(checked));
     shell.ApplyTransparency(colour_key());
+}
+
+void Settings::ClickShowClicks(bool checked) {
+    show_clicks_ = checked;
+    config_.WriteKey(keys::show_clicks.name, as_int(checked));
+}
+
+void Settings::ChooseCountdown(int seconds) {
+    countdown_seconds_ = decode_countdown(std::to_string(seconds));
+    config_.WriteKey(keys::countdown.name, countdown_seconds_);
+}
+
+bool Settings::ChangeHotkey(HotkeyAction action, Hotkey key, SettingsShell& shell) {
+    Hotkey& held = hotkeys_[hotkey_index(action)];
+    if (key == held && hotkey_status_.empty()) return true;
+    if (!shell.ReplaceHotkey(action, held, key)) {
+        hotkey_status_ = kHotkeyTakenText;
+        return false;
+    }
+    held = key;
+    hotkey_status_.clear();
+    config_.WriteKey(hotkey_config_key(action).name, key.value);
+    return true;
+}
+
+void Settings::RegisterHotkeys(SettingsShell& shell) {
+    hotkey_status_.clear();
+    for (HotkeyAction action : kHotkeyActions) {
+        const Hotkey key = hotkeys_[hotkey_index(action)];
+        if (!key.empty() && !shell.ReplaceHotkey(action, Hotkey{}, key)) hotkey_status_ = kHotkeyTakenText;
+    }
+}
+
+void Settings::ReleaseHotkeys(SettingsShell& shell) {
+    for (HotkeyAction action : kHotkeyActions) shell.ReplaceHotkey(action, hotkeys_[hotkey_index(action)], Hotkey{});
+}
+
+void Settings::ClickDefaults(SettingsShell& shell) {
+    FillDefaults();
+    // Both keys are tried, so that a refused first one still lets the second come back.
+    bool taken = false;
+    for (HotkeyAction action : kHotkeyActions) taken |= !ChangeHotkey(action, default_hotkey(action), shell);
+    if (taken) hotkey_status_ = kHotkeyTakenText;
 }
 
 void Settings::SetText(SettingsEdit edit, std::string gbk_text) {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/config.h"
+#include "app/hotkeys.h"
 
 namespace gifanim::app {
 
@@ -31,6 +32,9 @@ public:
     virtual void HideSettingsWindow() = 0;
     // Gives the frame window this colour key (0x00BBGGRR): its pixels of that colour are see-through.
     virtual void ApplyTransparency(std::uint32_t colour_key) = 0;
+    // The system-wide key of `action` becomes `new_key` (empty: none). False when the system
+    // refuses it (another program holds it): `old_key` then stays in force.
+    virtual bool ReplaceHotkey(HotkeyAction, Hotkey /*old_key*/, Hotkey /*new_key*/) { return false; }
 };
 
 // The edit boxes, in their order on the window.
@@ -72,6 +76,21 @@ public:
     void ClickDiskStorage();
     void ClickRecordCursor(bool checked);
     void ClickClickThrough(bool checked, SettingsShell& shell);
+    // 显示鼠标点击 and 倒计时 count and are stored as they change; a countdown that is not one of
+    // kCountdownChoices is taken as none.
+    void ClickShowClicks(bool checked);
+    void ChooseCountdown(int seconds);
+    // A hotkey field changed: the key is registered in place of the old one and stored; when the
+    // system refuses it the old key stays, in force and in the field, and hotkey_status() says why.
+    // False then.
+    bool ChangeHotkey(HotkeyAction action, Hotkey key, SettingsShell& shell);
+    // Registers the stored keys (at start-up); a refused key is reported as ChangeHotkey does and
+    // stays stored, for a later start.
+    void RegisterHotkeys(SettingsShell& shell);
+    // Releases both keys (at shut-down).
+    void ReleaseHotkeys(SettingsShell& shell);
+    // 默认: FillDefaults, and the keys go back to F8 and F7 as if typed into their fields.
+    void ClickDefaults(SettingsShell& shell);
 
     // Changes made by typing or by the program: no handler runs.
     void SetText(SettingsEdit edit, std::string gbk_text);
@@ -90,6 +109,11 @@ public:
     bool record_cursor() const { return record_cursor_; }
     bool click_through() const { return checked(SettingsCheck::click_through); }
     std::uint32_t colour_key() const { return click_through() ? click_through_colour_key : solid_colour_key; }
+    bool show_clicks() const { return show_clicks_; }
+    int countdown_seconds() const { return countdown_seconds_; }
+    Hotkey hotkey(HotkeyAction action) const { return hotkeys_[hotkey_index(action)]; }
+    // Empty, or why the last key typed did not take.
+    const std::string& hotkey_status() const { return hotkey_status_; }
 
     const ConfigFile& config() const { return config_; }
 
@@ -97,6 +121,7 @@ private:
     static std::size_t index(SettingsEdit edit) { return static_cast<std::size_t>(edit); }
     static std::size_t index(SettingsCheck check) { return static_cast<std::size_t>(check); }
     int number(SettingsEdit edit) const;
+    static std::size_t hotkey_index(HotkeyAction action) { return static_cast<std::size_t>(hotkey_id(action) - 1); }
 
     ConfigFile config_;
     std::array<std::string, settings_edit_count> texts_;
@@ -104,6 +129,11 @@ private:
     bool disk_storage_ = false;
     bool memory_box_enabled_ = true;
     bool record_cursor_ = false;
+    bool show_clicks_ = false;
+    int countdown_seconds_ = 0;
+    // The keys as stored; the ones in force unless hotkey_status_ says otherwise.
+    std::array<Hotkey, kHotkeyActions.size()> hotkeys_{};
+    std::string hotkey_status_;
 };
 
 }  // namespace gifanim::app

@@ -73,6 +73,7 @@ bool Shell::StartUp() {
     if (!session_.OpenFrameStore()) return false;
     ApplyTransparency(settings_.colour_key());
     settings_.ReadRecordCursorFlag();
+    settings_.RegisterHotkeys(*this);
     return true;
 }
 
@@ -117,7 +118,9 @@ void Shell::ToolbarClick(int index) {
     const std::string caption = window_.ButtonCaption(index);
     if (index == button::record) {
         if (caption == "录制") {
-            session_.StartRecording();
+            start_or_count_down();
+        } else if (countdown_.running()) {
+            cancel_countdown();
         } else {
             session_.StopRecording();
         }
@@ -141,12 +144,77 @@ void Shell::ToolbarDropDown(int index) {
     }
 }
 
+void Shell::start_or_count_down() {
+    const int seconds = settings_.countdown_seconds();
+    if (seconds <= 0 || session_.recording()) {
+        session_.StartRecording();
+        return;
+    }
+    window_.SetCaption(countdown_.Start(seconds));
+    // 停止 cancels the countdown as it would end the recording.
+    window_.SetButtonCaption(button::record, "停止");
+    window_.StartTimer(kCountdownTimerId, kCountdownPeriodMs);
+}
+
+void Shell::cancel_countdown() {
+    if (!countdown_.running()) return;
+    countdown_.Cancel();
+    window_.StopTimer(kCountdownTimerId);
+    window_.SetButtonCaption(button::record, "录制");
+    const std::size_t frames = session_.store().count();
+    window_.SetCaption(frames == 0 ? std::string(kFrameWindowCaption) : "当前帧数:" + std::to_string(frames));
+}
+
+void Shell::CountdownTick() {
+    if (!countdown_.running()) {
+        // A tick already queued when the countdown was cancelled.
+        window_.StopTimer(kCountdownTimerId);
+        return;
+    }
+    std::string caption;
+    if (countdown_.Tick(caption) == Countdown::Step::shows) {
+        window_.SetCaption(caption);
+        return;
+    }
+    window_.StopTimer(kCountdownTimerId);
+    if (!session_.StartRecording()) window_.SetButtonCaption(button::record, "录制");
+}
+
+void Shell::HotkeyPressed(std::intptr_t id) {
+    const std::optional<HotkeyAction> action = hotkey_action(id);
+    if (!action) return;
+    if (*action == HotkeyAction::record_stop) {
+        ToolbarClick(button::record);
+    } else {
+        TogglePause();
+    }
+}
+
+void Shell::TogglePause() {
+    if (session_.paused()) {
+        session_.ResumeRecording();
+    } else {
+        session_.PauseRecording();
+    }
+}
+
+bool Shell::ReplaceHotkey(HotkeyAction action, Hotkey old_key, Hotkey new_key) {
+    const int id = hotkey_id(action);
+    // The old key goes first: the system refuses a key this window itself still holds.
+    window_.UnregisterHotkey(id);
+    if (new_key.empty() || window_.RegisterHotkey(id, new_key.register_modifiers(), new_key.virtual_key())) return true;
+    if (!old_key.empty()) window_.RegisterHotkey(id, old_key.register_modifiers(), old_key.virtual_key());
+    return false;
+}
+
 void Shell::ShowPopupMenu(Popup popup) {
+    menus_.SetItemLabel(menu_id::pause_recording, pause_item_label(session_.paused()));
     window_.ShowPopupMenu(menus_.Items(popup));
 }
 
 void Shell::MenuCommand(int id) {
     if (id == menu_id::new_recording) {
+        cancel_countdown();
         session_.ResetRecording();
     } else if (id >= menu_id::first_rate && id <= menu_id::last_rate) {
         select_rate(id);
@@ -166,6 +234,8 @@ void Shell::MenuCommand(int id) {
         toggle_optimize_size();
     } else if (id == menu_id::export_options) {
         window_.ShowExportOptions();
+    } else if (id == menu_id::pause_recording) {
+        TogglePause();
     }
 }
 
@@ -198,6 +268,7 @@ void Shell::StartExport(review::ExportDirection direction) {
     // The mode goes with the export it starts; a toggle while one runs counts from the next.
     // So do the export options; with none set the export is ExportFrames, the plain bytes.
     const Optimization optimization = export_optimization();
+    cancel_countdown();
     exporter_.Start(session_, export_shell_, optimization,
                     export_job(export_options_.plan(), direction, optimization));
 }
@@ -223,6 +294,8 @@ void Shell::Warn(const std::string& gbk) {
 void Shell::ShutDown() {
     // No box while the windows go: what the recording warned of goes with it.
     pending_warnings_.clear();
+    cancel_countdown();
+    settings_.ReleaseHotkeys(*this);
     session_.ResetRecording();
     exporter_.Wait();
     maker_.Clear();

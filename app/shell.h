@@ -81,6 +81,10 @@ public:
     virtual void EditorCommand(int id) = 0;
     // The dialog "导出选项" (id 19); a window without one ignores it.
     virtual void ShowExportOptions() {}
+    // A system-wide key under `id`, with RegisterHotKey's modifiers; false when the system refuses
+    // it. A window without hotkeys refuses them all.
+    virtual bool RegisterHotkey(int /*id*/, unsigned /*modifiers*/, unsigned /*virtual_key*/) { return false; }
+    virtual void UnregisterHotkey(int /*id*/) {}
 };
 
 // The capture panel's place in the frame window's client area: everything below the toolbar.
@@ -133,6 +137,13 @@ public:
     void StartExport(review::ExportDirection direction);
     // The record timer's tick.
     void RecordTick() { session_.CaptureTick(); }
+    // The countdown timer's tick: the next second's caption, or the recording starts.
+    void CountdownTick();
+    // WM_HOTKEY: the record key acts as the 录制/停止 button does, the pause key as 暂停录制.
+    void HotkeyPressed(std::intptr_t id);
+    // Pauses a running recording or resumes a paused one; nothing otherwise.
+    void TogglePause();
+    bool counting_down() const { return countdown_.running(); }
     // Buttons 1 to 4 are enabled exactly when there are frames.
     void RefreshToolbar() override;
     // Resets the recording, waits for a running export, clears the maker, deletes the spill
@@ -169,6 +180,8 @@ private:
     void select_rate(int id);
     void toggle_full_screen();
     void toggle_optimize_size();
+    void start_or_count_down();
+    void cancel_countdown();
 
     // RecordingShell
     void SetCaption(const std::string& gbk) override { window_.SetCaption(gbk); }
@@ -187,6 +200,7 @@ private:
     bool DiskStorage() const override { return settings_.disk_storage(); }
     bool FullScreenHide() const override { return settings_.full_screen_hide(); }
     bool RecordCursor() const override { return settings_.record_cursor(); }
+    bool ShowClicks() const override { return settings_.show_clicks(); }
 
     // SettingsShell
     Position FrameWindowPosition() const override;
@@ -194,6 +208,7 @@ private:
     void ResizeFrameWindow(int width, int height) override;
     void HideSettingsWindow() override { window_.HideSettingsWindow(); }
     void ApplyTransparency(std::uint32_t colour_key) override;
+    bool ReplaceHotkey(HotkeyAction action, Hotkey old_key, Hotkey new_key) override;
 
     FrameWindowPort& window_;
     review::ExportShell& export_shell_;
@@ -204,6 +219,7 @@ private:
     GifMaker maker_;
     review::Exporter exporter_{maker_};
     std::int32_t frame_rate_ = 0;
+    Countdown countdown_;
     // The distinct warnings of the running recording, in order, shown when it stops.
     std::vector<std::string> pending_warnings_;
 };

@@ -150,6 +150,10 @@ LRESULT FrameWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         }
         case WM_TIMER:
             if (shell_ && wparam == static_cast<WPARAM>(capture::kRecordTimerId)) shell_->RecordTick();
+            if (shell_ && wparam == static_cast<WPARAM>(kCountdownTimerId)) shell_->CountdownTick();
+            return 0;
+        case WM_HOTKEY:
+            if (shell_) shell_->HotkeyPressed(static_cast<std::intptr_t>(wparam));
             return 0;
         case WM_CTLCOLORSTATIC:
             if (reinterpret_cast<HWND>(lparam) == panel_ && panel_brush_)

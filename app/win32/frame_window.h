@@ -67,6 +67,11 @@ public:
     void ShowExportOptions() override {
         if (on_show_export_options) on_show_export_options();
     }
+    bool RegisterHotkey(int id, unsigned modifiers, unsigned virtual_key) override {
+        // MOD_NOREPEAT: a held key toggles once, not at the keyboard's repeat rate.
+        return RegisterHotKey(hwnd(), id, modifiers | MOD_NOREPEAT, virtual_key) != 0;
+    }
+    void UnregisterHotkey(int id) override { UnregisterHotKey(hwnd(), id); }
 
 private:
     LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam) override;

@@ -22,7 +22,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show) {
     using namespace gifanim;
     using platform::win32::wide;
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES | ICC_HOTKEY_CLASS};
     InitCommonControlsEx(&controls);
 
     app::win32::FrameWindow frame;

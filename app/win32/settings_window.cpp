@@ -1,6 +1,10 @@
 #include "app/win32/settings_window.h"
 
+#include <commctrl.h>
+
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -33,7 +37,10 @@ struct Control {
     int x, y, width, height;  // client coordinates at 96 DPI
 };
 
-constexpr std::array<Control, 21> kControls{{
+constexpr DWORD kHotkeyField = WS_BORDER | WS_TABSTOP;
+constexpr DWORD kDropDownList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
+
+constexpr std::array<Control, 31> kControls{{
     {kRateGroup, L"BUTTON", "帧数定义", kGroupBox, 0, 8, 240, 48},
     {kRate1Edit, L"EDIT", "", kEdit, 16, 24, 40, 24},
     {kRate2Edit, L"EDIT", "", kEdit, 72, 24, 40, 24},
@@ -54,8 +61,27 @@ constexpr std::array<Control, 21> kControls{{
     {kMemorySizeLabel, L"STATIC", "内存大小:", kLabel | WS_GROUP, 16, 224, 80, 24},
     {kMemorySizeEdit, L"EDIT", "", kEdit, 80, 224, 48, 24},
     {kMegabytesLabel, L"STATIC", "单位为MB", kLabel, 136, 224, 64, 24},
-    {kOkButton, L"BUTTON", "确定", BS_DEFPUSHBUTTON | WS_TABSTOP, 35, 276, 64, 32},
-    {kDefaultsButton, L"BUTTON", "默认", BS_PUSHBUTTON | WS_TABSTOP, 131, 276, 64, 32},
+    {kOkButton, L"BUTTON", "确定", BS_DEFPUSHBUTTON | WS_TABSTOP, 35, 420, 64, 32},
+    {kDefaultsButton, L"BUTTON", "默认", BS_PUSHBUTTON | WS_TABSTOP, 131, 420, 64, 32},
+    {kShowClicksCheck, L"BUTTON", "显示鼠标点击", kCheckBox, 128, 132, 104, 24},
+    {kHotkeyGroup, L"BUTTON", "快捷键", kGroupBox, 0, 276, 240, 104},
+    {kRecordHotkeyLabel, L"STATIC", "录制/停止:", kLabel, 16, 296, 72, 24},
+    {kRecordHotkeyField, HOTKEY_CLASSW, "", kHotkeyField, 96, 296, 128, 24},
+    {kPauseHotkeyLabel, L"STATIC", "暂停/继续:", kLabel, 16, 324, 72, 24},
+    {kPauseHotkeyField, HOTKEY_CLASSW, "", kHotkeyField, 96, 324, 128, 24},
+    {kHotkeyStatusLabel, L"STATIC", "", kLabel, 16, 352, 216, 20},
+    {kCountdownLabel, L"STATIC", "倒计时:", kLabel, 16, 388, 56, 24},
+    {kCountdownCombo, L"COMBOBOX", "", kDropDownList, 80, 388, 56, 120},
+    {kSecondsLabel, L"STATIC", "秒", kLabel, 144, 388, 24, 24},
+}};
+
+struct HotkeyField {
+    int id;
+    HotkeyAction action;
+};
+constexpr std::array<HotkeyField, 2> kHotkeyFields{{
+    {kRecordHotkeyField, HotkeyAction::record_stop},
+    {kPauseHotkeyField, HotkeyAction::pause_resume},
 }};
 
 struct EditBox {
@@ -98,6 +124,8 @@ void set_checked(HWND button, bool checked) {
 bool SettingsWindow::create(HWND owner, Settings& settings, SettingsShell& shell) {
     settings_ = &settings;
     shell_ = &shell;
+    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_HOTKEY_CLASS};
+    InitCommonControlsEx(&classes);
     if (!Window::create(kSettingsWindowClass, kSettingsWindowCaption, kWindowStyle, kWindowExStyle, 0, 0,
                         kSettingsClientWidth, kSettingsClientHeight, owner))
         return false;
@@ -106,6 +134,10 @@ bool SettingsWindow::create(HWND owner, Settings& settings, SettingsShell& shell
         if (!platform::win32::create_control(hwnd(), c.class_name, c.text, c.style, c.id, c.x, c.y, c.width, c.height,
                                              dpi))
             return false;
+    }
+    for (int seconds : kCountdownChoices) {
+        SendMessageW(GetDlgItem(hwnd(), kCountdownCombo), CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(std::to_wstring(seconds).c_str()));
     }
 
     // The frame's thickness is what the window has beyond its client area, whatever the theme.
@@ -154,6 +186,17 @@ void SettingsWindow::show_model() {
     set_checked(GetDlgItem(hwnd(), kMemoryStorageRadio), !settings_->disk_storage());
     set_checked(GetDlgItem(hwnd(), kDiskStorageRadio), settings_->disk_storage());
     EnableWindow(GetDlgItem(hwnd(), kMemorySizeEdit), settings_->memory_box_enabled());
+    set_checked(GetDlgItem(hwnd(), kShowClicksCheck), settings_->show_clicks());
+    for (const HotkeyField& field : kHotkeyFields) {
+        const HWND control = GetDlgItem(hwnd(), field.id);
+        const WPARAM value = settings_->hotkey(field.action).value;
+        if ((SendMessageW(control, HKM_GETHOTKEY, 0, 0) & 0xFFFF) != static_cast<LRESULT>(value))
+            SendMessageW(control, HKM_SETHOTKEY, value, 0);
+    }
+    SetWindowTextW(GetDlgItem(hwnd(), kHotkeyStatusLabel), platform::win32::wide(settings_->hotkey_status()).c_str());
+    const auto choice = std::find(kCountdownChoices.begin(), kCountdownChoices.end(), settings_->countdown_seconds());
+    SendMessageW(GetDlgItem(hwnd(), kCountdownCombo), CB_SETCURSEL,
+                 static_cast<WPARAM>(choice - kCountdownChoices.begin()), 0);
 }
 
 void SettingsWindow::layout(UINT dpi) {
@@ -164,8 +207,22 @@ void SettingsWindow::layout(UINT dpi) {
 }
 
 void SettingsWindow::command(int id, int code) {
+    if (id == kCountdownCombo) {
+        const LRESULT index = SendMessageW(GetDlgItem(hwnd(), id), CB_GETCURSEL, 0, 0);
+        if (code != CBN_SELCHANGE || index < 0 || index >= static_cast<LRESULT>(kCountdownChoices.size())) return;
+        settings_->ChooseCountdown(kCountdownChoices[static_cast<std::size_t>(index)]);
+        show_model();
+        return;
+    }
     if (code == EN_CHANGE) {
         if (showing_model_) return;
+        for (const HotkeyField& field : kHotkeyFields) {
+            if (field.id != id) continue;
+            const auto value = static_cast<std::uint16_t>(SendMessageW(GetDlgItem(hwnd(), id), HKM_GETHOTKEY, 0, 0));
+            settings_->ChangeHotkey(field.action, Hotkey{value}, *shell_);
+            show_model();
+            return;
+        }
         if (const auto edit = edit_of(id))
             settings_->SetText(*edit, platform::win32::gbk(text_of(GetDlgItem(hwnd(), id))));
         return;
@@ -180,7 +237,8 @@ void SettingsWindow::command(int id, int code) {
         case kClickThroughCheck: settings_->ClickClickThrough(toggled(), *shell_); break;
         case kFullScreenHideCheck: settings_->SetChecked(SettingsCheck::full_screen_hide, toggled()); break;
         case kOkButton: settings_->StoreAndApply(*shell_); break;
-        case kDefaultsButton: settings_->FillDefaults(); break;
+        case kShowClicksCheck: settings_->ClickShowClicks(toggled()); break;
+        case kDefaultsButton: settings_->ClickDefaults(*shell_); break;
         default: return;
     }
     show_model();

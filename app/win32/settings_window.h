@@ -13,7 +13,7 @@ inline constexpr wchar_t kSettingsWindowClass[] = L"GifRecSettingsWindow";
 inline constexpr const char* kSettingsWindowCaption = "设置";
 // The client area as designed at 96 DPI.
 inline constexpr int kSettingsClientWidth = 244;
-inline constexpr int kSettingsClientHeight = 341;
+inline constexpr int kSettingsClientHeight = 485;
 
 // Control ids, fixed so that a test driver in another process finds the controls with GetDlgItem.
 inline constexpr int kRateGroup = 1000;
@@ -37,6 +37,16 @@ inline constexpr int kMemorySizeEdit = 1017;
 inline constexpr int kMegabytesLabel = 1018;
 inline constexpr int kOkButton = 1019;
 inline constexpr int kDefaultsButton = 1020;
+inline constexpr int kShowClicksCheck = 1021;
+inline constexpr int kHotkeyGroup = 1022;
+inline constexpr int kRecordHotkeyLabel = 1023;
+inline constexpr int kRecordHotkeyField = 1024;  // msctls_hotkey32
+inline constexpr int kPauseHotkeyLabel = 1025;
+inline constexpr int kPauseHotkeyField = 1026;   // msctls_hotkey32
+inline constexpr int kHotkeyStatusLabel = 1027;  // why a key did not take
+inline constexpr int kCountdownLabel = 1028;
+inline constexpr int kCountdownCombo = 1029;  // items 0, 3 and 5 seconds
+inline constexpr int kSecondsLabel = 1030;
 
 class SettingsWindow final : public platform::win32::Window {
 public:

@@ -76,7 +76,7 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     bitmap.reset(CreateCompatibleBitmap(screen.get(), w, h));
     if (!bitmap) return false;
     {
-        const Selection selected(memory.get(), bitmap.get());
+        const win32::Selection selected(memory.get(), bitmap.get());
         if (!selected.ok()) return false;
         // The copy's result is not looked at: where it fails (a locked or secure desktop), the
         // bitmap is still read, and GetDIBits decides whether there is a frame.
@@ -101,6 +101,26 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
     out.bits_per_pixel = bits;
     out.data = std::move(data);
     return true;
+}
+
+bool pointer_state(PointerState& out) {
+    POINT at{};
+    if (!GetCursorPos(&at)) return false;
+    out.x = at.x;
+    out.y = at.y;
+    // The buttons as the user presses them: with swapped buttons the left-hand one is the
+    // secondary, and the ring should say which one the user meant, not which one is physical.
+    const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;
+    const bool physical_left = (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0;
+    const bool physical_right = (GetAsyncKeyState(VK_RBUTTON) & 0x8000) != 0;
+    out.left = swapped ? physical_right : physical_left;
+    out.right = swapped ? physical_left : physical_right;
+    return true;
+}
+
+platform::Selection select_screen_rect(ScreenRect&) {
+    // The recorder's frame window is how a rectangle is chosen on Windows.
+    return platform::Selection::failed;
 }
 
 }  // namespace gifanim::platform

@@ -175,7 +175,8 @@ TEST(Menus, EveryItemKeepsItsIdAndTheSavePopupEndsWithOptimizeSize) {
                                                      {8, "全屏幕(&X)", 0},
                                                      {9, "设置(&Z)", 0},
                                                      {10, "", sep},
-                                                     {11, "关于(&H)", 0}}));
+                                                     {11, "关于(&H)", 0},
+                                                     {20, "暂停录制", 0}}));
     EXPECT_EQ(rows(Popup::save),
               (std::vector<Row>{{12, "正序保存", 0}, {13, "倒序保存", 0}, {17, "", sep}, {18, "优化体积", 0},
                                  {19, "导出选项...", 0}}));
@@ -185,6 +186,7 @@ TEST(Menus, EveryItemKeepsItsIdAndTheSavePopupEndsWithOptimizeSize) {
     EXPECT_EQ(menu_id::save_separator, 17);
     EXPECT_EQ(menu_id::optimize_size, 18);
     EXPECT_EQ(menu_id::export_options, 19);
+    EXPECT_EQ(menu_id::pause_recording, 20);
 }
 
 class ShellTest : public ::testing::Test {
@@ -224,7 +226,8 @@ TEST_F(ShellTest, FirstStartWithoutASettingsFile) {
     EXPECT_EQ(shell.menus().GetMenuState(18), kMenuUnchecked);
     EXPECT_FALSE(shell.optimize_size());
     EXPECT_EQ(shell.menus().GetItemLabel(19), "导出选项...");
-    EXPECT_EQ(shell.menus().GetMenuState(20), kNoSuchItem);
+    EXPECT_EQ(shell.menus().GetItemLabel(20), "暂停录制");
+    EXPECT_EQ(shell.menus().GetMenuState(21), kNoSuchItem);
 
     // Recording at the restored rate: 5 frames per second, delays of 20.
     shell.ToolbarClick(button::record);
@@ -389,7 +392,7 @@ TEST_F(ShellTest, ToolbarAndDropDownsDispatchByCaption) {
     Shell shell(config, window, grabber, exports);
     ASSERT_TRUE(shell.StartUp());
     shell.ToolbarDropDown(button::record);
-    ASSERT_EQ(window.popup.size(), 11u);
+    ASSERT_EQ(window.popup.size(), 12u);
     EXPECT_EQ(window.popup[0].label, "新建(&V)");
     shell.ToolbarDropDown(button::save);
     ASSERT_EQ(window.popup.size(), 5u);
@@ -594,4 +597,252 @@ TEST_F(ShellTest, NoSpillFileMeansNoStart) {
 #endif
 
 }  // namespace
+
+// A frame window whose system holds some keys for other programs.
+using Registered = std::map<int, std::pair<unsigned, unsigned>>;
+
+struct HotkeyWindow : FakeWindow {
+    Registered registered;  // id: modifiers, key
+    std::vector<std::pair<unsigned, unsigned>> taken;
+    bool RegisterHotkey(int id, unsigned modifiers, unsigned key) override {
+        const std::pair<unsigned, unsigned> wanted{modifiers, key};
+        if (std::find(taken.begin(), taken.end(), wanted) != taken.end()) return false;
+        for (const auto& [other, held] : registered)
+            if (held == wanted) return false;
+        if (registered.count(id)) return false;  // the system refuses an id in use
+        registered[id] = wanted;
+        return true;
+    }
+    void UnregisterHotkey(int id) override { registered.erase(id); }
+};
+
+class ShellHotkeys : public ShellTest {
+protected:
+    HotkeyWindow keys_window;
+};
+
+TEST_F(ShellHotkeys, StartUpRegistersF8AndF7AndShutDownReleasesThem) {
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_EQ(keys_window.registered, (Registered{{1, {0u, 0x77u}}, {2, {0u, 0x76u}}}));
+    EXPECT_EQ(shell.settings().hotkey_status(), "");
+    shell.ShutDown();
+    EXPECT_TRUE(keys_window.registered.empty());
+}
+
+TEST_F(ShellHotkeys, AStoredKeyHeldElsewhereIsReportedAndStaysStored) {
+    config.WriteKey(keys::pause_hotkey.name, 0x0278);  // Ctrl+F9
+    keys_window.taken.push_back({2u, 0x78u});
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_EQ(shell.settings().hotkey_status(), kHotkeyTakenText);
+    EXPECT_EQ(keys_window.registered.count(2), 0u);
+    EXPECT_EQ(keys_window.registered.count(1), 1u);
+    EXPECT_EQ(config.ReadKey(keys::pause_hotkey), "632");
+}
+
+TEST_F(ShellHotkeys, TheRecordKeyActsAsTheButtonAndThePauseKeyPausesOnlyARecording) {
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::pause_resume));  // nothing to pause
+    EXPECT_FALSE(shell.session().paused());
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::record_stop));
+    EXPECT_EQ(keys_window.buttons[0], "停止");
+    EXPECT_TRUE(shell.session().recording());
+    shell.RecordTick();
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::pause_resume));
+    EXPECT_TRUE(shell.session().paused());
+    EXPECT_EQ(keys_window.caption, "已暂停  当前帧数:1");
+    EXPECT_EQ(keys_window.calls.back(), "stop 1001");
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::pause_resume));
+    EXPECT_FALSE(shell.session().paused());
+    EXPECT_EQ(keys_window.calls.back(), "start 1001 200");
+    // Ids the recorder did not register (the system's own are negative) do nothing.
+    shell.HotkeyPressed(-1);
+    shell.HotkeyPressed(3);
+    EXPECT_TRUE(shell.session().recording());
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::pause_resume));
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::record_stop));  // 停止 during a pause
+    EXPECT_FALSE(shell.session().recording());
+    EXPECT_FALSE(shell.session().paused());
+    EXPECT_EQ(keys_window.buttons[0], "录制");
+}
+
+TEST_F(ShellHotkeys, ThePauseItemTogglesAndSaysWhatItWillDo) {
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    const auto pause_label = [&] {
+        shell.ShowPopupMenu(Popup::record);
+        return keys_window.popup.back().id == menu_id::pause_recording ? keys_window.popup.back().label : "";
+    };
+    EXPECT_EQ(pause_label(), "暂停录制");
+    shell.ToolbarClick(button::record);
+    shell.MenuCommand(menu_id::pause_recording);
+    EXPECT_TRUE(shell.session().paused());
+    EXPECT_EQ(pause_label(), "继续录制");
+    shell.MenuCommand(menu_id::pause_recording);
+    EXPECT_FALSE(shell.session().paused());
+    EXPECT_EQ(pause_label(), "暂停录制");
+}
+
+TEST_F(ShellHotkeys, AKeyTypedReplacesTheOldOneOrIsRefusedAndDefaultsBringBackF8AndF7) {
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    Settings& settings = shell.settings();
+    // Ctrl+Shift+F9: the field's flags are control 2 and shift 1, RegisterHotKey's 2 and 4.
+    EXPECT_TRUE(settings.ChangeHotkey(HotkeyAction::record_stop, Hotkey{0x0378}, shell.settings_shell()));
+    EXPECT_EQ(keys_window.registered.at(1), (std::pair<unsigned, unsigned>{6u, 0x78u}));
+    EXPECT_EQ(config.ReadKey(keys::record_hotkey), "888");
+
+    keys_window.taken.push_back({1u, 0x41u});  // Alt+A belongs to another program
+    EXPECT_FALSE(settings.ChangeHotkey(HotkeyAction::pause_resume, Hotkey{0x0441}, shell.settings_shell()));
+    EXPECT_EQ(settings.hotkey_status(), kHotkeyTakenText);
+    EXPECT_EQ(settings.hotkey(HotkeyAction::pause_resume), Hotkey{0x76});
+    EXPECT_EQ(keys_window.registered.at(2), (std::pair<unsigned, unsigned>{0u, 0x76u})) << "F7 stays in force";
+    EXPECT_EQ(config.ReadKey(keys::pause_hotkey), "118");
+
+    // The record key itself is held by this program: the pause key cannot take it either.
+    EXPECT_FALSE(settings.ChangeHotkey(HotkeyAction::pause_resume, Hotkey{0x0378}, shell.settings_shell()));
+    EXPECT_EQ(keys_window.registered.at(2), (std::pair<unsigned, unsigned>{0u, 0x76u}));
+
+    // A cleared field is no key, and a success clears the note.
+    EXPECT_TRUE(settings.ChangeHotkey(HotkeyAction::pause_resume, Hotkey{}, shell.settings_shell()));
+    EXPECT_EQ(keys_window.registered.count(2), 0u);
+    EXPECT_EQ(settings.hotkey_status(), "");
+    EXPECT_EQ(config.ReadKey(keys::pause_hotkey), "0");
+
+    settings.ClickDefaults(shell.settings_shell());
+    EXPECT_EQ(keys_window.registered, (Registered{{1, {0u, 0x77u}}, {2, {0u, 0x76u}}}));
+    EXPECT_EQ(config.ReadKey(keys::record_hotkey), "119");
+    EXPECT_EQ(config.ReadKey(keys::pause_hotkey), "118");
+
+    // Stored keys come back at the next start.
+    EXPECT_TRUE(settings.ChangeHotkey(HotkeyAction::record_stop, Hotkey{0x79}, shell.settings_shell()));
+    shell.ShutDown();
+    HotkeyWindow next;
+    Shell again(config, next, grabber, exports);
+    ASSERT_TRUE(again.StartUp());
+    EXPECT_EQ(next.registered.at(1), (std::pair<unsigned, unsigned>{0u, 0x79u}));
+}
+
+TEST_F(ShellHotkeys, TheCountdownShowsEachSecondThenRecordsAndStopCancelsIt) {
+    config.WriteKey(keys::countdown.name, 3);
+    Shell shell(config, keys_window, grabber, exports);
+    ASSERT_TRUE(shell.StartUp());
+    EXPECT_EQ(shell.settings().countdown_seconds(), 3);
+    keys_window.calls.clear();
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(keys_window.caption, "3");
+    EXPECT_EQ(keys_window.buttons[0], "停止");
+    EXPECT_FALSE(shell.session().recording());
+    EXPECT_EQ(keys_window.calls, (std::vector<std::string>{"start 1002 1000"}));
+    shell.HotkeyPressed(hotkey_id(HotkeyAction::pause_resume));  // nothing to pause yet
+    shell.CountdownTick();
+    EXPECT_EQ(keys_window.caption, "2");
+    shell.CountdownTick();
+    EXPECT_EQ(keys_window.caption, "1");
+    EXPECT_FALSE(shell.session().recording());
+    shell.CountdownTick();
+    EXPECT_TRUE(shell.session().recording());
+    EXPECT_FALSE(shell.counting_down());
+    EXPECT_EQ(std::vector<std::string>(keys_window.calls.end() - 2, keys_window.calls.end()),
+              (std::vector<std::string>{"stop 1002", "start 1001 200"}));
+    shell.RecordTick();
+    shell.ToolbarClick(button::record);
+    EXPECT_FALSE(shell.session().recording());
+    ASSERT_EQ(shell.session().store().count(), 1u);
+
+    // 停止 during the countdown: no recording, the caption and button as before it.
+    shell.ToolbarClick(button::record);
+    shell.CountdownTick();
+    EXPECT_EQ(keys_window.caption, "2");
+    shell.ToolbarClick(button::record);
+    EXPECT_EQ(keys_window.calls.back(), "stop 1002");
+    EXPECT_EQ(keys_window.buttons[0], "录制");
+    EXPECT_EQ(keys_window.caption, "当前帧数:1");
+    shell.CountdownTick();  // a tick queued before the cancel
+    shell.CountdownTick();
+    shell.CountdownTick();
+    EXPECT_FALSE(shell.session().recording());
+    EXPECT_EQ(keys_window.buttons[0], "录制");
+
+    // Without frames the caption goes back to the window's name; so does 新建 during a countdown.
+    shell.MenuCommand(menu_id::new_recording);
+    shell.ToolbarClick(button::record);
+    shell.MenuCommand(menu_id::new_recording);
+    EXPECT_FALSE(shell.counting_down());
+    EXPECT_EQ(keys_window.buttons[0], "录制");
+}
+
+// Records whether the session asked where the pointer is, which it does only to draw a ring.
+struct PointerGrabber : StillGrabber {
+    int asked = 0;
+    bool Pointer(platform::PointerState& out) override {
+        ++asked;
+        out = {10, 10, true, false};
+        return true;
+    }
+};
+
+TEST_F(ShellHotkeys, ShowClicksIsStoredAtOnceAndDrawsTheRingFromTheNextGrab) {
+    PointerGrabber pointer;
+    Shell shell(config, keys_window, pointer, exports);
+    ASSERT_TRUE(shell.StartUp());
+    shell.ToolbarClick(button::record);
+    shell.RecordTick();
+    EXPECT_EQ(pointer.asked, 0);
+    shell.settings().ClickShowClicks(true);
+    EXPECT_EQ(config.ReadKey(keys::show_clicks), "1");
+    shell.RecordTick();
+    EXPECT_EQ(pointer.asked, 1);
+    shell.settings().ClickShowClicks(false);
+    EXPECT_EQ(config.ReadKey(keys::show_clicks), "0");
+    shell.RecordTick();
+    EXPECT_EQ(pointer.asked, 1);
+}
+
+TEST(Hotkeys, TheStoredNumberIsTheFieldsKeyWithItsModifiers) {
+    const Hotkey ctrl_alt_shift_ext_a{0x0F41};
+    EXPECT_EQ(ctrl_alt_shift_ext_a.virtual_key(), 0x41);
+    // Alt 1, control 2, shift 4 for RegisterHotKey; the field's "extended" bit is no modifier.
+    EXPECT_EQ(ctrl_alt_shift_ext_a.register_modifiers(), 7u);
+    EXPECT_EQ(Hotkey{0x0141}.register_modifiers(), 4u);
+    EXPECT_EQ(Hotkey{0x0241}.register_modifiers(), 2u);
+    EXPECT_EQ(Hotkey{0x0441}.register_modifiers(), 1u);
+    EXPECT_EQ(Hotkey{0x0841}.register_modifiers(), 0u);
+    EXPECT_TRUE(Hotkey{0x0200}.empty());
+
+    EXPECT_EQ(decode_hotkey("119", HotkeyAction::pause_resume), Hotkey{0x77});
+    EXPECT_EQ(decode_hotkey("0", HotkeyAction::record_stop), Hotkey{});
+    EXPECT_EQ(decode_hotkey("4095", HotkeyAction::record_stop), Hotkey{0x0FFF});
+    // What no field could hold reads as the action's default.
+    for (const char* text : {"", "abc", "-1", "4096", "70000", "12x", " 5"}) {
+        EXPECT_EQ(decode_hotkey(text, HotkeyAction::record_stop), Hotkey{0x77}) << text;
+        EXPECT_EQ(decode_hotkey(text, HotkeyAction::pause_resume), Hotkey{0x76}) << text;
+    }
+    EXPECT_EQ(hotkey_action(1), HotkeyAction::record_stop);
+    EXPECT_EQ(hotkey_action(2), HotkeyAction::pause_resume);
+    EXPECT_EQ(hotkey_action(0), std::nullopt);
+    EXPECT_EQ(hotkey_action(3), std::nullopt);
+    EXPECT_EQ(hotkey_action(-2), std::nullopt);  // IDHOT_SNAPDESKTOP
+}
+
+TEST(Hotkeys, OnlyTheOfferedCountdownsAreTaken) {
+    EXPECT_EQ(decode_countdown("0"), 0);
+    EXPECT_EQ(decode_countdown("3"), 3);
+    EXPECT_EQ(decode_countdown("5"), 5);
+    for (const char* text : {"4", "-3", "10", "", "3s"}) EXPECT_EQ(decode_countdown(text), 0) << text;
+    Countdown countdown;
+    EXPECT_FALSE(countdown.running());
+    EXPECT_EQ(countdown.Start(5), "5");
+    std::string caption;
+    for (const char* expected : {"4", "3", "2", "1"}) {
+        ASSERT_EQ(countdown.Tick(caption), Countdown::Step::shows);
+        EXPECT_EQ(caption, expected);
+    }
+    EXPECT_EQ(countdown.Tick(caption), Countdown::Step::start_recording);
+    EXPECT_FALSE(countdown.running());
+    EXPECT_EQ(pause_item_label(false), "暂停录制");
+    EXPECT_EQ(pause_item_label(true), "继续录制");
+}
 }  // namespace gifanim::app

@@ -45,6 +45,12 @@ constexpr int kMemorySizeEdit = 1017;
 constexpr int kDiskStorageRadio = 1015;
 constexpr int kOkButton = 1019;
 constexpr int kDefaultsButton = 1020;
+constexpr int kShowClicksCheck = 1021;
+constexpr int kRecordHotkeyField = 1024;
+constexpr int kPauseHotkeyField = 1026;
+constexpr int kHotkeyStatusLabel = 1027;
+constexpr int kCountdownCombo = 1029;
+constexpr int kPauseMenuId = 20;
 // Ids of review/win32/preview_window.h and editor_window.h.
 constexpr int kPreviewFirstButtonId = 110;
 constexpr int kPreviewToolbarId = 300;
@@ -556,6 +562,36 @@ protected:
     }
     static void press(HWND dialog, int id) {
         SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    }
+    // A key pressed and released through the system's input queue, as the keyboard would.
+    static void press_key(WORD vk) {
+        send_input({key(vk, 0), key(vk, KEYEVENTF_KEYUP)});
+    }
+    std::wstring record_caption() {
+        wchar_t text[64] = {};
+        TBBUTTONINFOW info{};
+        info.cbSize = sizeof info;
+        info.dwMask = TBIF_TEXT;
+        void* remote =
+            VirtualAllocEx(process_.hProcess, nullptr, sizeof info + sizeof text, MEM_COMMIT, PAGE_READWRITE);
+        if (!remote) return {};
+        info.pszText = reinterpret_cast<wchar_t*>(static_cast<char*>(remote) + sizeof info);
+        info.cchText = 64;
+        WriteProcessMemory(process_.hProcess, remote, &info, sizeof info, nullptr);
+        SendMessageW(toolbar_, TB_GETBUTTONINFOW, kFirstButtonId, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(process_.hProcess, info.pszText, text, sizeof text, nullptr);
+        VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+        return text;
+    }
+    // Waits until the 录制 button reads `caption`; whether it did within `seconds`.
+    bool record_button_reads(const std::wstring& caption, double seconds = 5) {
+        return wait_for([&] { return record_caption() == caption ? frame_ : nullptr; }, seconds) != nullptr;
+    }
+    // Where a case's GIFs go: the judging script's folder when it runs the case, else the case's own.
+    fs::path out_dir() const {
+        wchar_t out_text[1024] = {};
+        return GetEnvironmentVariableW(L"GIFREC_E2E_OUT", out_text, 1024) > 0 ? fs::path(out_text).make_preferred()
+                                                                              : dir_;
     }
     bool ini_has(const wchar_t* line) const {
         return read_bytes(dir_ / L"gif配置.ini").find(gbk(std::wstring(line) + L"\r\n")) != std::string::npos;
@@ -1074,7 +1110,7 @@ TEST_F(Gifrec, SettingsWindowWritesItsKeysAndMovesRecordingToTheSpillFile) {
     const int dpi = static_cast<int>(GetDpiForWindow(settings));
     const struct {
         int id, x, y, width, height;
-    } designed[] = {{kRate4Edit, 184, 24, 40, 24}, {kMemorySizeEdit, 80, 224, 48, 24}, {kOkButton, 35, 276, 64, 32}};
+    } designed[] = {{kRate4Edit, 184, 24, 40, 24}, {kMemorySizeEdit, 80, 224, 48, 24}, {kOkButton, 35, 420, 64, 32}};
     for (const auto& c : designed) {
         RECT r{};
         GetWindowRect(GetDlgItem(settings, c.id), &r);
@@ -1250,4 +1286,216 @@ TEST_F(Gifrec, ExportOptionsShapeTheSavedGif) {
     EXPECT_EQ(close(), 0u);
 }
 
+}  // namespace
+
+namespace {
+
+// F8 pressed through the input queue while the frame window is minimised and another window has
+// the focus starts a full-screen recording and stops it, the button's caption following.
+TEST_F(Gifrec, HotkeyStartsAndStopsAFullScreenRecordingWhileMinimised) {
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary) << gbk(L"[配置]\r\n菜单全屏=8\r\n");
+    start();
+    ShowWindow(frame_, SW_MINIMIZE);
+    ASSERT_NE(wait_for([this] { return IsIconic(frame_) ? frame_ : nullptr; }, 5), nullptr);
+    press_key(VK_F8);
+    ASSERT_TRUE(record_button_reads(L"停止")) << "F8 did not start the recording";
+    Sleep(1000);
+    press_key(VK_F8);
+    ASSERT_TRUE(record_button_reads(L"录制")) << "F8 did not stop the recording";
+    const int frames = number_after(window_text(frame_), L"当前帧数:");
+    EXPECT_GE(frames, 3);
+    EXPECT_LE(frames, 7);
+    EXPECT_TRUE(enabled(4));
+    EXPECT_EQ(close(), 0u);
+}
+
+
+// The time from now until `done` holds, in milliseconds, polled every 10 ms; -1 after `seconds`.
+long long ms_until(const std::function<bool()>& done, double seconds = 10) {
+    const ULONGLONG start = GetTickCount64();
+    while (!done()) {
+        if (GetTickCount64() - start > static_cast<ULONGLONG>(seconds * 1000)) return -1;
+        Sleep(10);
+    }
+    return static_cast<long long>(GetTickCount64() - start);
+}
+
+// F7 pauses a full-screen recording (the caption says so) and resumes it; the menu's 暂停录制
+// pauses again and 停止 ends the paused recording. scripts/gifrec_hotkeys.sh runs this case and
+// has giflib check that the delays of pause.gif add up to the time recorded, the pauses left out,
+// which the case writes into pause.txt.
+TEST_F(Gifrec, PauseKeyLeavesThePauseOutOfTheDelays) {
+    const fs::path out = out_dir();
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary) << gbk(L"[配置]\r\n菜单全屏=8\r\n");
+    start();
+    const auto paused = [this] { return window_text(frame_).rfind(L"已暂停  当前帧数:", 0) == 0; };
+    click(0);
+    ASSERT_TRUE(record_button_reads(L"停止"));
+    ULONGLONG segment = GetTickCount64();
+    long long recorded = 0;
+    Sleep(1000);
+    press_key(VK_F7);
+    ASSERT_GE(ms_until(paused, 3), 0) << "F7 did not pause: " << gbk(window_text(frame_));
+    recorded += static_cast<long long>(GetTickCount64() - segment);
+    const int frames_at_pause = number_after(window_text(frame_), L"当前帧数:");
+    Sleep(1500);
+    EXPECT_EQ(number_after(window_text(frame_), L"当前帧数:"), frames_at_pause) << "frames grabbed while paused";
+    press_key(VK_F7);
+    ASSERT_GE(ms_until([&] { return !paused(); }, 3), 0) << "F7 did not resume";
+    segment = GetTickCount64();
+    Sleep(1000);
+    SendMessageW(frame_, WM_COMMAND, kPauseMenuId, 0);
+    ASSERT_TRUE(paused()) << "暂停录制 did not pause";
+    recorded += static_cast<long long>(GetTickCount64() - segment);
+    Sleep(800);
+    click(0);
+    EXPECT_TRUE(record_button_reads(L"录制")) << "停止 did not end the paused recording";
+    EXPECT_GT(number_after(window_text(frame_), L"当前帧数:"), frames_at_pause);
+    ShowWindow(frame_, SW_RESTORE);
+    export_through_dialog(kSaveForwardMenuId, out / L"pause.gif");
+    std::ofstream(out / L"pause.txt") << recorded << "\n";
+    EXPECT_EQ(close(), 0u);
+}
+
+// With 显示鼠标点击 stored, a left button held across ticks of a full-screen recording puts a
+// ring around the pointer into those frames. scripts/gifrec_hotkeys.sh has giflib look for the
+// ring's colour beside the pointer, whose place the case writes into click.txt.
+TEST_F(Gifrec, AHeldClickShowsAsARingAroundThePointer) {
+    const fs::path out = out_dir();
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary)
+        << gbk(L"[配置]\r\n菜单全屏=8\r\n录制鼠标=0\r\n显示点击=1\r\n");
+    start();
+    const int x = 400, y = 300;
+    send_input({move_to(x, y)});
+    press_key(VK_F8);
+    ASSERT_TRUE(record_button_reads(L"停止"));
+    Sleep(700);
+    send_input({mouse(MOUSEEVENTF_LEFTDOWN)});
+    Sleep(800);
+    send_input({mouse(MOUSEEVENTF_LEFTUP)});
+    Sleep(700);
+    press_key(VK_F8);
+    ASSERT_TRUE(record_button_reads(L"录制"));
+    ShowWindow(frame_, SW_RESTORE);
+    export_through_dialog(kSaveForwardMenuId, out / L"click.gif");
+    POINT at{};
+    GetCursorPos(&at);
+    EXPECT_EQ(at.x, x);
+    EXPECT_EQ(at.y, y);
+    std::ofstream(out / L"click.txt") << x << " " << y << "\n";
+    EXPECT_EQ(close(), 0u);
+}
+
+// A key typed into a hotkey field is registered and stored at once and works after a restart; a
+// key another program holds is refused with a note and the old one stays; 默认 brings F8 back.
+// 显示鼠标点击 and 倒计时 are stored as they change.
+TEST_F(Gifrec, AChangedHotkeyIsStoredAndWorksAfterARestart) {
+    start();
+    const auto open_settings = [this] {
+        SendMessageW(frame_, WM_COMMAND, kSettingsMenuId, 0);
+        const DWORD pid = process_.dwProcessId;
+        return wait_for([pid] {
+            HWND w = top_window_of(pid, L"GifRecSettingsWindow", L"设置");
+            return w && IsWindowVisible(w) ? w : nullptr;
+        });
+    };
+    // What typing into a field leaves: the field's key, and its change notification.
+    const auto type_key = [](HWND settings, int id, WORD value) {
+        SendMessageW(GetDlgItem(settings, id), HKM_SETHOTKEY, value, 0);
+        SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, EN_CHANGE),
+                     reinterpret_cast<LPARAM>(GetDlgItem(settings, id)));
+    };
+    const auto field = [](HWND settings, int id) {
+        return static_cast<WORD>(SendMessageW(GetDlgItem(settings, id), HKM_GETHOTKEY, 0, 0));
+    };
+    HWND settings = open_settings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(field(settings, kRecordHotkeyField), VK_F8);
+    EXPECT_EQ(field(settings, kPauseHotkeyField), VK_F7);
+    type_key(settings, kRecordHotkeyField, VK_F9);
+    EXPECT_TRUE(ini_has(L"录制快捷键=120"));
+    EXPECT_EQ(window_text(GetDlgItem(settings, kHotkeyStatusLabel)), L"");
+
+    // This program holds F10 (with Shift), as another would: the pause key stays F7.
+    ASSERT_TRUE(RegisterHotKey(nullptr, 1, MOD_SHIFT, VK_F10));
+    type_key(settings, kPauseHotkeyField, static_cast<WORD>(VK_F10 | HOTKEYF_SHIFT << 8));
+    EXPECT_EQ(window_text(GetDlgItem(settings, kHotkeyStatusLabel)), L"快捷键已被其他程序占用");
+    EXPECT_EQ(field(settings, kPauseHotkeyField), VK_F7);
+    EXPECT_FALSE(ini_has(L"暂停快捷键=377"));
+    UnregisterHotKey(nullptr, 1);
+
+    press(settings, kShowClicksCheck);
+    EXPECT_TRUE(ini_has(L"显示点击=1"));
+    SendMessageW(GetDlgItem(settings, kCountdownCombo), CB_SETCURSEL, 2, 0);
+    SendMessageW(settings, WM_COMMAND, MAKEWPARAM(kCountdownCombo, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(settings, kCountdownCombo)));
+    EXPECT_TRUE(ini_has(L"倒计时=5"));
+    SendMessageW(GetDlgItem(settings, kCountdownCombo), CB_SETCURSEL, 0, 0);
+    SendMessageW(settings, WM_COMMAND, MAKEWPARAM(kCountdownCombo, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(GetDlgItem(settings, kCountdownCombo)));
+    EXPECT_TRUE(ini_has(L"倒计时=0"));
+    EXPECT_EQ(close(), 0u);
+
+    start();
+    settings = open_settings();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(field(settings, kRecordHotkeyField), VK_F9);
+    EXPECT_EQ(SendMessageW(GetDlgItem(settings, kShowClicksCheck), BM_GETCHECK, 0, 0), BST_CHECKED);
+    ShowWindow(settings, SW_HIDE);
+    ShowWindow(frame_, SW_MINIMIZE);
+    press_key(VK_F8);
+    EXPECT_FALSE(record_button_reads(L"停止", 0.5)) << "F8 still records";
+    press_key(VK_F9);
+    ASSERT_TRUE(record_button_reads(L"停止")) << "F9 did not start the recording after the restart";
+    press_key(VK_F9);
+    ASSERT_TRUE(record_button_reads(L"录制"));
+
+    // 默认: F8 again, stored, and in force.
+    press(settings, kDefaultsButton);
+    EXPECT_EQ(field(settings, kRecordHotkeyField), VK_F8);
+    EXPECT_TRUE(ini_has(L"录制快捷键=119"));
+    press_key(VK_F8);
+    EXPECT_TRUE(record_button_reads(L"停止")) << "F8 after 默认";
+    press_key(VK_F8);
+    EXPECT_TRUE(record_button_reads(L"录制"));
+    EXPECT_EQ(close(), 0u);
+}
+
+// With 倒计时 at 3 the caption counts 3, 2, 1 and the first frame comes only after it; 停止
+// during the countdown cancels it and nothing is recorded.
+TEST_F(Gifrec, TheCountdownDelaysTheFirstFrameAndStopCancelsIt) {
+    std::ofstream(dir_ / L"gif配置.ini", std::ios::binary) << gbk(L"[配置]\r\n菜单全屏=8\r\n倒计时=3\r\n");
+    start();
+    std::vector<std::wstring> captions;
+    click(0);
+    EXPECT_EQ(window_text(frame_), L"3");
+    EXPECT_EQ(record_caption(), L"停止");
+    const long long first_frame = ms_until([&] {
+        const std::wstring caption = window_text(frame_);
+        if (captions.empty() || captions.back() != caption) captions.push_back(caption);
+        return number_after(caption, L"当前帧数:") >= 1;
+    });
+    ASSERT_GE(captions.size(), 4u);
+    EXPECT_EQ(std::vector<std::wstring>(captions.begin(), captions.begin() + 3),
+              (std::vector<std::wstring>{L"3", L"2", L"1"}));
+    EXPECT_GE(first_frame, 3000) << "the first frame came before the countdown ended";
+    EXPECT_LE(first_frame, 4500);
+    EXPECT_TRUE(IsIconic(frame_)) << "the recording hides the window once it starts";
+    click(0);
+    ASSERT_TRUE(record_button_reads(L"录制"));
+    const int frames = number_after(window_text(frame_), L"当前帧数:");
+    ShowWindow(frame_, SW_RESTORE);
+
+    click(0);
+    EXPECT_EQ(window_text(frame_), L"3");
+    Sleep(1200);
+    click(0);
+    EXPECT_EQ(record_caption(), L"录制");
+    EXPECT_EQ(window_text(frame_), L"当前帧数:" + std::to_wstring(frames));
+    Sleep(2500);
+    EXPECT_EQ(window_text(frame_), L"当前帧数:" + std::to_wstring(frames)) << "the cancelled countdown recorded";
+    EXPECT_FALSE(IsIconic(frame_));
+    EXPECT_EQ(record_caption(), L"录制");
+    EXPECT_EQ(close(), 0u);
+}
 }  // namespace

@@ -69,11 +69,11 @@ TEST_F(Win32SettingsWindow, IsCreatedHiddenWithItsControlsScaledToTheWindowsDpi)
     RECT client{};
     GetClientRect(window.hwnd(), &client);
     EXPECT_EQ(client.right, MulDiv(244, dpi, 96));
-    EXPECT_EQ(client.bottom, MulDiv(341, dpi, 96));
+    EXPECT_EQ(client.bottom, MulDiv(485, dpi, 96));
     expect_rect(item(kRateGroup), {0, 8, 240, 48}, dpi);
     expect_rect(item(kHeightEdit), {147, 72, 48, 24}, dpi);
     expect_rect(item(kDiskStorageRadio), {120, 200, 72, 16}, dpi);
-    expect_rect(item(kDefaultsButton), {131, 276, 64, 32}, dpi);
+    expect_rect(item(kDefaultsButton), {131, 420, 64, 32}, dpi);
     EXPECT_EQ(text(kFullScreenHideCheck), L"全屏隐藏窗口");
     for (int id = kRateGroup; id <= kDefaultsButton; ++id) EXPECT_NE(item(id), nullptr) << id;
 
