@@ -169,7 +169,7 @@ ExportPlan ExportOptions::plan() const {
     ExportPlan plan;
     const int scale = value(ExportOption::scale_percent);
     if (scale != 100) {
-        plan.shape.scale.kind = review::ScaleSpec::Kind::percent;
+        plan.shape.scale.kind = review::Scaling::Kind::percent;
         plan.shape.scale.percent = scale;
     }
     plan.shape.speed = value(ExportOption::speed) / 100.0;

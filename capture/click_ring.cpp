@@ -16,7 +16,8 @@ void draw_click_ring(platform::ScreenPixels& pixels, const platform::ScreenRect&
     const std::size_t stride = ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 31) >> 5) << 2;
     if (pixels.data.size() < pixels.offset + stride * static_cast<std::size_t>(height)) return;
     const std::uint8_t* colour = pointer.left ? kLeftClickColour : kRightClickColour;
-    const long long cx = static_cast<long long>(pointer.x) - rect.left, cy = static_cast<long long>(pointer.y) - rect.top;
+    const long long cx = static_cast<long long>(pointer.x) - rect.left,
+                    cy = static_cast<long long>(pointer.y) - rect.top;
     constexpr long long outer = kClickRingRadius * kClickRingRadius;
     constexpr long long inner = (kClickRingRadius - kClickRingWidth) * (kClickRingRadius - kClickRingWidth);
     for (long long y = std::max(0LL, cy - kClickRingRadius); y <= std::min(height - 1, cy + kClickRingRadius); ++y) {

@@ -25,7 +25,9 @@ public:
         return *this;
     }
     NoteWriter& u16(std::uint16_t v) { return u8(static_cast<std::uint8_t>(v)).u8(static_cast<std::uint8_t>(v >> 8)); }
-    NoteWriter& u32(std::uint32_t v) { return u16(static_cast<std::uint16_t>(v)).u16(static_cast<std::uint16_t>(v >> 16)); }
+    NoteWriter& u32(std::uint32_t v) {
+        return u16(static_cast<std::uint16_t>(v)).u16(static_cast<std::uint16_t>(v >> 16));
+    }
     NoteWriter& i16(std::int16_t v) { return u16(static_cast<std::uint16_t>(v)); }
     NoteWriter& i32(std::int32_t v) { return u32(static_cast<std::uint32_t>(v)); }
     NoteWriter& info(const FrameInfo& f) {
@@ -112,7 +114,13 @@ std::vector<std::uint8_t> ready_note() {
 
 std::vector<std::uint8_t> capture_note(const platform::ScreenRect& rect, std::int32_t timer_interval) {
     try {
-        return NoteWriter(kCapture).i32(rect.left).i32(rect.top).i32(rect.right).i32(rect.bottom).i32(timer_interval).done();
+        return NoteWriter(kCapture)
+            .i32(rect.left)
+            .i32(rect.top)
+            .i32(rect.right)
+            .i32(rect.bottom)
+            .i32(timer_interval)
+            .done();
     } catch (const std::bad_alloc&) {
         return {};
     }

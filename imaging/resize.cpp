@@ -72,7 +72,8 @@ void crop_and_scale(const platform::Dib24& src, const platform::ScreenRect& crop
             for (std::size_t i = 0; i < across.size(); ++i) down[i] += across[i] * share;
         }
         std::uint8_t* target = out.row(height - 1 - oy);
-        for (std::size_t i = 0; i < down.size(); ++i) target[i] = static_cast<std::uint8_t>((down[i] + total / 2) / total);
+        for (std::size_t i = 0; i < down.size(); ++i)
+            target[i] = static_cast<std::uint8_t>((down[i] + total / 2) / total);
     }
 }
 

@@ -25,42 +25,42 @@ int rounded_side(double v) {
     return static_cast<int>(std::clamp(std::lround(v), 1L, 65535L));
 }
 
-// A picture of `size` as BMP bytes, the layout the maker reads fastest.
+// A picture as BMP bytes, the layout the maker reads fastest.
 std::vector<std::uint8_t> as_bmp(const platform::Dib24& picture) {
     const std::size_t rows = picture.stride * static_cast<std::size_t>(picture.height);
     std::vector<std::uint8_t> bmp(platform::kBmpHeadersSize + rows);
-    platform::write_bmp_headers(std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize),
-                                picture.width, picture.height, 24, 0, static_cast<std::uint32_t>(rows),
-                                static_cast<std::uint32_t>(platform::kBmpHeadersSize));
+    platform::write_bmp_headers(
+        std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize), picture.width,
+        picture.height, 24, 0, static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(platform::kBmpHeadersSize));
     std::copy_n(picture.bits.get(), rows, bmp.begin() + static_cast<std::ptrdiff_t>(platform::kBmpHeadersSize));
     return bmp;
 }
 
 }  // namespace
 
-std::optional<ScaleSpec> parse_scale(std::string_view text) {
-    ScaleSpec spec;
+std::optional<Scaling> parse_scale(std::string_view text) {
+    Scaling scaling;
     if (!text.empty() && text.back() == '%') {
         double p = 0;
         const std::string_view number = text.substr(0, text.size() - 1);
         const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), p);
         if (ec != std::errc() || end != number.data() + number.size() || !(p > 0) || p > 1000) return std::nullopt;
-        spec.kind = ScaleSpec::Kind::percent;
-        spec.percent = p;
-        return spec;
+        scaling.kind = Scaling::Kind::percent;
+        scaling.percent = p;
+        return scaling;
     }
     const std::size_t x = text.find('x');
     const auto w = whole(text.substr(0, x));
     if (!w || *w < 1 || *w > 65535) return std::nullopt;
-    spec.width = static_cast<int>(*w);
-    spec.kind = ScaleSpec::Kind::width;
+    scaling.width = static_cast<int>(*w);
+    scaling.kind = Scaling::Kind::width;
     if (x != std::string_view::npos) {
         const auto h = whole(text.substr(x + 1));
         if (!h || *h < 1 || *h > 65535) return std::nullopt;
-        spec.height = static_cast<int>(*h);
-        spec.kind = ScaleSpec::Kind::box;
+        scaling.height = static_cast<int>(*h);
+        scaling.kind = Scaling::Kind::box;
     }
-    return spec;
+    return scaling;
 }
 
 PictureSize shaped_size(const ExportShape& shape, PictureSize source) {
@@ -70,25 +70,25 @@ PictureSize shaped_size(const ExportShape& shape, PictureSize source) {
     if (w <= 0 || h <= 0) return {};
     double factor = 1;
     switch (shape.scale.kind) {
-        case ScaleSpec::Kind::none: return {w, h};
-        case ScaleSpec::Kind::width: factor = static_cast<double>(shape.scale.width) / w; break;
-        case ScaleSpec::Kind::box:
+        case Scaling::Kind::none: return {w, h};
+        case Scaling::Kind::width: factor = static_cast<double>(shape.scale.width) / w; break;
+        case Scaling::Kind::box:
             factor = std::min(static_cast<double>(shape.scale.width) / w, static_cast<double>(shape.scale.height) / h);
             break;
-        case ScaleSpec::Kind::percent: factor = shape.scale.percent / 100; break;
-        case ScaleSpec::Kind::factors: return {rounded_side(w * shape.scale.fx), rounded_side(h * shape.scale.fy)};
+        case Scaling::Kind::percent: factor = shape.scale.percent / 100; break;
+        case Scaling::Kind::factors: return {rounded_side(w * shape.scale.fx), rounded_side(h * shape.scale.fy)};
     }
     return {rounded_side(w * factor), rounded_side(h * factor)};
 }
 
 ExportShape resolved_for(const ExportShape& shape, PictureSize recording) {
     ExportShape resolved = shape;
-    if (shape.scale.kind == ScaleSpec::Kind::none || shape.scale.kind == ScaleSpec::Kind::factors) return resolved;
+    if (shape.scale.kind == Scaling::Kind::none || shape.scale.kind == Scaling::Kind::factors) return resolved;
     ExportShape cropped = shape;
     cropped.scale = {};
     const PictureSize part = shaped_size(cropped, recording), canvas = shaped_size(shape, recording);
     if (part.width <= 0) return resolved;
-    resolved.scale.kind = ScaleSpec::Kind::factors;
+    resolved.scale.kind = Scaling::Kind::factors;
     resolved.scale.fx = static_cast<double>(canvas.width) / part.width;
     resolved.scale.fy = static_cast<double>(canvas.height) / part.height;
     return resolved;

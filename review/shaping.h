@@ -18,7 +18,7 @@
 namespace gifanim::review {
 
 // How the picture is scaled, keeping its aspect ratio: to a width, into a box, or by a percentage.
-struct ScaleSpec {
+struct Scaling {
     enum class Kind { none, width, box, percent, factors };
     Kind kind = Kind::none;
     int width = 0;
@@ -28,15 +28,15 @@ struct ScaleSpec {
 };
 
 // "W", "WxH" or "P%" (P above 0, at most 1000; sides 1..65535); nothing when it is none of them.
-std::optional<ScaleSpec> parse_scale(std::string_view text);
+std::optional<Scaling> parse_scale(std::string_view text);
 
 struct ExportShape {
     std::optional<platform::ScreenRect> crop;  // in the recording's coordinates
-    ScaleSpec scale;
+    Scaling scale;
     double speed = 1;  // every delay divided by it
     int max_fps = 0;   // 0: as recorded
 
-    bool changes_pictures() const { return crop.has_value() || scale.kind != ScaleSpec::Kind::none; }
+    bool changes_pictures() const { return crop.has_value() || scale.kind != Scaling::Kind::none; }
     bool changes_anything() const { return changes_pictures() || speed != 1 || max_fps > 0; }
 };
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <vector>
 
@@ -29,9 +29,9 @@ std::atomic<unsigned> trials_made{0};
 
 // A scratch GIF in the temporary folder, removed when done with.
 struct TrialFile {
-    std::filesystem::path path = platform::temp_directory() /
-                                 ("~gifanim-trial-" + std::to_string(platform::tick_count()) + "-" +
-                                  std::to_string(trials_made.fetch_add(1)) + ".gif");
+    std::filesystem::path path =
+        platform::temp_directory() / ("~gifanim-trial-" + std::to_string(platform::tick_count()) + "-" +
+                                      std::to_string(trials_made.fetch_add(1)) + ".gif");
     TrialFile() = default;
     TrialFile(const TrialFile&) = delete;
     TrialFile& operator=(const TrialFile&) = delete;
@@ -136,8 +136,17 @@ std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<
     return change;
 }
 
+// The changes of one timing of the frames. Along a fit the crop stays, and the changes do not
+// depend on the scale: the estimates that differ in quality or scale only measure them once.
+struct ChangeCache {
+    bool valid = false;
+    double speed = 0;
+    int max_fps = 0;
+    std::vector<std::uint32_t> change;
+};
+
 std::uint64_t estimate(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
-                       const Optimization& optimization) {
+                       const Optimization& optimization, ChangeCache* cache = nullptr) {
     const ExportShape shape = resolved_for(asked, source.size);
     const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);
     const std::size_t n = timing.size();
@@ -150,7 +159,16 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
     const std::size_t length = std::clamp<std::size_t>(n / 12 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
-    const std::vector<std::uint32_t> change = optimization.enabled ? changes(source, timing, shape) : std::vector<std::uint32_t>(n, 0);
+    std::vector<std::uint32_t> own;
+    const std::vector<std::uint32_t>* change = &own;
+    if (!optimization.enabled) {
+        own.assign(n, 0);
+    } else if (cache && cache->valid && cache->speed == shape.speed && cache->max_fps == shape.max_fps) {
+        change = &cache->change;
+    } else {
+        own = changes(source, timing, shape);
+        if (cache) *cache = {true, shape.speed, shape.max_fps, own};
+    }
     std::vector<TimedFrame> sample{timing[0]};
     std::vector<bool> counted{false};
     std::vector<std::size_t> sample_places{0};
@@ -174,7 +192,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     for (std::size_t i = 1; i < sample.size(); ++i) {
         if (!counted[i]) continue;
         measured += bytes[i];
-        measured_change += static_cast<double>(change[sample_places[i]]);
+        measured_change += static_cast<double>((*change)[sample_places[i]]);
         ++frames;
     }
     const double mean = static_cast<double>(measured) / static_cast<double>(frames);
@@ -183,7 +201,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // block costs, and every frame's change is known.
     if (optimization.enabled && measured_change > 0) {
         double all_change = 0;
-        for (std::size_t i = 1; i < n; ++i) all_change += static_cast<double>(change[i]);
+        for (std::size_t i = 1; i < n; ++i) all_change += static_cast<double>((*change)[i]);
         later = static_cast<double>(measured) / measured_change * all_change;
     }
     return overhead + bytes[0] + static_cast<std::uint64_t>(later);
@@ -197,7 +215,7 @@ std::string describe(const FitResult& r, const ExportShape& asked, const Optimiz
     if (r.optimization.enabled && (!asked_mode.enabled || r.optimization.quality != asked_mode.quality))
         add("quality " + std::to_string(r.optimization.quality));
     if (r.shape.max_fps != asked.max_fps) add("at most " + std::to_string(r.shape.max_fps) + " frames/s");
-    if (r.shape.scale.kind == ScaleSpec::Kind::percent && asked.scale.kind == ScaleSpec::Kind::none) {
+    if (r.shape.scale.kind == Scaling::Kind::percent && asked.scale.kind == Scaling::Kind::none) {
         char text[32];
         std::snprintf(text, sizeof text, "scale %g%%", r.shape.scale.percent);
         add(text);
@@ -223,7 +241,11 @@ std::uint64_t EstimateSize(const FrameSource& source, ExportDirection direction,
 FitResult FitUnder(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
                    const Optimization& optimization, std::uint64_t limit, const std::filesystem::path& path) {
     FitResult result;
-    result.asked_bytes = estimate(source, direction, asked, optimization);
+    ChangeCache measured;
+    const auto estimated_as = [&](const ExportShape& shape, const Optimization& mode) {
+        return estimate(source, direction, shape, mode, &measured);
+    };
+    result.asked_bytes = estimated_as(asked, optimization);
     const int recorded_fps = recorded_frame_rate(source.infos);
 
     // The settings tried, from least to most given up: each step is one more thing given up.
@@ -243,11 +265,11 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         slower.max_fps = fps;
         ladder.push_back({slower, lowest});
     }
-    const bool scaled = asked.scale.kind != ScaleSpec::Kind::none;
+    const bool scaled = asked.scale.kind != Scaling::Kind::none;
     for (const int percent : kScales) {
         if (scaled) break;  // a scale the user chose stays
         ExportShape smaller = slower;
-        smaller.scale.kind = ScaleSpec::Kind::percent;
+        smaller.scale.kind = Scaling::Kind::percent;
         smaller.scale.percent = percent;
         ladder.push_back({smaller, lowest});
     }
@@ -257,7 +279,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     estimates[0] = result.asked_bytes;
     const auto estimated = [&](std::size_t step) {
         if (estimates[step] == UINT64_MAX)
-            estimates[step] = estimate(source, direction, ladder[step].shape, ladder[step].optimization);
+            estimates[step] = estimated_as(ladder[step].shape, ladder[step].optimization);
         return estimates[step];
     };
     // The first step whose estimate is under the aim; the estimate falls along the ladder, so it
@@ -307,7 +329,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
             int lo = -1, hi = static_cast<int>(higher.size()) - 1;  // higher[lo] fits (-1: the lowest)
             while (lo < hi) {
                 const int mid = (lo + hi + 1) / 2;
-                const std::uint64_t bytes = estimate(source, direction, t.shape, {true, higher[static_cast<std::size_t>(mid)]});
+                const std::uint64_t bytes = estimated_as(t.shape, {true, higher[static_cast<std::size_t>(mid)]});
                 if (static_cast<double>(bytes) <= aim) {
                     lo = mid;
                     t.optimization.quality = higher[static_cast<std::size_t>(mid)];

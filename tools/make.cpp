@@ -48,7 +48,8 @@ int make_shaped(GifMaker& maker, AnimationInfo animation, const FrameInfo& frame
     const std::vector<FrameInfo> infos(images.size(), frame);
     const std::vector<TimedFrame> timing = review::export_timing(infos, review::ExportDirection::forward, shape);
     if (!maker.Create(animation)) return failure(maker.GetError());
-    std::size_t read = images.size();  // the source whose bytes are in `bytes`
+    // The image whose bytes are in `bytes`: the first one's were read for its size already.
+    std::size_t read = bytes.empty() ? images.size() : 0;
     for (const TimedFrame& t : timing) {
         const Argument& image = *images[t.source];
         FrameInfo info = frame;

@@ -48,8 +48,7 @@ void TerminalExportShell::SetProgress(std::int32_t position) {
     if (!line_.terminal() || position == shown_progress_) return;
     shown_progress_ = position;
     line_.write("\rexporting [" + std::string(static_cast<std::size_t>(position / 4), '#') +
-                std::string(static_cast<std::size_t>(25 - position / 4), '.') + "] " + std::to_string(position) +
-                "%");
+                std::string(static_cast<std::size_t>(25 - position / 4), '.') + "] " + std::to_string(position) + "%");
 }
 
 std::optional<std::string> unwritable_output(const std::filesystem::path& path) {
@@ -83,8 +82,8 @@ int fit_or_estimate(const review::FrameSource& source, review::ExportDirection d
                     const review::ExportShape& shape, const Optimization& optimization, const SizeOptions& size,
                     const Argument& out) {
     if (size.estimate) {
-        platform::write_stdout("estimate: " + std::to_string(review::EstimateSize(source, direction, shape, optimization)) +
-                               " bytes\n");
+        platform::write_stdout(
+            "estimate: " + std::to_string(review::EstimateSize(source, direction, shape, optimization)) + " bytes\n");
         return 0;
     }
     const review::FitResult fit = review::FitUnder(source, direction, shape, optimization, *size.max_size, out.path);

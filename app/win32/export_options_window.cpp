@@ -75,18 +75,6 @@ std::optional<ExportOption> option_of(int id) {
     return std::nullopt;
 }
 
-std::wstring text_of(HWND control) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
-void set_text(HWND control, const std::string& gbk) {
-    const std::wstring text = platform::win32::wide(gbk);
-    // Setting an unchanged text would move the caret of a box being typed in.
-    if (text_of(control) != text) SetWindowTextW(control, text.c_str());
-}
-
 }  // namespace
 
 ExportOptionsWindow::ExportOptionsWindow()
@@ -143,12 +131,12 @@ void ExportOptionsWindow::show_model() {
         ~Guard() { flag = false; }
     } guard(showing_model_);
     for (const EditBox& box : kEditBoxes)
-        set_text(GetDlgItem(hwnd(), box.id), shell_->export_options().text(box.option));
+        platform::win32::set_control_text(GetDlgItem(hwnd(), box.id), shell_->export_options().text(box.option));
     show_note();
 }
 
 void ExportOptionsWindow::show_note() {
-    set_text(GetDlgItem(hwnd(), kOptionsNoteLabel), shell_->export_options().note());
+    platform::win32::set_control_text(GetDlgItem(hwnd(), kOptionsNoteLabel), shell_->export_options().note());
 }
 
 void ExportOptionsWindow::ask_estimate() {
@@ -156,18 +144,19 @@ void ExportOptionsWindow::ask_estimate() {
     if (std::optional<EstimateRequest> request =
             estimate_request(shell_->session().store(), plan, shell_->export_optimization())) {
         estimator_.Ask(std::move(*request));
-        set_text(GetDlgItem(hwnd(), kEstimateLabel), "预计大小:计算中...");
+        platform::win32::set_control_text(GetDlgItem(hwnd(), kEstimateLabel), "预计大小:计算中...");
     } else {
         estimator_.Drop();
-        set_text(GetDlgItem(hwnd(), kEstimateLabel), estimate_text(std::nullopt, plan.limit_bytes));
+        platform::win32::set_control_text(GetDlgItem(hwnd(), kEstimateLabel),
+                                          estimate_text(std::nullopt, plan.limit_bytes));
     }
 }
 
 void ExportOptionsWindow::show_estimate() {
     // Nothing while a newer request is still being estimated: its own message comes.
     if (const std::optional<SizeEstimator::Result> latest = estimator_.Latest()) {
-        set_text(GetDlgItem(hwnd(), kEstimateLabel),
-                 estimate_text(latest->bytes, shell_->export_options().plan().limit_bytes));
+        platform::win32::set_control_text(GetDlgItem(hwnd(), kEstimateLabel),
+                                          estimate_text(latest->bytes, shell_->export_options().plan().limit_bytes));
     }
 }
 
@@ -183,7 +172,8 @@ void ExportOptionsWindow::command(int id, int code) {
     if (code == EN_CHANGE) {
         if (showing_model_) return;
         if (const auto option = option_of(id)) {
-            if (options.SetText(*option, platform::win32::gbk(text_of(GetDlgItem(hwnd(), id))))) ask_estimate();
+            if (options.SetText(*option, platform::win32::gbk(platform::win32::control_text(GetDlgItem(hwnd(), id)))))
+                ask_estimate();
             show_note();
         }
         return;

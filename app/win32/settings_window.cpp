@@ -105,12 +105,6 @@ std::optional<SettingsEdit> edit_of(int id) {
     return std::nullopt;
 }
 
-std::wstring text_of(HWND control) {
-    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 bool is_checked(HWND button) {
     return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
@@ -175,10 +169,7 @@ void SettingsWindow::show_model() {
     } guard(showing_model_);
 
     for (const EditBox& box : kEditBoxes) {
-        const HWND control = GetDlgItem(hwnd(), box.id);
-        const std::wstring text = platform::win32::wide(settings_->text(box.edit));
-        // Setting an unchanged text would move the caret of a box being typed in.
-        if (text_of(control) != text) SetWindowTextW(control, text.c_str());
+        platform::win32::set_control_text(GetDlgItem(hwnd(), box.id), settings_->text(box.edit));
     }
     set_checked(GetDlgItem(hwnd(), kRecordCursorCheck), settings_->checked(SettingsCheck::record_cursor));
     set_checked(GetDlgItem(hwnd(), kFullScreenHideCheck), settings_->checked(SettingsCheck::full_screen_hide));
@@ -224,7 +215,7 @@ void SettingsWindow::command(int id, int code) {
             return;
         }
         if (const auto edit = edit_of(id))
-            settings_->SetText(*edit, platform::win32::gbk(text_of(GetDlgItem(hwnd(), id))));
+            settings_->SetText(*edit, platform::win32::gbk(platform::win32::control_text(GetDlgItem(hwnd(), id))));
         return;
     }
     if (code != BN_CLICKED) return;

@@ -134,6 +134,17 @@ std::wstring wide(std::string_view gbk) {
     return gbk_to_wide(gbk);
 }
 
+std::wstring control_text(HWND control) {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void set_control_text(HWND control, std::string_view gbk) {
+    const std::wstring text = wide(gbk);
+    if (control_text(control) != text) SetWindowTextW(control, text.c_str());
+}
+
 std::string gbk(std::wstring_view text) {
     return wide_to_gbk(text);
 }

@@ -17,6 +17,11 @@ namespace gifanim::platform::win32 {
 std::wstring wide(std::string_view gbk);
 std::string gbk(std::wstring_view text);
 
+// A control's text, and setting it to a GBK text: an unchanged text is left alone, since setting
+// it would move the caret of a box being typed in.
+std::wstring control_text(HWND control);
+void set_control_text(HWND control, std::string_view gbk);
+
 // The extended style of a window owned by the always-on-top frame window. Windows keeps owned
 // windows above their owner anyway; Wine does so only for popups, so an owned overlapped window
 // says it is topmost itself, or the frame window would cover it.

@@ -59,7 +59,7 @@ TEST_F(ExportOptionsTest, EachValueIsStoredAsItChangesAndReadBackAtTheNextStart)
     restarted.FillFromConfig();
     EXPECT_EQ(texts(restarted), (std::vector<std::string>{"5", "50", "2", "10"}));
     const ExportPlan plan = restarted.plan();
-    EXPECT_EQ(plan.shape.scale.kind, review::ScaleSpec::Kind::percent);
+    EXPECT_EQ(plan.shape.scale.kind, review::Scaling::Kind::percent);
     EXPECT_EQ(plan.shape.scale.percent, 50);
     EXPECT_EQ(plan.shape.speed, 2.0);
     EXPECT_EQ(plan.shape.max_fps, 10);
@@ -72,7 +72,7 @@ TEST_F(ExportOptionsTest, EachValueIsStoredAsItChangesAndReadBackAtTheNextStart)
     for (const char* line : {"最大体积=0", "缩放=100", "速度百分比=100", "最高帧率=0"})
         EXPECT_TRUE(ini_has(line)) << line;
     EXPECT_TRUE(restarted.plan().plain());
-    EXPECT_EQ(restarted.plan().shape.scale.kind, review::ScaleSpec::Kind::none);
+    EXPECT_EQ(restarted.plan().shape.scale.kind, review::Scaling::Kind::none);
 }
 
 TEST_F(ExportOptionsTest, TypingThatIsNoNumberIsRefusedAndOutOfRangeIsClampedAndSaidSo) {

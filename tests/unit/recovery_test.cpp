@@ -43,7 +43,8 @@ protected:
     }
     // Frames 1..n with delays 10, 20, ..., the first `in_memory` of them in memory.
     void record(int n, int in_memory) {
-        for (int i = 1; i <= n; ++i) store.Append(image_of(i), info_of(static_cast<std::int16_t>(10 * i)), i > in_memory);
+        for (int i = 1; i <= n; ++i)
+            store.Append(image_of(i), info_of(static_cast<std::int16_t>(10 * i)), i > in_memory);
     }
     // What the recorder leaves when its process dies: the file as it is, closed but not deleted.
     std::filesystem::path die() {
@@ -120,7 +121,8 @@ TEST_F(RecoveryTest, ATornTailIsCutAtTheLastWholeRecordAndNothingBeforeItIsLost)
 
 TEST_F(RecoveryTest, TheEditorsChangesAndClearingAreWhatIsFound) {
     record(5, 3);
-    ASSERT_TRUE(store.Keep(std::vector<std::int32_t>{2, 4, 5}, std::vector<FrameInfo>{info_of(1), info_of(2), info_of(3)}));
+    ASSERT_TRUE(
+        store.Keep(std::vector<std::int32_t>{2, 4, 5}, std::vector<FrameInfo>{info_of(1), info_of(2), info_of(3)}));
     std::filesystem::path path = die();
     FrameStore kept;
     ASSERT_TRUE(kept.Adopt(path));

@@ -49,11 +49,13 @@ TEST(FrameTiming, SpeedAndFrameRateKeepTheTotalAndWriteNoDelayUnderTwo) {
         EXPECT_EQ(limited.front().source, 0u) << fps;
     }
     // Speed first, then the limit: 10 fps at three times the speed of 10 fps keeps every third.
-    const std::vector<TimedFrame> both = with_frame_rate_limit(with_speed(timed_frames(std::vector<std::int64_t>(30, 10)), 3), 10);
+    const std::vector<TimedFrame> both =
+        with_frame_rate_limit(with_speed(timed_frames(std::vector<std::int64_t>(30, 10)), 3), 10);
     EXPECT_EQ(total(both), 100);
     EXPECT_EQ(both.size(), 10u);
     // A delay past what a record holds is shown in parts, none of them too short to show.
-    const std::vector<TimedFrame> long_one = split_long_delays(timed_frames(std::vector<std::int64_t>{32768, 70000}), 32767);
+    const std::vector<TimedFrame> long_one =
+        split_long_delays(timed_frames(std::vector<std::int64_t>{32768, 70000}), 32767);
     EXPECT_EQ(total(long_one), 102768);
     EXPECT_GE(shortest(long_one), kShortestShownDelay);
     for (const TimedFrame& f : long_one) EXPECT_LE(f.delay, 32767);
@@ -91,8 +93,9 @@ test::Rgb at(const platform::Dib24& d, int x, int y) {
 
 TEST(CropAndScale, EachPixelIsTheMeanOfTheAreaItCovers) {
     // Black and white columns: halved, every pixel is the grey of one of each.
-    const platform::Dib24 stripes =
-        picture_of(8, 4, [](int x, int) { return x % 2 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0}; });
+    const platform::Dib24 stripes = picture_of(8, 4, [](int x, int) {
+        return x % 2 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0};
+    });
     platform::Dib24 out;
     imaging::crop_and_scale(stripes, {0, 0, 8, 4}, 4, 2, out);
     for (int y = 0; y < 2; ++y)
@@ -138,7 +141,8 @@ TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
     ASSERT_TRUE(roomy.met);
     EXPECT_TRUE(roomy.steps.empty()) << roomy.steps;
     EXPECT_EQ(roomy.bytes, std::filesystem::file_size(out));
-    EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes), 0.1 * static_cast<double>(roomy.bytes));
+    EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes),
+                0.1 * static_cast<double>(roomy.bytes));
 
     for (const double share : {0.6, 0.3, 0.15}) {
         const auto limit = static_cast<std::uint64_t>(share * static_cast<double>(roomy.bytes));
