@@ -65,6 +65,7 @@ public:
         s.keys.assign(kSlots, 0);
         s.codes.resize(kSlots);
         s.first_child.assign(kMaxCode + 1, kNone);
+        s.child_count.assign(kMaxCode + 1, 0);
         s.next_sibling.resize(kMaxCode + 1);
         s.pixel_of.resize(kMaxCode + 1);
         s.run_len.assign(kMaxCode + 1, 0);
@@ -173,6 +174,8 @@ private:
     void restart() {
         std::fill(s_.keys.begin(), s_.keys.end(), 0);
         std::fill(s_.first_child.begin(), s_.first_child.end(), kNone);
+        std::fill(s_.child_count.begin(), s_.child_count.end(), 0);
+        ++generation_;
         s_.clear_runs.clear();
         if (px_.transparent >= 0) {
             s_.clear_runs = {kNone, static_cast<std::int16_t>(px_.transparent)};
@@ -205,6 +208,7 @@ private:
         s_.pixel_of[c] = static_cast<std::uint8_t>(k);
         s_.next_sibling[c] = s_.first_child[static_cast<std::size_t>(prefix)];
         s_.first_child[static_cast<std::size_t>(prefix)] = code;
+        ++s_.child_count[static_cast<std::size_t>(prefix)];
         const unsigned run = clear_run_len(prefix);
         if (run > 0 && static_cast<int>(k) == px_.transparent && run + 1 == s_.clear_runs.size()) {
             s_.run_len[c] = static_cast<std::uint16_t>(run + 1);
@@ -239,6 +243,8 @@ private:
     }
 
     // The children of `node` that may show pixel p, into codes and entries; returns how many.
+    // The lookahead asks the same of the pixels just ahead again and again, so answers are kept
+    // until the node gains a child or the table starts afresh.
     int children(int node, const Place& p, int* codes, unsigned* entries) {
         const unsigned own = px_.fallback[p.i];
         if (px_.max_tolerance2 == 0 || !px_.loose[p.i]) {
@@ -248,14 +254,29 @@ private:
             entries[0] = own;
             return 1;
         }
+        const auto at = static_cast<std::size_t>(node);
+        Answer& a = answers_[(p.i * 8u + at * 0x9E37u) & (kAnswers - 1)];
+        const std::uint32_t stamp = (generation_ << 12) + s_.child_count[at];
+        if (a.place == p.i && a.node == node && a.stamp == stamp) {
+            for (int m = 0; m < a.found; ++m) {
+                codes[m] = a.codes[m];
+                entries[m] = a.entries[m];
+            }
+            return a.found;
+        }
         int n = 0;
-        for (int c = s_.first_child[static_cast<std::size_t>(node)]; c != kNone && n < kMaxChildren;
-             c = s_.next_sibling[static_cast<std::size_t>(c)]) {
+        for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren; c = s_.next_sibling[static_cast<std::size_t>(c)]) {
             const unsigned k = s_.pixel_of[static_cast<std::size_t>(c)];
             if (k != own && error(p, k) > tolerance(p)) continue;
+            a.codes[n] = static_cast<std::int16_t>(c);
+            a.entries[n] = static_cast<std::uint8_t>(k);
             codes[n] = c;
             entries[n++] = k;
         }
+        a.place = p.i;
+        a.node = node;
+        a.stamp = stamp;
+        a.found = static_cast<std::uint8_t>(n);
         return n;
     }
 
@@ -303,15 +324,27 @@ private:
         if (found == 0) return kNone;
         int best = 0;
         if (found > 1) {
-            int best_reach = -1;
-            unsigned best_error = std::numeric_limits<unsigned>::max();
+            // The one that goes on longest, the closest among equals, the first among those: the
+            // children are weighed closest first, so only a longer reach displaces the best so
+            // far, and none displaces one that reaches the whole lookahead.
+            int order[kMaxChildren];
+            unsigned errors[kMaxChildren];
             for (int m = 0; m < found; ++m) {
-                const int r = reach(codes[m], slot, x);
                 const unsigned e = error(p, entries[m]);
-                if (r > best_reach || (r == best_reach && e < best_error)) {
-                    best = m;
+                int at = m;
+                for (; at > 0 && errors[at - 1] > e; --at) {
+                    errors[at] = errors[at - 1];
+                    order[at] = order[at - 1];
+                }
+                errors[at] = e;
+                order[at] = m;
+            }
+            int best_reach = -1;
+            for (int m = 0; m < found && best_reach < kLookahead; ++m) {
+                const int r = reach(codes[order[m]], slot, x);
+                if (r > best_reach) {
+                    best = order[m];
                     best_reach = r;
-                    best_error = e;
                 }
             }
         }
@@ -327,6 +360,18 @@ private:
     CodeWriter writer_;
     unsigned next_code_ = 0;
     unsigned width_ = 0;
+
+    struct Answer {
+        std::size_t place = static_cast<std::size_t>(-1);
+        int node = kNone;
+        std::uint32_t stamp = 0;
+        std::uint8_t found = 0;
+        std::uint8_t entries[kMaxChildren];
+        std::int16_t codes[kMaxChildren];
+    };
+    static constexpr std::size_t kAnswers = 256;
+    Answer answers_[kAnswers];
+    std::uint32_t generation_ = 0;
 };
 
 }  // namespace

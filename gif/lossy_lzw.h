@@ -37,6 +37,7 @@ struct PixelChoices {
 struct LossyLzwScratch {
     std::vector<std::uint32_t> keys;
     std::vector<std::int16_t> codes, first_child, next_sibling;
+    std::vector<std::uint16_t> child_count;  // children of each code in the table
     std::vector<std::uint8_t> pixel_of, packed;
     std::vector<std::uint32_t> tolerances;
     // Runs of the transparent entry: the length of the run each code stands for (0: not such a
