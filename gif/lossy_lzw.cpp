@@ -265,7 +265,8 @@ private:
             return a.found;
         }
         int n = 0;
-        for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren; c = s_.next_sibling[static_cast<std::size_t>(c)]) {
+        for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren;
+             c = s_.next_sibling[static_cast<std::size_t>(c)]) {
             const unsigned k = s_.pixel_of[static_cast<std::size_t>(c)];
             if (k != own && error(p, k) > tolerance(p)) continue;
             a.codes[n] = static_cast<std::int16_t>(c);
