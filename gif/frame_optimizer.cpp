@@ -10,6 +10,8 @@ namespace gifanim {
 namespace {
 
 constexpr unsigned kCacheBits = 16;
+// The LZW of a rectangle is cut into parts of whole rows of about this many pixels.
+constexpr std::size_t kPartPixels = std::size_t{1} << 17;
 constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
 
 unsigned bits_for(std::size_t entries) {
@@ -36,7 +38,7 @@ QualityBounds quality_bounds(int quality) {
     // picture is flat, and its colours are refined harder.
     b.first_flat_tolerance2 = s * s / 40;
     b.first_tolerance2 = s * s;
-    b.passes = q >= 95 ? 8 : q >= 70 ? 1 : 0;
+    b.passes = q >= 95 ? 2 : q >= 70 ? 1 : 0;
     b.first_passes = q >= 95 ? 8 : 3;
     // Up to 3 levels a channel, 1.4 where flat.
     b.rough_flat_tolerance2 = 6;
@@ -63,7 +65,8 @@ OptimizedFrame empty_frame() {
     choices.table = std::span<const Rgb>(f.palette).first(1);
     choices.transparent = 1;
     LossyLzwScratch scratch;
-    lossy_lzw_encode(choices, 1, false, scratch, f.data);
+    std::vector<std::uint8_t> chosen;
+    lossy_lzw_encode(choices, 1, false, scratch, chosen, f.data);
     return f;
 }
 
@@ -173,7 +176,7 @@ void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool
     accepted_.assign(places, 0);
 }
 
-bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out) {
+bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRunner& run_parts) {
     if (!plan.changed) return false;
     const bool first = plan.first;
     const std::size_t w = static_cast<std::size_t>(width_);
@@ -278,10 +281,27 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out) {
         choices.detail_scale = std::max(choices.detail_scale, bounds_.rough_detail_scale);
     }
     out.data.clear();
-    lossy_lzw_encode(choices, out.bits, interlace_, lzw_, out.data);
+    chosen_.resize(area);
+    if (choices.max_tolerance2 > 0) tolerances_.assign(area, kToleranceUnknown);
+    const int part_rows = std::max(1, static_cast<int>(kPartPixels / width));
+    const std::size_t part_count = static_cast<std::size_t>((out.height + part_rows - 1) / part_rows);
+    if (part_scratch_.size() < part_count) part_scratch_.resize(part_count);
+    parts_.resize(part_count);
+    const LzwPixels results{chosen_.data(), tolerances_.data()};
+    const auto encode_part = [&](std::size_t k) {
+        const int first_row = static_cast<int>(k) * part_rows;
+        lossy_lzw_encode_part(choices, out.bits, interlace_, first_row, std::min(out.height, first_row + part_rows),
+                              part_scratch_[k], results, parts_[k]);
+    };
+    if (part_count > 1 && run_parts) {
+        run_parts(part_count, encode_part);
+    } else {
+        for (std::size_t k = 0; k < part_count; ++k) encode_part(k);
+    }
+    join_lzw_parts(out.bits, parts_, out.data);
 
     bool drew_any = false;
-    const std::uint8_t* chosen = lzw_.chosen.data();
+    const std::uint8_t* chosen = chosen_.data();
     for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
         const std::size_t row = origin + y * w;
         const std::size_t at = y * width;

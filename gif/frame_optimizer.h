@@ -2,6 +2,7 @@
 // What a viewer shows frame by frame, and the least each next frame must store to show its own
 // pixels within a bound: the rectangle around the pixels that must change, the rest transparent.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "gif/lossy_lzw.h"
@@ -106,7 +107,14 @@ public:
     // False when what the viewer shows already stays within the bound everywhere, so nothing needs
     // storing; otherwise `out` is the rectangle to store. The first frame covers the whole canvas,
     // without transparency. Throws std::bad_alloc; after that the drawer must be started again.
-    bool draw(const FramePlan& plan, OptimizedFrame& out);
+    //
+    // The LZW of a large rectangle is cut into parts of a fixed number of rows, each from a fresh
+    // string table, so that they can be encoded at once: `run_parts(count, work)` must call
+    // work(0) ... work(count - 1), in any order and on any threads, and return once all have
+    // returned, rethrowing what one threw. The parts depend only on the rectangle, so the bytes do
+    // not depend on how they are run.
+    using PartRunner = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
+    bool draw(const FramePlan& plan, OptimizedFrame& out, const PartRunner& run_parts = {});
 
 private:
     int width_ = 0;
@@ -118,8 +126,10 @@ private:
     std::vector<std::uint8_t> redraw_;     // per place of the plan: to be redrawn
     // Per place of the rectangle drawn.
     std::vector<Rgb> wanted_here_, shown_here_;
-    std::vector<std::uint8_t> fallback_, loose_;
-    LossyLzwScratch lzw_;
+    std::vector<std::uint8_t> fallback_, loose_, chosen_;
+    std::vector<std::uint32_t> tolerances_;
+    std::vector<LossyLzwScratch> part_scratch_;
+    std::vector<LzwPart> parts_;
 };
 
 }  // namespace gifanim

@@ -27,6 +27,7 @@ public:
     void put(unsigned code, unsigned width) {
         acc_ |= static_cast<std::uint64_t>(code) << fill_;
         fill_ += width;
+        bits_ += width;
         while (fill_ >= 8) {
             packed_.push_back(static_cast<std::uint8_t>(acc_));
             acc_ >>= 8;
@@ -38,11 +39,13 @@ public:
         acc_ = 0;
         fill_ = 0;
     }
+    std::size_t bits() const { return bits_; }
 
 private:
     std::vector<std::uint8_t>& packed_;
     std::uint64_t acc_ = 0;
     unsigned fill_ = 0;
+    std::size_t bits_ = 0;
 };
 
 // A pixel by its place in the rectangle's arrays, and by its column and row.
@@ -54,14 +57,17 @@ struct Place {
 
 class Encoder {
 public:
-    Encoder(const PixelChoices& px, unsigned bits, bool interlace, LossyLzwScratch& s)
+    Encoder(const PixelChoices& px, unsigned bits, bool interlace, int first_row, int end_row, LossyLzwScratch& s,
+            const LzwPixels& results, LzwPart& part)
         : px_(px),
           s_(s),
+          results_(results),
+          part_(part),
           min_code_size_(std::max(2u, bits)),
           clear_code_(1u << min_code_size_),
           end_code_(clear_code_ + 1),
-          writer_(s.packed) {
-        const std::size_t area = static_cast<std::size_t>(px.width) * static_cast<std::size_t>(px.height);
+          first_(first_row == 0),
+          writer_(part.packed) {
         s.keys.assign(kSlots, 0);
         s.codes.resize(kSlots);
         s.first_child.assign(kMaxCode + 1, kNone);
@@ -70,18 +76,21 @@ public:
         s.pixel_of.resize(kMaxCode + 1);
         s.run_len.assign(kMaxCode + 1, 0);
         s.clear_runs.reserve(kMaxCode + 2);
-        s.packed.clear();
-        s.packed.reserve(area / 2 + 64);
-        s.chosen.resize(area);
-        if (px.max_tolerance2 > 0) s.tolerances.assign(area, kUnknown);
         s.rows.clear();
         s.rows.reserve(static_cast<std::size_t>(px.height));
         for_each_gif_row(px.height, interlace, [&](int r) { s.rows.push_back(r); });
+        last_ = static_cast<std::size_t>(end_row) >= s.rows.size();
+        s.rows.erase(s.rows.begin() + std::min<std::ptrdiff_t>(end_row, static_cast<std::ptrdiff_t>(s.rows.size())),
+                     s.rows.end());
+        s.rows.erase(s.rows.begin(),
+                     s.rows.begin() + std::min<std::ptrdiff_t>(first_row, static_cast<std::ptrdiff_t>(s.rows.size())));
+        part.packed.clear();
+        part.packed.reserve(s.rows.size() * static_cast<std::size_t>(px.width) / 2 + 64);
         restart();
     }
 
-    void run(std::vector<std::uint8_t>& out) {
-        emit(clear_code_);
+    void run() {
+        if (first_) emit(clear_code_);
         int current = kNone;
         const int w = px_.width;
         for (std::size_t slot = 0; slot < s_.rows.size(); ++slot) {
@@ -108,26 +117,17 @@ public:
                     }
                 }
                 current = static_cast<int>(own);
-                s_.chosen[p.i] = static_cast<std::uint8_t>(own);
+                results_.chosen[p.i] = static_cast<std::uint8_t>(own);
             }
         }
         if (current != kNone) emit(static_cast<unsigned>(current));
-        emit(end_code_);
+        // A part after this one starts from a fresh table, as after any clear code.
+        emit(last_ ? end_code_ : clear_code_);
+        part_.bits = writer_.bits();
         writer_.flush();
-
-        out.push_back(static_cast<std::uint8_t>(min_code_size_));
-        const std::vector<std::uint8_t>& packed = s_.packed;
-        for (std::size_t pos = 0; pos < packed.size(); pos += 255) {
-            const std::size_t n = std::min<std::size_t>(255, packed.size() - pos);
-            out.push_back(static_cast<std::uint8_t>(n));
-            out.insert(out.end(), packed.begin() + static_cast<std::ptrdiff_t>(pos),
-                       packed.begin() + static_cast<std::ptrdiff_t>(pos + n));
-        }
     }
 
 private:
-    static constexpr std::uint32_t kUnknown = std::numeric_limits<std::uint32_t>::max();
-
     // Whether pixel i can only be transparent.
     bool fixed_clear(std::size_t i) const {
         return px_.transparent >= 0 && static_cast<int>(px_.fallback[i]) == px_.transparent &&
@@ -142,7 +142,7 @@ private:
     std::size_t clear_run(int& current, std::size_t i, int left) {
         std::size_t n = 1;
         while (n < static_cast<std::size_t>(left) && fixed_clear(i + n)) ++n;
-        std::fill_n(s_.chosen.begin() + static_cast<std::ptrdiff_t>(i), n, static_cast<std::uint8_t>(px_.transparent));
+        std::fill_n(results_.chosen + i, n, static_cast<std::uint8_t>(px_.transparent));
         std::size_t remaining = n;
         unsigned length = clear_run_len(current);
         while (remaining > 0) {
@@ -224,8 +224,8 @@ private:
     }
 
     unsigned tolerance(const Place& p) {
-        std::uint32_t& t = s_.tolerances[p.i];
-        if (t != kUnknown) return t;
+        std::uint32_t& t = results_.tolerances[p.i];
+        if (t != kToleranceUnknown) return t;
         const Rgb c = px_.wanted[p.i];
         int activity = 0;
         const auto against = [&](Rgb n) {
@@ -349,15 +349,19 @@ private:
                 }
             }
         }
-        s_.chosen[p.i] = static_cast<std::uint8_t>(entries[best]);
+        results_.chosen[p.i] = static_cast<std::uint8_t>(entries[best]);
         return codes[best];
     }
 
     const PixelChoices& px_;
     LossyLzwScratch& s_;
+    const LzwPixels& results_;
+    LzwPart& part_;
     const unsigned min_code_size_;
     const unsigned clear_code_;
     const unsigned end_code_;
+    const bool first_;
+    bool last_ = true;
     CodeWriter writer_;
     unsigned next_code_ = 0;
     unsigned width_ = 0;
@@ -377,10 +381,64 @@ private:
 
 }  // namespace
 
+void lossy_lzw_encode_part(const PixelChoices& pixels, unsigned bits, bool interlace, int first_row, int end_row,
+                           LossyLzwScratch& scratch, const LzwPixels& results, LzwPart& out) {
+    Encoder encoder(pixels, bits, interlace, first_row, end_row, scratch, results, out);
+    encoder.run();
+}
+
+void join_lzw_parts(unsigned bits, std::span<const LzwPart> parts, std::vector<std::uint8_t>& out) {
+    std::size_t total = 0;
+    for (const LzwPart& part : parts) total += part.bits;
+    const std::size_t bytes = (total + 7) / 8;
+    out.reserve(out.size() + 1 + bytes + bytes / 255 + 1);
+    out.push_back(static_cast<std::uint8_t>(std::max(2u, bits)));
+    // The parts' bits one after another, into sub-blocks of 255 bytes.
+    std::uint8_t block[255];
+    std::size_t in_block = 0;
+    const auto put_byte = [&](std::uint8_t b) {
+        block[in_block++] = b;
+        if (in_block == sizeof block) {
+            out.push_back(static_cast<std::uint8_t>(in_block));
+            out.insert(out.end(), block, block + in_block);
+            in_block = 0;
+        }
+    };
+    std::uint32_t acc = 0;
+    unsigned fill = 0;
+    for (const LzwPart& part : parts) {
+        const std::size_t whole = part.bits / 8;
+        for (std::size_t k = 0; k < whole; ++k) {
+            acc |= static_cast<std::uint32_t>(part.packed[k]) << fill;
+            put_byte(static_cast<std::uint8_t>(acc));
+            acc >>= 8;
+        }
+        const unsigned rest = static_cast<unsigned>(part.bits % 8);
+        if (rest > 0) {
+            acc |= (static_cast<std::uint32_t>(part.packed[whole]) & ((1u << rest) - 1)) << fill;
+            fill += rest;
+            if (fill >= 8) {
+                put_byte(static_cast<std::uint8_t>(acc));
+                acc >>= 8;
+                fill -= 8;
+            }
+        }
+    }
+    if (fill > 0) put_byte(static_cast<std::uint8_t>(acc));
+    if (in_block > 0) {
+        out.push_back(static_cast<std::uint8_t>(in_block));
+        out.insert(out.end(), block, block + in_block);
+    }
+}
+
 void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace, LossyLzwScratch& scratch,
-                      std::vector<std::uint8_t>& out) {
-    Encoder encoder(pixels, bits, interlace, scratch);
-    encoder.run(out);
+                      std::vector<std::uint8_t>& chosen, std::vector<std::uint8_t>& out) {
+    const std::size_t area = static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height);
+    chosen.resize(area);
+    std::vector<std::uint32_t> tolerances(pixels.max_tolerance2 > 0 ? area : 0, kToleranceUnknown);
+    LzwPart part;
+    lossy_lzw_encode_part(pixels, bits, interlace, 0, pixels.height, scratch, {chosen.data(), tolerances.data()}, part);
+    join_lzw_parts(bits, std::span<const LzwPart>(&part, 1), out);
 }
 
 }  // namespace gifanim

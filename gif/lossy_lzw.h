@@ -38,24 +38,47 @@ struct LossyLzwScratch {
     std::vector<std::uint32_t> keys;
     std::vector<std::int16_t> codes, first_child, next_sibling;
     std::vector<std::uint16_t> child_count;  // children of each code in the table
-    std::vector<std::uint8_t> pixel_of, packed;
-    std::vector<std::uint32_t> tolerances;
+    std::vector<std::uint8_t> pixel_of;
     // Runs of the transparent entry: the length of the run each code stands for (0: not such a
     // run), and the code of each length, from 1 on.
     std::vector<std::uint16_t> run_len;
     std::vector<std::int16_t> clear_runs;
     std::vector<int> rows;
-    std::vector<std::uint8_t> chosen;  // the entry each pixel took, rows top-down
 };
 
-// Encodes the rectangle with codes of `bits` bits a pixel (the table and the transparent entry fit
-// in 2^bits entries) as GIF image data (minimum code size, sub-blocks, no terminator) appended to
-// `out`; scratch.chosen gets the entry each pixel takes. A pixel takes its fallback or, where
-// loose, an entry within its tolerance of its wanted colour (the transparent entry by what is
-// shown): of those that continue the current string, the one whose string goes on the longest,
-// the closest among equals. The codes follow the usual rules (a clear code first and whenever the
-// table is full), so any decoder reads them. Throws std::bad_alloc.
+// The codes of one part of an image, packed least significant bit first.
+struct LzwPart {
+    std::vector<std::uint8_t> packed;
+    std::size_t bits = 0;
+};
+
+// Where an encoding's results go: the entry each pixel took (rows top-down), and room for each
+// pixel's tolerance (rows top-down, set to kToleranceUnknown before the first part, needed only
+// when max_tolerance2 > 0).
+struct LzwPixels {
+    std::uint8_t* chosen = nullptr;
+    std::uint32_t* tolerances = nullptr;
+};
+inline constexpr std::uint32_t kToleranceUnknown = 0xFFFFFFFFu;
+
+// Encodes the rows sent from place `first_row` up to `end_row` in sending order (interlaced or
+// not) with codes of `bits` bits a pixel (the table and the transparent entry fit in 2^bits
+// entries), from a fresh string table. A pixel takes its fallback or, where loose, an entry within
+// its tolerance of its wanted colour (the transparent entry by what is shown): of those that
+// continue the current string, the one whose string goes on the longest, the closest among equals.
+// The first part begins with a clear code; every part but the last ends with one, and the last
+// with the end code, so parts joined in order are one image's codes that any decoder reads (a
+// clear code also comes whenever the table is full). Parts of one image may be encoded at once on
+// several threads, each with its own scratch. Throws std::bad_alloc.
+void lossy_lzw_encode_part(const PixelChoices& pixels, unsigned bits, bool interlace, int first_row, int end_row,
+                           LossyLzwScratch& scratch, const LzwPixels& results, LzwPart& out);
+
+// The parts, in order, as GIF image data (minimum code size, sub-blocks, no terminator) appended
+// to `out`. Throws std::bad_alloc.
+void join_lzw_parts(unsigned bits, std::span<const LzwPart> parts, std::vector<std::uint8_t>& out);
+
+// The whole rectangle as one part, joined: `chosen` gets the entry each pixel took.
 void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace, LossyLzwScratch& scratch,
-                      std::vector<std::uint8_t>& out);
+                      std::vector<std::uint8_t>& chosen, std::vector<std::uint8_t>& out);
 
 }  // namespace gifanim

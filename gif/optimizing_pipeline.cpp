@@ -156,12 +156,50 @@ void OptimizingPipeline::worker() {
     for (;;) {
         Job* job = nullptr;
         bool draw = false;
-        work_.wait(lock, [&] { return stop_ || (job = pick(draw)) != nullptr; });
+        // A part of the frame being drawn goes first: the drawing waits for it.
+        work_.wait(lock, [&] {
+            return stop_ || (part_work_ && next_part_ < part_count_) || (job = pick(draw)) != nullptr;
+        });
+        if (!job && take_part(lock)) continue;
         if (stop_ && !job) return;
         lock.unlock();
         run(*job, draw);
         lock.lock();
     }
+}
+
+bool OptimizingPipeline::take_part(std::unique_lock<std::mutex>& lock) {
+    if (!part_work_ || next_part_ >= part_count_) return false;
+    const std::size_t k = next_part_++;
+    const std::function<void(std::size_t)>& work = *part_work_;
+    lock.unlock();
+    std::exception_ptr error;
+    try {
+        work(k);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    lock.lock();
+    if (error && !part_error_) part_error_ = error;
+    if (++parts_done_ == part_count_) parts_.notify_all();
+    return true;
+}
+
+void OptimizingPipeline::run_parts(std::size_t count, const std::function<void(std::size_t)>& work) {
+    std::unique_lock lock(mutex_);
+    part_work_ = &work;
+    part_count_ = count;
+    next_part_ = 0;
+    parts_done_ = 0;
+    part_error_ = nullptr;
+    work_.notify_all();
+    while (take_part(lock)) {
+    }
+    parts_.wait(lock, [&] { return parts_done_ == part_count_; });
+    part_work_ = nullptr;
+    const std::exception_ptr error = part_error_;
+    part_error_ = nullptr;
+    if (error) std::rethrow_exception(error);
 }
 
 void OptimizingPipeline::run(Job& job, bool draw) {
@@ -217,7 +255,10 @@ void OptimizingPipeline::plan(Job& job) {
 }
 
 void OptimizingPipeline::draw(Job& job) {
-    const bool changed = drawer_.draw(job.plan, job.frame);
+    FrameDrawer::PartRunner parts;
+    if (!threads_.empty())
+        parts = [this](std::size_t count, const std::function<void(std::size_t)>& work) { run_parts(count, work); };
+    const bool changed = drawer_.draw(job.plan, job.frame, parts);
     if (!changed && !records_.empty() && records_.back().delay + std::uint32_t{job.delay} <= 0xFFFF) {
         records_.back().delay = static_cast<std::uint16_t>(records_.back().delay + job.delay);
         job.stored = false;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -69,6 +70,10 @@ public:
 
 private:
     void worker();
+    // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile.
+    void run_parts(std::size_t count, const std::function<void(std::size_t)>& work);
+    // Does one part of the parts running, if any is left; the lock is held on entry and on return.
+    bool take_part(std::unique_lock<std::mutex>& lock);
     // The next piece of work under the lock, or null; `draw` says which half.
     Job* pick(bool& draw);
     void start_halves();
@@ -105,6 +110,11 @@ private:
     bool broken_ = false;  // a frame failed: what the halves know of the screen is lost
     std::exception_ptr error_;
     bool stop_ = false;
+    // The parts of the frame being drawn: the drawer and the free workers take them in turn.
+    const std::function<void(std::size_t)>* part_work_ = nullptr;
+    std::size_t part_count_ = 0, next_part_ = 0, parts_done_ = 0;
+    std::exception_ptr part_error_;
+    std::condition_variable parts_;
     std::vector<std::thread> threads_;
 
     HeldFrames<PlacedFrame> frames_;  // the caller's thread only

@@ -189,6 +189,31 @@ TEST(GifMakerOptimized, ShownFramesStayWithinTheBoundForwardsAndBackwards) {
     }
 }
 
+// Rectangles of more rows than one LZW part holds are coded in parts, each from a fresh table,
+// joined into one image, and the parts may be coded on several threads: giflib reads them, what is
+// shown stays within the bound, and the bytes do not depend on the threads.
+TEST(GifMakerOptimized, LargeRectanglesCodedInPartsStayWithinTheBound) {
+    TempDir dir;
+    std::vector<Picture> frames;
+    for (int k = 0; k < 4; ++k) {
+        frames.push_back(picture(520, 400, [k](int x, int y) -> Rgb {  // about a hundred colours
+            if (x >= 20 + 40 * k && x < 300 + 40 * k && y >= 30 + 20 * k && y < 330 + 20 * k)
+                return (x / 3 + y / 5) % 7 == 0 ? Rgb{20, 20, 20} : Rgb{240, 240, 240};
+            return {static_cast<std::uint8_t>(30 + (x / 40) * 12), static_cast<std::uint8_t>(60 + (y / 50) * 15), 90};
+        }));
+    }
+    Picture inverted = frames.back();  // every pixel changes
+    for (Rgb& c : inverted.pixels)
+        c = {static_cast<std::uint8_t>(255 - c.r), static_cast<std::uint8_t>(255 - c.g),
+             static_cast<std::uint8_t>(255 - c.b)};
+    frames.push_back(inverted);
+    for (int quality : {100, Optimization::kDefaultQuality}) {
+        const Made one = make(dir.dir / "1.gif", frames, quality, 1);
+        expect_within(one.shown, frames, quality == 100 ? 0 : 3 * 20 * 20, "at " + std::to_string(quality));
+        EXPECT_EQ(make(dir.dir / "2.gif", frames, quality, 2).bytes, one.bytes) << "at " << quality;
+    }
+}
+
 // A photo-like picture of thousands of colours under a small square moving across it: what is
 // shown stays close to every frame, and the still part is as close at the end as after the first
 // frame, so errors do not pile up.
