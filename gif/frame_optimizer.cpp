@@ -94,7 +94,7 @@ std::uint8_t ChangeFinder::lookup(Rgb c) {
     return index;
 }
 
-void ChangeFinder::find(const platform::Dib24& picture, int left, int top, FramePlan& plan) {
+void ChangeFinder::find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table) {
     const int x0 = std::max(0, left), y0 = std::max(0, top);
     const int x1 = std::min(width_, left + picture.width), y1 = std::min(height_, top + picture.height);
     const std::size_t w = static_cast<std::size_t>(width_);
@@ -157,6 +157,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             changes_[row + x] = 0;
         }
     }
+    if (!with_table) return;
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette = make_colour_table(changed_, plan.first ? 256 : 255,
                                      plan.first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact);
@@ -174,6 +175,20 @@ void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     shown_.assign(places, 0);
     accepted_.assign(places, 0);
+}
+
+void FrameDrawer::take_as_shown(const FramePlan& plan) {
+    if (!plan.changed) return;
+    const std::size_t w = static_cast<std::size_t>(width_);
+    const std::size_t plan_width = static_cast<std::size_t>(plan.width);
+    for (std::size_t y = 0; y < static_cast<std::size_t>(plan.height); ++y) {
+        const std::size_t row = (static_cast<std::size_t>(plan.top) + y) * w + static_cast<std::size_t>(plan.left);
+        for (std::size_t x = 0; x < plan_width; ++x) {
+            if (!plan.changes[y * plan_width + x]) continue;
+            shown_[row + x] = plan.wanted[y * plan_width + x];
+            accepted_[row + x] = 0;
+        }
+    }
 }
 
 bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRunner& run_parts) {

@@ -77,7 +77,8 @@ public:
     // Plans the next frame, its picture placed at (left, top) and cut to the canvas. The first
     // frame's plan covers the whole canvas. Throws std::bad_alloc; after that the finder must be
     // started again.
-    void find(const platform::Dib24& picture, int left, int top, FramePlan& plan);
+    // Without `with_table` the plan has no colour table: it is only to be taken as shown.
+    void find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table = true);
 
 private:
     std::uint8_t lookup(Rgb c);
@@ -115,6 +116,8 @@ public:
     // not depend on how they are run.
     using PartRunner = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
     bool draw(const FramePlan& plan, OptimizedFrame& out, const PartRunner& run_parts = {});
+    // Takes the plan's changed pixels as shown, exactly, with nothing drawn.
+    void take_as_shown(const FramePlan& plan);
 
 private:
     int width_ = 0;

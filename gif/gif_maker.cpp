@@ -175,7 +175,8 @@ struct GifMaker::State {
 
     // The optimizing mode's AddFrame after the file was read: the picture is decoded into the
     // pipeline's next job and handed over.
-    void add_optimised(const FrameInfo& info, std::span<const std::uint8_t> data, unsigned threads) {
+    void add_optimised(const FrameInfo& info, std::span<const std::uint8_t> data, unsigned threads,
+                       bool shown_only = false) {
         if (!pipeline) {
             try {
                 pipeline = std::make_unique<OptimizingPipeline>(optimization.quality, settings.interlace, threads,
@@ -188,6 +189,10 @@ struct GifMaker::State {
         std::string comment;
         try {
             check_decoded(decode_picture(data, job.picture));
+            if (shown_only) {
+                pipeline->submit_shown(job, info.Left, info.Top);
+                return;
+            }
             FrameRecord record;
             record.delay = info.DelayTime;
             record.comment = text_field(info.exposition, 255);
@@ -419,6 +424,29 @@ std::string GifMaker::GetError() const {
     } catch (...) {
         return {};
     }
+}
+
+bool GifMaker::AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t> data) {
+    if (!state_) return false;
+    State& st = *state_;
+    if (!st.optimization.enabled) return true;
+    if (st.records.empty()) {
+        set_error(st.error, "需要先加入一帧");
+        return false;
+    }
+    if (data.size() < 54) {
+        set_error(st.error, "不是有效的图片数据");
+        return false;
+    }
+    st.error.clear();
+    try {
+        const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());
+        st.add_optimised(info, data, threads, true);
+        return true;
+    } catch (...) {
+        st.error = current_error_text();
+    }
+    return false;
 }
 
 int GifMaker::FrameCount() const { return state_ ? static_cast<int>(state_->records.size()) : 0; }

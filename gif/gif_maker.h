@@ -53,6 +53,11 @@ public:
     // appends it. An empty path or empty data counts as not given.
     bool AddFrame(const FrameInfo& info, const std::filesystem::path& path = {},
                   std::span<const std::uint8_t> data = {});
+    // The optimizing mode only: takes the image as what the viewer shows from now on, exactly,
+    // with no frame written for it, so that the frames after it are stored against it (a size
+    // estimate encodes runs of a recording's frames, each starting from the frame before it, so).
+    // Needs a frame added before it; does not count as a frame. In the plain mode it does nothing.
+    bool AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t> data);
     // Writes all frames to a new file at `path`. The frames stay, so saving may be repeated.
     bool SaveGif(const std::filesystem::path& path);
     std::string GetError() const;

@@ -77,7 +77,17 @@ void OptimizingPipeline::give_back(Job& job) {
     free_.push_back(&job);
 }
 
+void OptimizingPipeline::submit_shown(Job& job, int left, int top) {
+    job.shown_only = true;
+    hand_over(job, left, top, 0, {});
+}
+
 void OptimizingPipeline::submit(Job& job, int left, int top, std::uint16_t delay, std::string comment) {
+    job.shown_only = false;
+    hand_over(job, left, top, delay, std::move(comment));
+}
+
+void OptimizingPipeline::hand_over(Job& job, int left, int top, std::uint16_t delay, std::string comment) {
     job.left = left;
     job.top = top;
     job.delay = delay;
@@ -251,10 +261,15 @@ void OptimizingPipeline::start_halves() {
 
 void OptimizingPipeline::plan(Job& job) {
     start_halves();
-    finder_.find(job.picture, job.left, job.top, job.plan);
+    finder_.find(job.picture, job.left, job.top, job.plan, !job.shown_only);
 }
 
 void OptimizingPipeline::draw(Job& job) {
+    if (job.shown_only) {
+        drawer_.take_as_shown(job.plan);
+        job.stored = false;
+        return;
+    }
     FrameDrawer::PartRunner parts;
     if (!threads_.empty())
         parts = [this](std::size_t count, const std::function<void(std::size_t)>& work) { run_parts(count, work); };

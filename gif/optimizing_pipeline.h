@@ -37,7 +37,8 @@ public:
         int top = 0;
         std::uint16_t delay = 0;
         std::string comment;
-        bool stored = false;  // false: merged into the frame before
+        bool stored = false;      // false: merged into the frame before
+        bool shown_only = false;  // taken as shown, with no frame written
         FramePlan plan;
         OptimizedFrame frame;
         PlacedFrame placed;
@@ -59,6 +60,8 @@ public:
     // Hands the job over with the picture decoded into it. Allocates nothing; with one thread the
     // frame is worked here, and what it failed with is thrown.
     void submit(Job& job, int left, int top, std::uint16_t delay, std::string comment);
+    // Hands the job over as a picture the viewer is taken to show, exactly, with no frame for it.
+    void submit_shown(Job& job, int left, int top);
     // Gives back a job whose picture could not be decoded.
     void give_back(Job& job);
 
@@ -69,6 +72,7 @@ public:
     HeldFrames<PlacedFrame>& frames() { return frames_; }
 
 private:
+    void hand_over(Job& job, int left, int top, std::uint16_t delay, std::string comment);
     void worker();
     // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile.
     void run_parts(std::size_t count, const std::function<void(std::size_t)>& work);

@@ -38,11 +38,12 @@ struct TrialFile {
     ~TrialFile() { platform::remove_file(path); }
 };
 
-// One encoding: frames [from, to) of the export as an animation of their own, in `maker`.
-// Answers the size of the GIF written to `trial`; 0 when it could not be written.
+// One encoding: frames [from, to) of the export as an animation of their own, in `maker`; those
+// marked in `shown_only` (when given) are taken as shown and not written. Answers the size of the
+// GIF written to `trial`; 0 when it could not be written.
 std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vector<TimedFrame>& timing,
                      std::size_t from, std::size_t to, const ExportShape& shape, const Optimization& optimization,
-                     const TrialFile& trial) {
+                     const TrialFile& trial, const std::vector<bool>* shown_only = nullptr) {
     const PictureSize canvas = shaped_size(shape, source.size);
     AnimationInfo info = source.animation;
     info.Width = static_cast<std::int16_t>(canvas.width);
@@ -51,7 +52,22 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
     maker.SetOptimization(optimization);
     maker.Create(info);
     ShapingScratch scratch;
-    for (std::size_t i = from; i < to; ++i) add_shaped_frame(maker, source, timing[i], shape, scratch);
+    for (std::size_t i = from; i < to; ++i) {
+        if (!shown_only || !(*shown_only)[i]) {
+            add_shaped_frame(maker, source, timing[i], shape, scratch);
+            continue;
+        }
+        const capture::FrameImage image = source.image(timing[i].source);
+        if (!image) continue;
+        const FrameInfo& frame = source.infos[timing[i].source];
+        if (!shape.changes_pictures()) {
+            maker.AddShownFrame(frame, *image);
+            continue;
+        }
+        PictureSize size;
+        const std::vector<std::uint8_t> bytes = shaped_picture(*image, shape, scratch, size);
+        if (!bytes.empty()) maker.AddShownFrame(frame, bytes);
+    }
     if (!maker.SaveGif(trial.path)) return 0;
     std::error_code ec;
     const auto size = std::filesystem::file_size(trial.path, ec);
@@ -91,37 +107,72 @@ bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, st
     return true;
 }
 
+// What a fit measures once for all its estimates: the crop stays along a fit, and the changes do
+// not depend on the scale. The pictures decoded small are kept while they take little memory, so
+// that another timing of the frames (a frame-rate limit) is measured without decoding them again.
+struct ChangeCache {
+    static constexpr std::size_t kKeptBytes = std::size_t{64} << 20;
+    struct Timing {
+        double speed = 0;
+        int max_fps = 0;
+        std::vector<std::uint32_t> change;
+    };
+    std::vector<Timing> timings;
+    std::vector<platform::Dib24> reduced;  // by source frame; without bits where not kept
+    std::size_t kept_bytes = 0;
+};
+
+// Frame `index` decoded kReduction times smaller a side: the cache's, or decoded into `scratch`
+// (and kept in the cache while there is room). Null when it cannot be decoded.
+const platform::Dib24* reduced_frame(const FrameSource& source, std::size_t index, platform::Dib24& scratch,
+                                     ChangeCache* cache) {
+    if (cache && index < cache->reduced.size() && cache->reduced[index].bits) return &cache->reduced[index];
+    const capture::FrameImage image = source.image(index);
+    if (!image) return nullptr;
+    if (platform::load_picture_reduced(*image, scratch) != platform::LoadResult::ok) {
+        platform::Dib24 whole;
+        if (decode_picture(*image, whole) != platform::LoadResult::ok) return nullptr;
+        platform::reduce_picture(whole, scratch);
+    }
+    const std::size_t bytes = scratch.stride * static_cast<std::size_t>(scratch.height);
+    if (!cache || cache->kept_bytes + bytes > ChangeCache::kKeptBytes) return &scratch;
+    if (cache->reduced.size() < source.infos.size()) cache->reduced.resize(source.infos.size());
+    platform::Dib24& kept = cache->reduced[index];
+    kept.allocate(scratch.width, scratch.height);
+    std::copy_n(scratch.bits.get(), bytes, kept.bits.get());
+    cache->kept_bytes += bytes;
+    return &kept;
+}
+
 // How much each frame of the export changes from the one before: the blocks (kReduction pixels a
 // side) of the cropped picture whose colour moved, from pictures decoded that much smaller. A
 // frame that cannot be read changes nothing; one of another size than the one before, all of it.
 std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<TimedFrame>& timing,
-                                   const ExportShape& shape) {
+                                   const ExportShape& shape, ChangeCache* cache) {
     std::vector<std::uint32_t> change(timing.size(), 0);
-    platform::Dib24 before, now, whole;
-    bool have_before = false;
+    platform::Dib24 scratch[2];
+    int next_scratch = 0;
+    const platform::Dib24* before = nullptr;
     for (std::size_t k = 0; k < timing.size(); ++k) {
         if (k > 0 && timing[k].source == timing[k - 1].source) continue;
-        const capture::FrameImage image = source.image(timing[k].source);
-        if (!image) continue;
-        if (platform::load_picture_reduced(*image, now) != platform::LoadResult::ok) {
-            if (decode_picture(*image, whole) != platform::LoadResult::ok) continue;
-            platform::reduce_picture(whole, now);
-        }
-        if (have_before) {
-            const platform::ScreenRect all{0, 0, now.width, now.height};
+        const platform::Dib24* now = reduced_frame(source, timing[k].source, scratch[next_scratch], cache);
+        if (!now) continue;
+        if (now == &scratch[next_scratch]) next_scratch ^= 1;  // `before` stays whole for the next frame
+        if (before) {
+            const platform::ScreenRect all{0, 0, now->width, now->height};
             platform::ScreenRect part = all;
             if (shape.crop) {
                 const platform::ScreenRect c = *shape.crop;
                 part = imaging::clamp_crop({c.left / platform::kReduction, c.top / platform::kReduction,
                                             (c.right + platform::kReduction - 1) / platform::kReduction,
                                             (c.bottom + platform::kReduction - 1) / platform::kReduction},
-                                           now.width, now.height);
+                                           now->width, now->height);
             }
             std::uint32_t moved = 0;
-            const bool same_size = before.width == now.width && before.height == now.height;
+            const bool same_size = before->width == now->width && before->height == now->height;
             for (int y = part.top; y < part.bottom; ++y) {
-                const std::uint8_t* a = same_size ? before.row(now.height - 1 - y) : nullptr;
-                const std::uint8_t* b = now.row(now.height - 1 - y);
+                const std::uint8_t* a = same_size ? before->row(now->height - 1 - y) : nullptr;
+                const std::uint8_t* b = now->row(now->height - 1 - y);
                 for (int x = part.left; x < part.right; ++x) {
                     const std::size_t i = 3 * static_cast<std::size_t>(x);
                     moved += !a || std::abs(a[i] - b[i]) > 2 || std::abs(a[i + 1] - b[i + 1]) > 2 ||
@@ -130,20 +181,10 @@ std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<
             }
             change[k] = moved;
         }
-        std::swap(before, now);
-        have_before = true;
+        before = now;
     }
     return change;
 }
-
-// The changes of one timing of the frames. Along a fit the crop stays, and the changes do not
-// depend on the scale: the estimates that differ in quality or scale only measure them once.
-struct ChangeCache {
-    bool valid = false;
-    double speed = 0;
-    int max_fps = 0;
-    std::vector<std::uint32_t> change;
-};
 
 std::uint64_t estimate(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
                        const Optimization& optimization, ChangeCache* cache = nullptr) {
@@ -163,36 +204,49 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const std::vector<std::uint32_t>* change = &own;
     if (!optimization.enabled) {
         own.assign(n, 0);
-    } else if (cache && cache->valid && cache->speed == shape.speed && cache->max_fps == shape.max_fps) {
-        change = &cache->change;
+    } else if (!cache) {
+        own = changes(source, timing, shape, nullptr);
     } else {
-        own = changes(source, timing, shape);
-        if (cache) *cache = {true, shape.speed, shape.max_fps, own};
+        const auto known = std::find_if(cache->timings.begin(), cache->timings.end(), [&](const auto& t) {
+            return t.speed == shape.speed && t.max_fps == shape.max_fps;
+        });
+        if (known != cache->timings.end()) {
+            change = &known->change;
+        } else {
+            cache->timings.push_back({shape.speed, shape.max_fps, changes(source, timing, shape, cache)});
+            change = &cache->timings.back().change;
+        }
     }
+    // The first frame of each run is only the picture the next ones are stored against: in the
+    // optimizing mode the maker takes it as shown without storing it, and plain frames stand on
+    // their own, so it is not given at all.
     std::vector<TimedFrame> sample{timing[0]};
-    std::vector<bool> counted{false};
+    std::vector<bool> shown_only{false};
     std::vector<std::size_t> sample_places{0};
     for (std::size_t r = 0; r < runs; ++r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not
         // like the rest, and neither are the last ones.
         const std::size_t start = 1 + (2 * r + 1) * (n - 1 - length) / (2 * runs);
-        for (std::size_t i = start; i < start + length; ++i) {
+        for (std::size_t i = optimization.enabled ? start : start + 1; i < start + length; ++i) {
             sample.push_back(timing[i]);
-            counted.push_back(i > start);
+            shown_only.push_back(i == start);
             sample_places.push_back(i);
         }
     }
     for (TimedFrame& t : sample) t.delay = 1;
-    encode(maker, source, sample, 0, sample.size(), shape, optimization, trial);
+    encode(maker, source, sample, 0, sample.size(), shape, optimization, trial, &shown_only);
+    // The frames given, as they were written.
+    std::vector<std::size_t> given_places;
+    for (std::size_t i = 0; i < sample.size(); ++i)
+        if (!shown_only[i]) given_places.push_back(sample_places[i]);
     std::vector<std::uint64_t> bytes;
     std::uint64_t overhead = 0;
-    if (!bytes_by_frame(trial.path, sample.size(), bytes, overhead)) return 0;
+    if (!bytes_by_frame(trial.path, given_places.size(), bytes, overhead)) return 0;
     std::uint64_t measured = 0, frames = 0;
     double measured_change = 0;
-    for (std::size_t i = 1; i < sample.size(); ++i) {
-        if (!counted[i]) continue;
+    for (std::size_t i = 1; i < given_places.size(); ++i) {
         measured += bytes[i];
-        measured_change += static_cast<double>((*change)[sample_places[i]]);
+        measured_change += static_cast<double>((*change)[given_places[i]]);
         ++frames;
     }
     const double mean = static_cast<double>(measured) / static_cast<double>(frames);
@@ -259,10 +313,24 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     for (int q = best; q >= kLowestQuality; q -= 5) ladder.push_back({asked, {true, q}});
     const Optimization lowest{true, std::min(optimization.enabled ? optimization.quality : 100, kLowestQuality)};
     const std::size_t quality_steps = ladder.size();  // the steps after these give up more than quality
+    // A frame rate that keeps the same frames as a higher one (every other frame of 10 a second is
+    // kept at 9 frames/s as at 5) is no step further.
     ExportShape slower = asked;
+    std::vector<TimedFrame> kept = export_timing(source.infos, direction, resolved_for(asked, source.size));
+    const auto same_frames = [](const std::vector<TimedFrame>& a, const std::vector<TimedFrame>& b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](const TimedFrame& x, const TimedFrame& y) {
+                   return x.source == y.source && x.delay == y.delay;
+               });
+    };
     for (const int fps : kFrameRates) {
         if (fps >= recorded_fps || (asked.max_fps > 0 && fps >= asked.max_fps)) continue;
-        slower.max_fps = fps;
+        ExportShape trial_shape = slower;
+        trial_shape.max_fps = fps;
+        std::vector<TimedFrame> timing = export_timing(source.infos, direction, resolved_for(trial_shape, source.size));
+        if (same_frames(timing, kept)) continue;
+        kept = std::move(timing);
+        slower = trial_shape;
         ladder.push_back({slower, lowest});
     }
     const bool scaled = asked.scale.kind != Scaling::Kind::none;

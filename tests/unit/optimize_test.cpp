@@ -298,6 +298,38 @@ TEST(GifMakerOptimized, TheDefinedOutputStaysAsItIs) {
     EXPECT_EQ(plain(dir.dir / "c.gif", false, 1), untold);
 }
 
+// A picture taken as shown writes nothing and the frame after it is stored against it: only the
+// square that differs from it is drawn, over what the frame before left. It needs a frame before
+// it, and the plain mode ignores it.
+TEST(GifMakerOptimized, APictureTakenAsShownIsStoredAgainstButNotWritten) {
+    TempDir dir;
+    const Picture before = picture(96, 64, [](int x, int y) { return screen_like_pixel(x, y, 1); });
+    const Picture shown = picture(96, 64, [](int x, int y) { return screen_like_pixel(x, y, 2); });
+    Picture after = shown;
+    for (int y = 20; y < 30; ++y)
+        for (int x = 40; x < 50; ++x) after.at(x, y) = {250, 30, 30};
+    for (const bool optimize : {true, false}) {
+        GifMaker maker;
+        maker.SetOptimization({optimize, 100});
+        ASSERT_TRUE(maker.Create(AnimationInfo{}));
+        EXPECT_EQ(maker.AddShownFrame(FrameInfo{}, bmp_of(shown)), !optimize) << "with no frame before";
+        ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, bmp_of(before)));
+        ASSERT_TRUE(maker.AddShownFrame(FrameInfo{}, bmp_of(shown))) << maker.GetError();
+        ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, bmp_of(after)));
+        EXPECT_EQ(maker.FrameCount(), 2);
+        ASSERT_TRUE(maker.SaveGif(dir.dir / "s.gif")) << maker.GetError();
+        const OracleGif gif = oracle_decode(dir.dir / "s.gif");
+        ASSERT_EQ(gif.frames.size(), 2u) << optimize;
+        if (!optimize) continue;
+        const OracleFrame& f = gif.frames[1];
+        EXPECT_TRUE(f.left == 40 && f.top == 20 && f.width == 10 && f.height == 10)
+            << f.left << "," << f.top << " " << f.width << "x" << f.height;
+        const std::vector<Shown> composed = compose(gif);
+        EXPECT_TRUE(composed.back().canvas.at(45, 25) == after.at(45, 25));
+        EXPECT_TRUE(composed.back().canvas.at(5, 5) == before.at(5, 5));
+    }
+}
+
 // A logical screen far beyond any picture (30000 x 30000) is refused in the optimizing mode before
 // its canvas is made, with the size error; the plain mode, which keeps no canvas, takes it.
 TEST(GifMakerOptimized, AHugeLogicalScreenIsRefused) {
