@@ -13,9 +13,9 @@
 //   --noise   side of the noise block (default 400)
 //   --dir     where the spill file and the scratch files go (default the temporary folder)
 //   --optimize  the export writes an optimized GIF (default quality)
-//   --fit BYTES  then the size estimate of that export against the size it wrote, and the export
-//             fitted under BYTES (and under BYTES/5 and BYTES/10), each against the limit, with
-//             its time over the export's
+//   --fit BYTES[,BYTES...]  then the size estimate of that export against the size it wrote, and
+//             the export fitted under each limit, each against the limit, with its time over the
+//             export's
 // Everything it writes goes into a fresh folder there, removed at the end.
 #include <malloc.h>
 #include <sys/resource.h>
@@ -173,7 +173,7 @@ struct Options {
     int noise = 400;
     std::filesystem::path dir;
     bool optimize = false;
-    std::int64_t fit = 0;
+    std::vector<std::int64_t> fit;
 };
 
 long number(const char* text, long low, long high, const char* option) {
@@ -195,7 +195,7 @@ Options parse(int argc, char** argv) {
         }
         if (i + 1 >= argc)
             die("usage: long_recording [--ticks N] [--frames N] [--rounds N] [--noise PIXELS] [--dir DIR] [--optimize] "
-                "[--fit BYTES]");
+                "[--fit BYTES[,BYTES...]]");
         const char* value = argv[++i];
         if (arg == "--ticks")
             o.ticks = number(value, 1, 10000000, "--ticks");
@@ -208,7 +208,11 @@ Options parse(int argc, char** argv) {
         else if (arg == "--dir")
             o.dir = value;
         else if (arg == "--fit")
-            o.fit = number(value, 1, 2000000000, "--fit");
+            for (std::string rest = value; !rest.empty();) {
+                const std::size_t comma = rest.find(',');
+                o.fit.push_back(number(rest.substr(0, comma).c_str(), 1, 2000000000, "--fit"));
+                rest = comma == std::string::npos ? std::string() : rest.substr(comma + 1);
+            }
         else
             die("unknown option " + arg);
     }
@@ -409,7 +413,7 @@ int run(int argc, char** argv) {
         "  wall ffmpeg/ExportFrames = %.2f (above 1: ours faster), cpu ffmpeg/ExportFrames = %.2f; "
         "%.1f ms wall a frame (ours) against %.1f (ffmpeg)\n",
         pw / ow, pc / oc, ow * 1000.0 / static_cast<double>(n), pw * 1000.0 / static_cast<double>(n));
-    if (options.fit > 0) {
+    if (!options.fit.empty()) {
         const capture::FrameStoreSnapshot frames = session.store().Snapshot();
         const review::FrameSource source = review::source_of(frames);
         const Optimization mode{options.optimize, Optimization::kDefaultQuality};
@@ -420,8 +424,8 @@ int run(int argc, char** argv) {
                     static_cast<std::uintmax_t>(estimate),
                     100.0 * (static_cast<double>(estimate) - static_cast<double>(ours_size)) / static_cast<double>(ours_size),
                     ours_size, estimate_s, 100.0 * estimate_s / ow);
-        for (const std::int64_t divisor : {1, 5, 10}) {
-            const auto limit = static_cast<std::uint64_t>(options.fit / divisor);
+        for (const std::int64_t bytes : options.fit) {
+            const auto limit = static_cast<std::uint64_t>(bytes);
             t0 = platform::monotonic_us();
             const review::FitResult fit = review::FitUnder(source, review::ExportDirection::forward, {}, mode, limit,
                                                            g_scratch.path / "fitted.gif");

@@ -9,10 +9,10 @@
 
 namespace gifanim::review {
 
-// The bytes an export of `source` with this shape and mode would write, from a sample: a few runs
-// of consecutive frames spread over the recording, each encoded as an animation of its own, whose
-// frames after the first give the cost of a frame in the middle of the recording. Costs about a
-// tenth of the export. Throws std::bad_alloc.
+// The bytes an export of `source` with this shape and mode would write, from a sample: the first
+// frame, and a few runs of consecutive frames spread over the recording, each encoded after the
+// frame before it (taken as shown, not written), whose cost gives that of a frame there. Throws
+// std::bad_alloc.
 std::uint64_t EstimateSize(const FrameSource& source, ExportDirection direction, const ExportShape& shape,
                            const Optimization& optimization);
 
