@@ -73,7 +73,7 @@ std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, co
 struct FrameSource {
     std::vector<FrameInfo> infos;
     PictureSize size;
-    std::function<capture::FrameImage(std::size_t)> image;
+    std::function<capture::FrameImage(std::size_t)> image;  // may be called on two threads at once
     // The settings of the GIF written (its size aside): the recorder's loop forever, interlaced.
     AnimationInfo animation = recorder_animation();
     static AnimationInfo recorder_animation() {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "gif/gif_index.h"
@@ -22,6 +24,7 @@ namespace {
 constexpr int kLowestQuality = 20;
 constexpr double kAim = 0.95;  // of the limit
 constexpr int kMostExports = 3;
+constexpr std::size_t kChangesMeasured = 1000;  // frames whose change stands for all of them
 const int kFrameRates[] = {30, 25, 20, 15, 12, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 const int kScales[] = {90, 80, 70, 60, 50, 45, 40, 35, 30, 25};  // percent; 25 % is the smallest allowed
 
@@ -147,14 +150,27 @@ const platform::Dib24* reduced_frame(const FrameSource& source, std::size_t inde
 // How much each frame of the export changes from the one before: the blocks (kReduction pixels a
 // side) of the cropped picture whose colour moved, from pictures decoded that much smaller. A
 // frame that cannot be read changes nothing; one of another size than the one before, all of it.
+// Only the frames marked in `wanted` are measured (the others count 0), and only the pictures they
+// and the frames before them need are decoded.
 std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<TimedFrame>& timing,
-                                   const ExportShape& shape, ChangeCache* cache) {
-    std::vector<std::uint32_t> change(timing.size(), 0);
+                                   const ExportShape& shape, ChangeCache* cache, const std::vector<bool>& wanted) {
+    const std::size_t n = timing.size();
+    std::vector<std::uint32_t> change(n, 0);
+    // A picture is decoded where a repeat of it starts: a frame is needed for itself or the next.
+    std::vector<bool> needed(n, false);
+    for (std::size_t k = n; k-- > 0;) {
+        needed[k] = needed[k] || wanted[k] || (k + 1 < n && wanted[k + 1]);
+        if (needed[k] && k > 0 && timing[k].source == timing[k - 1].source) needed[k - 1] = true;
+    }
     platform::Dib24 scratch[2];
     int next_scratch = 0;
     const platform::Dib24* before = nullptr;
-    for (std::size_t k = 0; k < timing.size(); ++k) {
+    for (std::size_t k = 0; k < n; ++k) {
         if (k > 0 && timing[k].source == timing[k - 1].source) continue;
+        if (!needed[k]) {
+            before = nullptr;
+            continue;
+        }
         const platform::Dib24* now = reduced_frame(source, timing[k].source, scratch[next_scratch], cache);
         if (!now) continue;
         if (now == &scratch[next_scratch]) next_scratch ^= 1;  // `before` stays whole for the next frame
@@ -179,7 +195,7 @@ std::vector<std::uint32_t> changes(const FrameSource& source, const std::vector<
                              std::abs(a[i + 2] - b[i + 2]) > 2;
                 }
             }
-            change[k] = moved;
+            if (wanted[k]) change[k] = moved;
         }
         before = now;
     }
@@ -198,14 +214,29 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // another: the first frame of each run is a jump from the run before and is left out, the
     // others cost what they cost in the export.
     const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
-    const std::size_t length = std::clamp<std::size_t>(n / 12 / runs + 1, 2, 64);
+    const std::size_t length = std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
+    const auto run_start = [&](std::size_t r) {
+        // In the middle of each of `runs` equal parts: frames just after the first are not like
+        // the rest, and neither are the last ones.
+        return 1 + (2 * r + 1) * (n - 1 - length) / (2 * runs);
+    };
+    // The changes of a long recording are measured on every stride-th frame, which stands for
+    // the frames around it, and on the frames of the sample.
+    const std::size_t stride = (n - 1 + kChangesMeasured - 1) / kChangesMeasured;
+    std::vector<bool> wanted(n, false);
+    for (std::size_t k = stride; k < n; k += stride) wanted[k] = true;
+    for (std::size_t r = 0; r < runs; ++r)
+        for (std::size_t i = run_start(r) + 1; i < run_start(r) + length; ++i) wanted[i] = true;
+    // The frames' changes, when the optimizing mode needs them and they are not known, are
+    // measured on a thread of their own while the sample is encoded.
     std::vector<std::uint32_t> own;
     const std::vector<std::uint32_t>* change = &own;
+    bool measure = false;
     if (!optimization.enabled) {
         own.assign(n, 0);
     } else if (!cache) {
-        own = changes(source, timing, shape, nullptr);
+        measure = true;
     } else {
         const auto known = std::find_if(cache->timings.begin(), cache->timings.end(), [&](const auto& t) {
             return t.speed == shape.speed && t.max_fps == shape.max_fps;
@@ -213,10 +244,31 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         if (known != cache->timings.end()) {
             change = &known->change;
         } else {
-            cache->timings.push_back({shape.speed, shape.max_fps, changes(source, timing, shape, cache)});
-            change = &cache->timings.back().change;
+            measure = true;
         }
     }
+    std::exception_ptr measure_error;
+    const auto measure_changes = [&] {
+        try {
+            own = changes(source, timing, shape, cache, wanted);
+        } catch (...) {
+            measure_error = std::current_exception();
+        }
+    };
+    std::thread measuring;
+    if (measure) {
+        try {
+            measuring = std::thread(measure_changes);
+        } catch (const std::system_error&) {
+            measure_changes();  // no thread to spare: measured here, first
+        }
+    }
+    struct Joined {
+        std::thread& t;
+        ~Joined() {
+            if (t.joinable()) t.join();
+        }
+    } joined{measuring};
     // The first frame of each run is only the picture the next ones are stored against: in the
     // optimizing mode the maker takes it as shown without storing it, and plain frames stand on
     // their own, so it is not given at all.
@@ -224,9 +276,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     std::vector<bool> shown_only{false};
     std::vector<std::size_t> sample_places{0};
     for (std::size_t r = 0; r < runs; ++r) {
-        // In the middle of each of `runs` equal parts: frames just after the first are not
-        // like the rest, and neither are the last ones.
-        const std::size_t start = 1 + (2 * r + 1) * (n - 1 - length) / (2 * runs);
+        const std::size_t start = run_start(r);
         for (std::size_t i = optimization.enabled ? start : start + 1; i < start + length; ++i) {
             sample.push_back(timing[i]);
             shown_only.push_back(i == start);
@@ -235,6 +285,12 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     }
     for (TimedFrame& t : sample) t.delay = 1;
     encode(maker, source, sample, 0, sample.size(), shape, optimization, trial, &shown_only);
+    if (measuring.joinable()) measuring.join();
+    if (measure_error) std::rethrow_exception(measure_error);
+    if (measure && cache) {
+        cache->timings.push_back({shape.speed, shape.max_fps, std::move(own)});
+        change = &cache->timings.back().change;
+    }
     // The frames given, as they were written.
     std::vector<std::size_t> given_places;
     for (std::size_t i = 0; i < sample.size(); ++i)
@@ -254,8 +310,10 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
     // block costs, and every frame's change is known.
     if (optimization.enabled && measured_change > 0) {
-        double all_change = 0;
-        for (std::size_t i = 1; i < n; ++i) all_change += static_cast<double>((*change)[i]);
+        double strided = 0;
+        std::size_t counted = 0;
+        for (std::size_t i = stride; i < n; i += stride, ++counted) strided += static_cast<double>((*change)[i]);
+        const double all_change = strided / static_cast<double>(counted) * static_cast<double>(n - 1);
         later = static_cast<double>(measured) / measured_change * all_change;
     }
     return overhead + bytes[0] + static_cast<std::uint64_t>(later);
