@@ -211,8 +211,8 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     GifMaker maker;
     TrialFile trial;
     // The first frame, then runs of consecutive frames spread over the rest, given one after
-    // another: the first frame of each run is a jump from the run before and is left out, the
-    // others cost what they cost in the export.
+    // another: the first frame of each run is only what the others are stored against, and they
+    // cost what they cost in the export.
     const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
     const std::size_t length = std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
@@ -308,7 +308,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const double mean = static_cast<double>(measured) / static_cast<double>(frames);
     double later = mean * static_cast<double>(n - 1);
     // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
-    // block costs, and every frame's change is known.
+    // block costs, and the measured frames give the change of all of them.
     if (optimization.enabled && measured_change > 0) {
         double strided = 0;
         std::size_t counted = 0;
