@@ -221,11 +221,17 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         // the rest, and neither are the last ones.
         return 1 + (2 * r + 1) * (n - 1 - length) / (2 * runs);
     };
-    // The changes of a long recording are measured on every stride-th frame, which stands for
-    // the frames around it, and on the frames of the sample.
+    // The changes of a long recording are measured on one frame in each stretch of `stride`, which
+    // stands for the stretch, and on the frames of the sample. Its place in the stretch varies, so
+    // that what comes back at a fixed period (a blinking cursor) is not always met or missed.
     const std::size_t stride = (n - 1 + kChangesMeasured - 1) / kChangesMeasured;
+    std::vector<std::size_t> standing;
+    for (std::size_t from = 1; from < n; from += stride) {
+        const std::uint32_t jitter = static_cast<std::uint32_t>(from) * 2654435761u >> 16;
+        standing.push_back(std::min(n - 1, from + jitter % stride));
+    }
     std::vector<bool> wanted(n, false);
-    for (std::size_t k = stride; k < n; k += stride) wanted[k] = true;
+    for (const std::size_t k : standing) wanted[k] = true;
     for (std::size_t r = 0; r < runs; ++r)
         for (std::size_t i = run_start(r) + 1; i < run_start(r) + length; ++i) wanted[i] = true;
     // The frames' changes, when the optimizing mode needs them and they are not known, are
@@ -310,10 +316,9 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
     // block costs, and the measured frames give the change of all of them.
     if (optimization.enabled && measured_change > 0) {
-        double strided = 0;
-        std::size_t counted = 0;
-        for (std::size_t i = stride; i < n; i += stride, ++counted) strided += static_cast<double>((*change)[i]);
-        const double all_change = strided / static_cast<double>(counted) * static_cast<double>(n - 1);
+        double measured_all = 0;
+        for (const std::size_t k : standing) measured_all += static_cast<double>((*change)[k]);
+        const double all_change = measured_all / static_cast<double>(standing.size()) * static_cast<double>(n - 1);
         later = static_cast<double>(measured) / measured_change * all_change;
     }
     return overhead + bytes[0] + static_cast<std::uint64_t>(later);

@@ -121,13 +121,26 @@ FrameSource moving_box(int frames, int width, int height) {
     info.DelayTime = 10;
     source.infos.assign(static_cast<std::size_t>(frames), info);
     source.image = [width, height](std::size_t i) -> capture::FrameImage {
-        const int box = 20 + static_cast<int>(i) * 3;
+        const int box = 20 + static_cast<int>(i) * 3 % std::max(1, width - 60);
         return std::make_shared<const std::vector<std::uint8_t>>(test::make_bmp(width, height, [box](int x, int y) {
             if (x >= box && x < box + 40 && y >= 30 && y < 70) return test::Rgb{220, 40, 40};
             return test::screen_like_pixel(x, y, 3);
         }));
     };
     return source;
+}
+
+// A long recording's changes are measured on a part of its frames, and its sample's runs are
+// longer: the estimate stays as close.
+TEST(SizeFit, TheEstimateOfALongRecordingIsClose) {
+    test::ScratchDir scratch("size-fit-");
+    const FrameSource source = moving_box(1200, 96, 64);
+    const Optimization optimized{true, Optimization::kDefaultQuality};
+    const std::uint64_t estimate = EstimateSize(source, ExportDirection::forward, {}, optimized);
+    const FitResult roomy = FitUnder(source, ExportDirection::forward, {}, optimized, 1u << 30, scratch.dir / "a.gif");
+    ASSERT_TRUE(roomy.met);
+    EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes),
+                0.1 * static_cast<double>(roomy.bytes));
 }
 
 TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
