@@ -48,21 +48,11 @@ painter=
 # the picture shown, and three sampled pixels away from the pointer (which the recording draws) and
 # from the frame window's place, each as the index of the nearest painted colour or -1.
 cc -O1 -o "$out/gif_frames" "$root/tests/win32/gif_frames.c" -lgif
+# shellcheck source=scripts/colour_frames.sh
+. "$root/scripts/colour_frames.sh"
 frames() {
   # shellcheck disable=SC2086  # the points are words
-  "$out/gif_frames" "$1" ${sample_points:-1200,60 60,960 1200,960} | awk -v palette="${colours[*]}" '
-    function nearest(rgb,   c, i, p, d, best) {
-      split(rgb, c, ",")
-      best = -1
-      for (i = 1; i <= n; i++) {
-        split(pal[i], p, ",")
-        d = (c[1] - p[1]) ^ 2 + (c[2] - p[2]) ^ 2 + (c[3] - p[3]) ^ 2
-        if (d < 40 ^ 2) best = i - 1
-      }
-      return best
-    }
-    BEGIN { n = split(palette, pal, " ") }
-    { printf "%s %s %s %s %s %d %d %d %s\n", $1, $2, $3, $4, $5, nearest($7), nearest($8), nearest($9), $6 }'
+  colour_frames "$1" ${sample_points:-}
 }
 fail() { echo "gifrec colours: $*" >&2; exit 1; }
 

@@ -48,19 +48,9 @@ painter=
 read -r offered started killed <"$out/recovered.txt" || fail "the driver wrote no recovered.txt"
 # One line per frame: delay, frame size, screen size, then the nearest painted colour (or -1) at
 # three points away from the pointer and the minimised frame window.
-"$out/gif_frames" "$out/recovered.gif" 1200,60 60,960 1200,960 | awk -v palette="${colours[*]}" '
-  function nearest(rgb,   c, i, p, d, best) {
-    split(rgb, c, ",")
-    best = -1
-    for (i = 1; i <= n; i++) {
-      split(pal[i], p, ",")
-      d = (c[1] - p[1]) ^ 2 + (c[2] - p[2]) ^ 2 + (c[3] - p[3]) ^ 2
-      if (d < 40 ^ 2) best = i - 1
-    }
-    return best
-  }
-  BEGIN { n = split(palette, pal, " ") }
-  { printf "%s %s %s %s %s %d %d %d\n", $1, $2, $3, $4, $5, nearest($7), nearest($8), nearest($9) }' >"$out/frames.txt" ||
+# shellcheck source=scripts/colour_frames.sh
+. "$root/scripts/colour_frames.sh"
+colour_frames "$out/recovered.gif" >"$out/frames.txt" ||
   fail "giflib could not read recovered.gif"
 
 awk -v offered="$offered" -v started="$started" -v killed="$killed" '

@@ -8,7 +8,6 @@ namespace gifanim::app::win32 {
 
 namespace {
 
-using platform::win32::scaled;
 
 #ifndef WM_DPICHANGED
 constexpr UINT WM_DPICHANGED = 0x02E0;
@@ -28,13 +27,7 @@ constexpr DWORD kLabel = SS_LEFT | SS_CENTERIMAGE;
 // Two lines where the text needs them.
 constexpr DWORD kWrappingLabel = SS_LEFT;
 
-struct Control {
-    int id;
-    const wchar_t* class_name;
-    const char* text;
-    DWORD style;
-    int x, y, width, height;  // client coordinates at 96 DPI
-};
+using Control = platform::win32::DesignedControl;
 
 constexpr std::array<Control, 18> kControls{{
     {kOptionsGroup, L"BUTTON", "导出选项", kGroupBox, 0, 8, 240, 152},
@@ -88,23 +81,9 @@ bool ExportOptionsWindow::create(HWND owner, Shell& shell) {
                         kExportOptionsClientWidth, kExportOptionsClientHeight, owner))
         return false;
     const UINT dpi = platform::win32::dpi_of(hwnd());
-    for (const Control& c : kControls) {
-        if (!platform::win32::create_control(hwnd(), c.class_name, c.text, c.style, c.id, c.x, c.y, c.width, c.height,
-                                             dpi))
-            return false;
-    }
-    // The frame's thickness is what the window has beyond its client area, whatever the theme.
-    RECT window{}, client{};
-    GetWindowRect(hwnd(), &window);
-    GetClientRect(hwnd(), &client);
-    const int width = scaled(kExportOptionsClientWidth, dpi) + (window.right - window.left) - client.right;
-    const int height = scaled(kExportOptionsClientHeight, dpi) + (window.bottom - window.top) - client.bottom;
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
-    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!platform::win32::create_controls(hwnd(), kControls, dpi)) return false;
+    platform::win32::size_and_centre_on_owner(hwnd(), owner, kExportOptionsClientWidth, kExportOptionsClientHeight,
+                                              dpi);
     show_model();
     return true;
 }
@@ -161,10 +140,7 @@ void ExportOptionsWindow::show_estimate() {
 }
 
 void ExportOptionsWindow::layout(UINT dpi) {
-    for (const Control& c : kControls) {
-        MoveWindow(GetDlgItem(hwnd(), c.id), scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.width, dpi),
-                   scaled(c.height, dpi), TRUE);
-    }
+    platform::win32::lay_out_controls(hwnd(), kControls, dpi);
 }
 
 void ExportOptionsWindow::command(int id, int code) {

@@ -12,7 +12,6 @@ namespace gifanim::app::win32 {
 
 namespace {
 
-using platform::win32::scaled;
 
 #ifndef WM_DPICHANGED
 constexpr UINT WM_DPICHANGED = 0x02E0;
@@ -29,13 +28,7 @@ constexpr DWORD kLabel = SS_LEFT | SS_CENTERIMAGE;
 constexpr DWORD kCheckBox = BS_CHECKBOX | WS_TABSTOP;
 constexpr DWORD kRadio = BS_RADIOBUTTON;
 
-struct Control {
-    int id;
-    const wchar_t* class_name;
-    const char* text;
-    DWORD style;
-    int x, y, width, height;  // client coordinates at 96 DPI
-};
+using Control = platform::win32::DesignedControl;
 
 constexpr DWORD kHotkeyField = WS_BORDER | WS_TABSTOP;
 constexpr DWORD kDropDownList = CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP;
@@ -124,29 +117,13 @@ bool SettingsWindow::create(HWND owner, Settings& settings, SettingsShell& shell
                         kSettingsClientWidth, kSettingsClientHeight, owner))
         return false;
     const UINT dpi = platform::win32::dpi_of(hwnd());
-    for (const Control& c : kControls) {
-        if (!platform::win32::create_control(hwnd(), c.class_name, c.text, c.style, c.id, c.x, c.y, c.width, c.height,
-                                             dpi))
-            return false;
-    }
+    if (!platform::win32::create_controls(hwnd(), kControls, dpi)) return false;
     for (int seconds : kCountdownChoices) {
         SendMessageW(GetDlgItem(hwnd(), kCountdownCombo), CB_ADDSTRING, 0,
                      reinterpret_cast<LPARAM>(std::to_wstring(seconds).c_str()));
     }
 
-    // The frame's thickness is what the window has beyond its client area, whatever the theme.
-    RECT window{}, client{};
-    GetWindowRect(hwnd(), &window);
-    GetClientRect(hwnd(), &client);
-    const int width = scaled(kSettingsClientWidth, dpi) + (window.right - window.left) - client.right;
-    const int height = scaled(kSettingsClientHeight, dpi) + (window.bottom - window.top) - client.bottom;
-    // Centred on the owner's monitor.
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    const RECT& work = monitor.rcWork;
-    SetWindowPos(hwnd(), nullptr, work.left + (work.right - work.left - width) / 2,
-                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    platform::win32::size_and_centre_on_owner(hwnd(), owner, kSettingsClientWidth, kSettingsClientHeight, dpi);
     show_model();
     return true;
 }
@@ -191,10 +168,7 @@ void SettingsWindow::show_model() {
 }
 
 void SettingsWindow::layout(UINT dpi) {
-    for (const Control& c : kControls) {
-        MoveWindow(GetDlgItem(hwnd(), c.id), scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.width, dpi),
-                   scaled(c.height, dpi), TRUE);
-    }
+    platform::win32::lay_out_controls(hwnd(), kControls, dpi);
 }
 
 void SettingsWindow::command(int id, int code) {

@@ -294,6 +294,35 @@ void draw_dib24(HDC dc, int width, int height, const std::uint8_t* bits, int x, 
                       static_cast<UINT>(height), bits, &info, DIB_RGB_COLORS);
 }
 
+bool create_controls(HWND parent, std::span<const DesignedControl> controls, UINT dpi) {
+    for (const DesignedControl& c : controls)
+        if (!create_control(parent, c.class_name, c.text, c.style, c.id, c.x, c.y, c.width, c.height, dpi))
+            return false;
+    return true;
+}
+
+void lay_out_controls(HWND parent, std::span<const DesignedControl> controls, UINT dpi) {
+    for (const DesignedControl& c : controls) {
+        MoveWindow(GetDlgItem(parent, c.id), scaled(c.x, dpi), scaled(c.y, dpi), scaled(c.width, dpi),
+                   scaled(c.height, dpi), TRUE);
+    }
+}
+
+void size_and_centre_on_owner(HWND window, HWND owner, int client_width, int client_height, UINT dpi) {
+    // The frame's thickness is what the window has beyond its client area, whatever the theme.
+    RECT outer{}, client{};
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    const int width = scaled(client_width, dpi) + (outer.right - outer.left) - client.right;
+    const int height = scaled(client_height, dpi) + (outer.bottom - outer.top) - client.bottom;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    SetWindowPos(window, nullptr, work.left + (work.right - work.left - width) / 2,
+                 work.top + (work.bottom - work.top - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 ScreenRect window_rect(HWND window) {
     RECT r{};
     GetWindowRect(window, &r);

@@ -82,6 +82,22 @@ WPARAM run_message_cookie();
 HWND create_control(HWND parent, const wchar_t* class_name, std::string_view gbk_text, DWORD style, int id, int x,
                     int y, int width, int height, UINT dpi);
 
+// A control of a window laid out at 96 DPI: the windows made of a fixed table of them create them
+// all at the window's DPI, and move them all when it changes.
+struct DesignedControl {
+    int id;
+    const wchar_t* class_name;
+    const char* text;  // GBK
+    DWORD style;
+    int x, y, width, height;  // client coordinates at 96 DPI
+};
+bool create_controls(HWND parent, std::span<const DesignedControl> controls, UINT dpi);
+void lay_out_controls(HWND parent, std::span<const DesignedControl> controls, UINT dpi);
+
+// Gives `window` a client area of width x height designed at 96 DPI, scaled to `dpi` (its frame as
+// thick as the theme makes it), centred in the work area of `owner`'s monitor.
+void size_and_centre_on_owner(HWND window, HWND owner, int client_width, int client_height, UINT dpi);
+
 // A toolbar of text buttons without images at 0,0, `width` x `height` designed at 96 DPI, in
 // ui_font(dpi). Button i
 // has the command id first_id + i and a drop-down arrow when bit i of `drop_downs` is set.
