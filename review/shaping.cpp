@@ -132,11 +132,14 @@ FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
 }
 
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch) {
+                      ShapingScratch& scratch, bool shown_only) {
     FrameInfo frame = source.infos[t.source];
     frame.DelayTime = static_cast<std::int16_t>(t.delay);
+    const auto add = [&](std::span<const std::uint8_t> bytes) {
+        return shown_only ? maker.AddShownFrame(frame, bytes) : maker.AddFrame(frame, {}, bytes);
+    };
     const capture::FrameImage image = source.image(t.source);
-    if (image && !shape.changes_pictures()) return maker.AddFrame(frame, {}, *image);
+    if (image && !shape.changes_pictures()) return add(*image);
     std::vector<std::uint8_t> bytes;
     if (image) {
         PictureSize size;
@@ -144,7 +147,7 @@ bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFra
         frame.Width = static_cast<std::int16_t>(size.width);
         frame.Depth = static_cast<std::int16_t>(size.height);
     }
-    return maker.AddFrame(frame, {}, bytes);
+    return add(bytes);
 }
 
 int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, const ExportShape& asked,

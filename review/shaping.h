@@ -88,10 +88,11 @@ struct FrameSource {
 FrameSource source_of(const capture::FrameStoreSnapshot& frames);
 
 // Gives the maker the frame `t` of a shaped export: the source frame's picture cropped and scaled
-// by `shape` (resolved_for the recording), with its record and t's delay. A frame that cannot be
-// read is passed on empty, and the maker refuses it. Returns AddFrame's answer.
+// by `shape` (resolved_for the recording), with its record and t's delay; `shown_only` gives it as
+// a picture taken as shown (GifMaker::AddShownFrame). A frame that cannot be read is passed on
+// empty, and the maker refuses it. Returns the maker's answer.
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch);
+                      ShapingScratch& scratch, bool shown_only = false);
 
 // ExportFrames with the shape applied; without a shape it is ExportFrames itself (the same bytes).
 // A frame that cannot be read is passed on empty (the maker refuses it and the rest go on).

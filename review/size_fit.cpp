@@ -55,22 +55,8 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
     maker.SetOptimization(optimization);
     maker.Create(info);
     ShapingScratch scratch;
-    for (std::size_t i = from; i < to; ++i) {
-        if (!shown_only || !(*shown_only)[i]) {
-            add_shaped_frame(maker, source, timing[i], shape, scratch);
-            continue;
-        }
-        const capture::FrameImage image = source.image(timing[i].source);
-        if (!image) continue;
-        const FrameInfo& frame = source.infos[timing[i].source];
-        if (!shape.changes_pictures()) {
-            maker.AddShownFrame(frame, *image);
-            continue;
-        }
-        PictureSize size;
-        const std::vector<std::uint8_t> bytes = shaped_picture(*image, shape, scratch, size);
-        if (!bytes.empty()) maker.AddShownFrame(frame, bytes);
-    }
+    for (std::size_t i = from; i < to; ++i)
+        add_shaped_frame(maker, source, timing[i], shape, scratch, shown_only && (*shown_only)[i]);
     if (!maker.SaveGif(trial.path)) return 0;
     std::error_code ec;
     const auto size = std::filesystem::file_size(trial.path, ec);
