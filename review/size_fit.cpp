@@ -32,13 +32,29 @@ std::atomic<unsigned> trials_made{0};
 
 // A scratch GIF in the temporary folder, removed when done with.
 struct TrialFile {
-    std::filesystem::path path =
-        platform::temp_directory() / ("~gifanim-trial-" + std::to_string(platform::tick_count()) + "-" +
-                                      std::to_string(trials_made.fetch_add(1)) + ".gif");
-    TrialFile() = default;
+    std::filesystem::path path;
+    // The name is taken by creating the file, so that two programs (or two tests) starting in the
+    // same instant never write over each other's trials; the export replaces the empty file.
+    TrialFile() {
+        const std::uint32_t start = platform::tick_count();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path = platform::temp_directory() / ("~gifanim-trial-" + std::to_string(start) + "-" +
+                                                 std::to_string(trials_made.fetch_add(1)) + ".gif");
+            platform::PositionedFile reserved;
+            switch (platform::PositionedFile::create_new(path, reserved)) {
+                case platform::PositionedFile::Outcome::created: return;
+                case platform::PositionedFile::Outcome::exists: continue;
+                case platform::PositionedFile::Outcome::failed: break;
+            }
+            break;
+        }
+        path.clear();  // no name of our own: the encoding fails rather than touch another's file
+    }
     TrialFile(const TrialFile&) = delete;
     TrialFile& operator=(const TrialFile&) = delete;
-    ~TrialFile() { platform::remove_file(path); }
+    ~TrialFile() {
+        if (!path.empty()) platform::remove_file(path);
+    }
 };
 
 // One encoding: frames [from, to) of the export as an animation of their own, in `maker`; those

@@ -1,6 +1,10 @@
 // Exports reshaped on the way out: timing, cropping and scaling, the size estimate and fitting
 // under a size limit.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdint>
@@ -142,6 +146,26 @@ TEST(SizeFit, TheEstimateOfALongRecordingIsClose) {
     EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes),
                 0.1 * static_cast<double>(roomy.bytes));
 }
+
+#ifndef _WIN32
+// Two programs estimating in the same instant each keep their own trial file.
+TEST(SizeFit, TwoProgramsEstimatingAtOnceGetTheirOwnAnswers) {
+    const FrameSource ours = moving_box(400, 96, 64), theirs = moving_box(400, 160, 48);
+    const Optimization optimized{true, Optimization::kDefaultQuality};
+    const std::uint64_t ours_alone = EstimateSize(ours, ExportDirection::forward, {}, optimized);
+    const std::uint64_t theirs_alone = EstimateSize(theirs, ExportDirection::forward, {}, optimized);
+    ASSERT_NE(ours_alone, theirs_alone);
+    for (int round = 0; round < 3; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(EstimateSize(theirs, ExportDirection::forward, {}, optimized) == theirs_alone ? 0 : 1);
+        EXPECT_EQ(EstimateSize(ours, ExportDirection::forward, {}, optimized), ours_alone) << round;
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
+    }
+}
+#endif
 
 TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
     test::ScratchDir scratch("size-fit-");
