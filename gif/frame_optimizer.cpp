@@ -77,7 +77,6 @@ void ChangeFinder::start(int width, int height, const QualityBounds& bounds) {
     bounds_ = bounds;
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     target_.assign(places * 3, 0);
-    wanted_.assign(places, 0);
     changes_.assign(places, 0);
     changed_.clear();
     changed_.reserve(places);
@@ -114,7 +113,6 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             t[0] = s[0];
             t[1] = s[1];
             t[2] = s[2];
-            wanted_[row + i] = rgb(s[2], s[1], s[0]);
             changes_[row + i] = 1;
             const int x = x0 + static_cast<int>(i);
             bx0 = std::min(bx0, x);
@@ -145,22 +143,26 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     plan.changes.resize(area);
     plan.nearest.resize(area);
     changed_.clear();
+    // Every place of the first frame changes: its colours are all of the plan's.
+    const bool all_changed = plan.first;
     for (int y = 0; y < plan.height; ++y) {
         const std::size_t row = origin + static_cast<std::size_t>(y) * w;
         const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(plan.width);
-        std::copy_n(wanted_.begin() + static_cast<std::ptrdiff_t>(row), plan.width,
-                    plan.wanted.begin() + static_cast<std::ptrdiff_t>(at));
-        for (std::size_t x = 0; x < static_cast<std::size_t>(plan.width); ++x) {
+        const std::uint8_t* t = target_.data() + 3 * row;
+        for (std::size_t x = 0; x < static_cast<std::size_t>(plan.width); ++x, t += 3) {
+            const Rgb colour = rgb(t[2], t[1], t[0]);
+            plan.wanted[at + x] = colour;
             const std::uint8_t c = changes_[row + x];
             plan.changes[at + x] = c;
-            if (c) changed_.push_back(wanted_[row + x]);
+            if (c && !all_changed) changed_.push_back(colour);
             changes_[row + x] = 0;
         }
     }
     if (!with_table) return;
     // Room for the transparent entry, which every frame but the first may need.
-    plan.palette = make_colour_table(changed_, plan.first ? 256 : 255,
-                                     plan.first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact);
+    plan.palette = make_colour_table(all_changed ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_),
+                                     plan.first ? 256 : 255, plan.first ? bounds_.first_passes : bounds_.passes,
+                                     nearest_, &plan.exact);
     nearest_.reset(plan.palette);
     std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
     for (std::size_t i = 0; i < area; ++i)
@@ -241,18 +243,32 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     // where that is as close or the place needs no change; a place may stray from its fallback
     // within a few pixels of a change along its row, where LZW strings gain from it.
     constexpr int kNear = 8;
-    wanted_here_.resize(area);
-    shown_here_.resize(area);
+    // The rectangle's wanted and shown colours, row after row: where its rows are whole rows of
+    // the plan (of the canvas) they are read where they lie, otherwise copied.
+    const Rgb* wanted_here = plan.wanted.data() + plan_at;
+    const Rgb* shown_here = shown_.data() + origin;
+    if (width != plan_width) {
+        wanted_here_.resize(area);
+        wanted_here = wanted_here_.data();
+    }
+    if (width != w) {
+        shown_here_.resize(area);
+        shown_here = shown_here_.data();
+    }
     fallback_.resize(area);
     loose_.resize(area);
     for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
         const std::size_t row = origin + y * w;
         const std::size_t from = plan_at + y * plan_width;
         const std::size_t at = y * width;
-        std::copy_n(plan.wanted.begin() + static_cast<std::ptrdiff_t>(from), width,
-                    wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
-        std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
-                    shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
+        if (width != plan_width) {
+            std::copy_n(plan.wanted.begin() + static_cast<std::ptrdiff_t>(from), width,
+                        wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        if (width != w) {
+            std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
+                        shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
+        }
         std::uint8_t* fallback = fallback_.data() + at;
         std::uint8_t* loose = loose_.data() + at;
         int since = kNear + 1;
@@ -263,9 +279,9 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
                 continue;
             }
             const std::uint8_t i = plan.nearest[from + x];
-            const Rgb c = wanted_here_[at + x];
+            const Rgb c = wanted_here[at + x];
             fallback[x] =
-                out.transparent && distance2(out.palette[i], c) >= distance2(shown_here_[at + x], c) ? clear : i;
+                out.transparent && distance2(out.palette[i], c) >= distance2(shown_here[at + x], c) ? clear : i;
             since = 0;
             loose[x] = 1;
         }
@@ -281,8 +297,8 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     PixelChoices choices;
     choices.width = out.width;
     choices.height = out.height;
-    choices.wanted = wanted_here_.data();
-    choices.shown = shown_here_.data();
+    choices.wanted = wanted_here;
+    choices.shown = shown_here;
     choices.fallback = fallback_.data();
     choices.loose = loose_.data();
     choices.table = std::span<const Rgb>(out.palette).first(colours);
@@ -324,11 +340,11 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             const std::uint8_t i = chosen[at + x];
             const std::size_t p = row + x;
             if (out.transparent && i == clear) {
-                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_here_[at + x]);
+                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_here[at + x]);
                 continue;
             }
             shown_[p] = out.palette[i];
-            accepted_[p] = distance2(out.palette[i], wanted_here_[at + x]);
+            accepted_[p] = distance2(out.palette[i], wanted_here[at + x]);
             drew_any = true;
         }
     }

@@ -88,9 +88,8 @@ private:
     bool first_ = true;
     QualityBounds bounds_;
     std::vector<std::uint8_t> target_;   // the latest pixel of every place, B, G, R, rows top-down
-    std::vector<Rgb> wanted_;            // the same as colours
     std::vector<std::uint8_t> changes_;  // per place: changed in the frame being planned
-    std::vector<Rgb> changed_;           // the colours of those places, in row order
+    std::vector<Rgb> changed_;           // the colours of those places, in row order (not kept when all are)
     NearestColour nearest_;
     // The last colours looked up in the current table: colour + 1 (0 for none) and its index.
     std::vector<std::uint32_t> cache_keys_;
@@ -130,7 +129,7 @@ private:
     // Per place of the rectangle drawn.
     std::vector<Rgb> wanted_here_, shown_here_;
     std::vector<std::uint8_t> fallback_, loose_, chosen_;
-    std::vector<std::uint32_t> tolerances_;
+    std::vector<std::uint16_t> tolerances_;
     std::vector<LossyLzwScratch> part_scratch_;
     std::vector<LzwPart> parts_;
 };

@@ -224,7 +224,7 @@ private:
     }
 
     unsigned tolerance(const Place& p) {
-        std::uint32_t& t = results_.tolerances[p.i];
+        std::uint16_t& t = results_.tolerances[p.i];
         if (t != kToleranceUnknown) return t;
         const Rgb c = px_.wanted[p.i];
         int activity = 0;
@@ -238,7 +238,8 @@ private:
         if (p.y > 0) against(px_.wanted[p.i - static_cast<std::size_t>(px_.width)]);
         if (p.y + 1 < px_.height) against(px_.wanted[p.i + static_cast<std::size_t>(px_.width)]);
         const auto a = static_cast<unsigned>(activity);
-        t = std::min(px_.max_tolerance2, px_.flat_tolerance2 + a * a * px_.detail_scale / 16);
+        t = static_cast<std::uint16_t>(std::min(
+            {px_.max_tolerance2, px_.flat_tolerance2 + a * a * px_.detail_scale / 16, kToleranceUnknown - 1u}));
         return t;
     }
 
@@ -435,7 +436,7 @@ void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace,
                       std::vector<std::uint8_t>& chosen, std::vector<std::uint8_t>& out) {
     const std::size_t area = static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height);
     chosen.resize(area);
-    std::vector<std::uint32_t> tolerances(pixels.max_tolerance2 > 0 ? area : 0, kToleranceUnknown);
+    std::vector<std::uint16_t> tolerances(pixels.max_tolerance2 > 0 ? area : 0, kToleranceUnknown);
     LzwPart part;
     lossy_lzw_encode_part(pixels, bits, interlace, 0, pixels.height, scratch, {chosen.data(), tolerances.data()}, part);
     join_lzw_parts(bits, std::span<const LzwPart>(&part, 1), out);

@@ -57,9 +57,9 @@ struct LzwPart {
 // when max_tolerance2 > 0).
 struct LzwPixels {
     std::uint8_t* chosen = nullptr;
-    std::uint32_t* tolerances = nullptr;
+    std::uint16_t* tolerances = nullptr;
 };
-inline constexpr std::uint32_t kToleranceUnknown = 0xFFFFFFFFu;
+inline constexpr std::uint16_t kToleranceUnknown = 0xFFFF;
 
 // Encodes the rows sent from place `first_row` up to `end_row` in sending order (interlaced or
 // not) with codes of `bits` bits a pixel (the table and the transparent entry fit in 2^bits
