@@ -87,34 +87,44 @@ private:
 // are kept per thread, and only those touched are cleared again.
 void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out) {
     constexpr std::size_t kBins = std::size_t{1} << 18;
+    struct Bin {
+        std::uint64_t sums[3];
+        std::uint64_t count;
+    };
     struct Bins {
-        std::vector<std::uint64_t> sums = std::vector<std::uint64_t>(kBins * 3, 0);
-        std::vector<std::uint64_t> counts = std::vector<std::uint64_t>(kBins, 0);
+        std::vector<Bin> bins = std::vector<Bin>(kBins, Bin{{0, 0, 0}, 0});
         std::vector<std::uint32_t> touched;
     };
     thread_local Bins bins;
-    for (const Rgb c : pixels) {
+    // A run of one colour goes into its bin at once.
+    for (std::size_t i = 0; i < pixels.size();) {
+        const Rgb c = pixels[i];
+        std::size_t run = 1;
+        while (i + run < pixels.size() && pixels[i + run] == c) ++run;
+        i += run;
         const unsigned r = red_of(c), g = green_of(c), b = blue_of(c);
-        const std::size_t bin = ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
-        if (bins.counts[bin]++ == 0) bins.touched.push_back(static_cast<std::uint32_t>(bin));
-        bins.sums[3 * bin] += r;
-        bins.sums[3 * bin + 1] += g;
-        bins.sums[3 * bin + 2] += b;
+        const std::size_t index = ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
+        Bin& bin = bins.bins[index];
+        if (bin.count == 0) bins.touched.push_back(static_cast<std::uint32_t>(index));
+        bin.count += run;
+        bin.sums[0] += std::uint64_t{r} * run;
+        bin.sums[1] += std::uint64_t{g} * run;
+        bin.sums[2] += std::uint64_t{b} * run;
     }
     std::sort(bins.touched.begin(), bins.touched.end());
     out.clear();
     out.reserve(bins.touched.size());
-    for (const std::uint32_t bin : bins.touched) {
-        const double n = static_cast<double>(bins.counts[bin]);
-        Point p{{static_cast<float>(static_cast<double>(bins.sums[3 * bin]) / n),
-                 static_cast<float>(static_cast<double>(bins.sums[3 * bin + 1]) / n),
-                 static_cast<float>(static_cast<double>(bins.sums[3 * bin + 2]) / n)},
+    for (const std::uint32_t index : bins.touched) {
+        Bin& bin = bins.bins[index];
+        const double n = static_cast<double>(bin.count);
+        Point p{{static_cast<float>(static_cast<double>(bin.sums[0]) / n),
+                 static_cast<float>(static_cast<double>(bin.sums[1]) / n),
+                 static_cast<float>(static_cast<double>(bin.sums[2]) / n)},
                 n,
                 0};
         p.key = rounded(p.c);
         out.push_back(p);
-        bins.counts[bin] = 0;
-        bins.sums[3 * bin] = bins.sums[3 * bin + 1] = bins.sums[3 * bin + 2] = 0;
+        bin = Bin{{0, 0, 0}, 0};
     }
     bins.touched.clear();
 }
@@ -246,19 +256,16 @@ void NearestColour::build_cell(unsigned cell) {
                        static_cast<int>((cell & 15) << 4)};
     // Per entry the least and the largest squared distance to any colour of the cell; an entry can
     // be nearest only if its least distance is no more than the smallest largest distance.
+    // Without branches, so that the loop runs on whole vectors: the farther end of a channel's
+    // range is the larger of v - a and b - v, and the nearer lies outside only past one end.
     int least[256], bound = std::numeric_limits<int>::max();
+    const int ra = lo[0], ga = lo[1], ba = lo[2];
     for (int i = 0; i < count_; ++i) {
-        const int v[3] = {r_[i], g_[i], b_[i]};
-        int near = 0, far = 0;
-        for (int k = 0; k < 3; ++k) {
-            const int a = lo[k], b = lo[k] + 15;
-            const int d = v[k] < a ? a - v[k] : (v[k] > b ? v[k] - b : 0);
-            const int f = std::max(std::abs(v[k] - a), std::abs(v[k] - b));
-            near += d * d;
-            far += f * f;
-        }
-        least[i] = near;
-        bound = std::min(bound, far);
+        const int dr = std::max({0, ra - r_[i], r_[i] - ra - 15}), fr = std::max(r_[i] - ra, ra + 15 - r_[i]);
+        const int dg = std::max({0, ga - g_[i], g_[i] - ga - 15}), fg = std::max(g_[i] - ga, ga + 15 - g_[i]);
+        const int db = std::max({0, ba - b_[i], b_[i] - ba - 15}), fb = std::max(b_[i] - ba, ba + 15 - b_[i]);
+        least[i] = dr * dr + dg * dg + db * db;
+        bound = std::min(bound, fr * fr + fg * fg + fb * fb);
     }
     cell_start_[cell] = static_cast<std::uint32_t>(candidates_.size());
     for (int i = 0; i < count_; ++i)
