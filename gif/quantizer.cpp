@@ -111,7 +111,14 @@ void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out) {
         bin.sums[1] += std::uint64_t{g} * run;
         bin.sums[2] += std::uint64_t{b} * run;
     }
-    std::sort(bins.touched.begin(), bins.touched.end());
+    if (bins.touched.size() > kBins / 16) {
+        // Many bins: read off in order from the bins themselves, faster than sorting so many.
+        bins.touched.clear();
+        for (std::size_t index = 0; index < kBins; ++index)
+            if (bins.bins[index].count != 0) bins.touched.push_back(static_cast<std::uint32_t>(index));
+    } else {
+        std::sort(bins.touched.begin(), bins.touched.end());
+    }
     out.clear();
     out.reserve(bins.touched.size());
     for (const std::uint32_t index : bins.touched) {
