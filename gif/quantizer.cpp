@@ -274,10 +274,17 @@ void NearestColour::build_cell(unsigned cell) {
         least[i] = dr * dr + dg * dg + db * db;
         bound = std::min(bound, fr * fr + fg * fg + fb * fb);
     }
-    cell_start_[cell] = static_cast<std::uint32_t>(candidates_.size());
-    for (int i = 0; i < count_; ++i)
-        if (least[i] <= bound) candidates_.push_back(static_cast<std::uint8_t>(i));
-    cell_count_[cell] = static_cast<std::uint16_t>(candidates_.size() - cell_start_[cell]);
+    // The candidates nearest the cell first, so that a search can stop at the first one that
+    // cannot come closer than the best found.
+    const std::size_t start = candidates_.size();
+    cell_start_[cell] = static_cast<std::uint32_t>(start);
+    for (int i = 0; i < count_; ++i) {
+        if (least[i] > bound) continue;
+        candidates_.push_back(Candidate{least[i], static_cast<std::uint8_t>(i)});
+        for (std::size_t at = candidates_.size() - 1; at > start && candidates_[at - 1].least > least[i]; --at)
+            std::swap(candidates_[at - 1], candidates_[at]);
+    }
+    cell_count_[cell] = static_cast<std::uint16_t>(candidates_.size() - start);
     cell_generation_[cell] = generation_;
 }
 
@@ -285,15 +292,15 @@ std::uint8_t NearestColour::find(Rgb c) {
     const unsigned cell = cell_of(c);
     if (cell_generation_[cell] != generation_) build_cell(cell);
     const int r = static_cast<int>(red_of(c)), g = static_cast<int>(green_of(c)), b = static_cast<int>(blue_of(c));
-    const std::uint8_t* list = candidates_.data() + cell_start_[cell];
+    const Candidate* list = candidates_.data() + cell_start_[cell];
     const unsigned n = cell_count_[cell];
     int best = std::numeric_limits<int>::max();
     std::uint8_t index = 0;
-    for (unsigned k = 0; k < n; ++k) {
-        const int i = list[k];
+    for (unsigned k = 0; k < n && list[k].least <= best; ++k) {
+        const int i = list[k].index;
         const int dr = r - r_[i], dg = g - g_[i], db = b - b_[i];
         const int d = dr * dr + dg * dg + db * db;
-        if (d < best) {
+        if (d < best || (d == best && i < index)) {
             best = d;
             index = static_cast<std::uint8_t>(i);
         }

@@ -54,7 +54,11 @@ private:
     std::vector<std::uint16_t> cell_count_;
     std::vector<std::uint32_t> cell_generation_;
     std::uint32_t generation_ = 0;
-    std::vector<std::uint8_t> candidates_;
+    struct Candidate {
+        int least;  // the least squared distance from the cell to the entry
+        std::uint8_t index;
+    };
+    std::vector<Candidate> candidates_;
 };
 
 // Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
