@@ -205,21 +205,33 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     redraw_.resize(plan_area);
     int bx0 = plan.width, by0 = plan.height, bx1 = -1, by1 = -1;
     std::size_t redraws = 0;
+    const unsigned keep = bounds_.keep_distance2;
     for (int y = 0; y < plan.height; ++y) {
         const std::size_t row = plan_origin + static_cast<std::size_t>(y) * w;
         const std::size_t at = static_cast<std::size_t>(y) * plan_width;
+        const std::uint8_t* changes = plan.changes.data() + at;
+        const Rgb* wanted = plan.wanted.data() + at;
+        const Rgb* shown = shown_.data() + row;
+        const std::uint32_t* accepted = accepted_.data() + row;
+        std::uint8_t* redraw = redraw_.data() + at;
+        // Without branches, so that the loop runs on whole vectors; the row's first and last
+        // redrawn places are found after.
+        std::size_t in_row = 0;
         for (std::size_t x = 0; x < plan_width; ++x) {
-            const std::size_t p = row + x;
-            const bool redraw = plan.changes[at + x] && (first || distance2(shown_[p], plan.wanted[at + x]) >
-                                                                      std::max(bounds_.keep_distance2, accepted_[p]));
-            redraw_[at + x] = redraw;
-            if (!redraw) continue;
-            ++redraws;
-            bx0 = std::min(bx0, static_cast<int>(x));
-            bx1 = std::max(bx1, static_cast<int>(x));
-            by0 = std::min(by0, y);
-            by1 = std::max(by1, y);
+            const bool far = first || distance2(shown[x], wanted[x]) > std::max(keep, accepted[x]);
+            const auto r = static_cast<std::uint8_t>(changes[x] & static_cast<std::uint8_t>(far));
+            redraw[x] = r;
+            in_row += r;
         }
+        if (in_row == 0) continue;
+        redraws += in_row;
+        std::size_t a = 0, b = plan_width - 1;
+        while (!redraw[a]) ++a;
+        while (!redraw[b]) --b;
+        bx0 = std::min(bx0, static_cast<int>(a));
+        bx1 = std::max(bx1, static_cast<int>(b));
+        by0 = std::min(by0, y);
+        by1 = y;
     }
     if (redraws == 0) return false;
 
@@ -285,9 +297,13 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             since = 0;
             loose[x] = 1;
         }
+        if (!out.transparent) {
+            std::fill_n(loose, width, std::uint8_t{1});  // every place is drawn, so every one may stray
+            continue;
+        }
         since = kNear + 1;
         for (std::size_t x = width; x-- > 0;) {
-            since = fallback[x] != clear || !out.transparent ? 0 : since + 1;
+            since = fallback[x] != clear ? 0 : since + 1;
             loose[x] |= since <= kNear;
         }
     }
