@@ -106,20 +106,22 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         std::uint8_t* tgt = target_.data() + 3 * row;
         const std::size_t n = static_cast<std::size_t>(x1 - x0);
         if (std::memcmp(src, tgt, 3 * n) == 0) continue;
+        // Without branches, so that the loop runs on whole vectors; the row's first and last
+        // changed places are found after.
+        std::uint8_t* changed = changes_.data() + row;
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint8_t* s = src + 3 * i;
-            std::uint8_t* t = tgt + 3 * i;
-            if (s[0] == t[0] && s[1] == t[1] && s[2] == t[2]) continue;
-            t[0] = s[0];
-            t[1] = s[1];
-            t[2] = s[2];
-            changes_[row + i] = 1;
-            const int x = x0 + static_cast<int>(i);
-            bx0 = std::min(bx0, x);
-            bx1 = std::max(bx1, x);
-            by0 = std::min(by0, y);
-            by1 = std::max(by1, y);
+            const std::uint8_t* t = tgt + 3 * i;
+            changed[i] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
         }
+        std::memcpy(tgt, src, 3 * n);
+        std::size_t a = 0, b = n - 1;
+        while (!changed[a]) ++a;
+        while (!changed[b]) --b;
+        bx0 = std::min(bx0, x0 + static_cast<int>(a));
+        bx1 = std::max(bx1, x0 + static_cast<int>(b));
+        by0 = std::min(by0, y);
+        by1 = y;
     }
     if (first_) {
         // The first frame draws the whole canvas, black where its picture does not reach.
