@@ -38,7 +38,9 @@ QualityBounds quality_bounds(int quality) {
     // picture is flat, and its colours are refined harder.
     b.first_flat_tolerance2 = s * s / 40;
     b.first_tolerance2 = s * s;
-    b.passes = q >= 95 ? 2 : q >= 70 ? 1 : 0;
+    // A later frame's table is refined by one k-means pass from quality 85 up; below that the
+    // median cut's means do nearly as well (0.06 dB on a desktop recording) in far less time.
+    b.passes = q >= 85 ? 1 : 0;
     b.first_passes = q >= 95 ? 8 : 3;
     // Up to 3 levels a channel, 1.4 where flat.
     b.rough_flat_tolerance2 = 6;
