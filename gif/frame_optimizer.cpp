@@ -145,7 +145,6 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     const std::size_t origin = static_cast<std::size_t>(by0) * w + static_cast<std::size_t>(bx0);
     plan.wanted.resize(area);
     plan.changes.resize(area);
-    plan.nearest.resize(area);
     changed_.clear();
     // Every place of the first frame changes: its colours are all of the plan's.
     const bool all_changed = plan.first;
@@ -163,6 +162,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         }
     }
     if (!with_table) return;
+    plan.nearest.resize(area);
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette = make_colour_table(all_changed ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_),
                                      plan.first ? 256 : 255, plan.first ? bounds_.first_passes : bounds_.passes,

@@ -77,7 +77,8 @@ public:
     // Plans the next frame, its picture placed at (left, top) and cut to the canvas. The first
     // frame's plan covers the whole canvas. Throws std::bad_alloc; after that the finder must be
     // started again.
-    // Without `with_table` the plan has no colour table: it is only to be taken as shown.
+    // Without `with_table` the plan has no colour table nor nearest entries: it is only to be taken
+    // as shown.
     void find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table = true);
 
 private:

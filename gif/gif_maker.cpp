@@ -58,6 +58,11 @@ void check_decoded(platform::LoadResult result) {
     }
 }
 
+// The threads a frame is worked with: those asked for, or every core when none were.
+unsigned threads_for(unsigned asked) {
+    return asked != 0 ? asked : std::max(1u, std::thread::hardware_concurrency());
+}
+
 }  // namespace
 
 // One frame on its way from decoded picture to compressed data, with all the scratch that takes.
@@ -335,7 +340,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             contents = read_contents(file, file.size());
             data = contents;
         }
-        const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());
+        const unsigned threads = threads_for(threads_);
         if (st.optimization.enabled) {
             st.add_optimised(info, data, threads);
             return true;
@@ -440,7 +445,7 @@ bool GifMaker::AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t
     }
     st.error.clear();
     try {
-        const unsigned threads = threads_ != 0 ? threads_ : std::max(1u, std::thread::hardware_concurrency());
+        const unsigned threads = threads_for(threads_);
         st.add_optimised(info, data, threads, true);
         return true;
     } catch (...) {
