@@ -14,6 +14,36 @@ constexpr unsigned kCacheBits = 16;
 constexpr std::size_t kPartPixels = std::size_t{1} << 17;
 constexpr std::size_t kCacheSize = std::size_t{1} << kCacheBits;
 
+// Rows [0, rows) cut into parts of whole rows of about kPartPixels pixels.
+struct RowParts {
+    int rows = 0;
+    int rows_each = 1;
+    std::size_t count = 0;
+};
+RowParts row_parts(int rows, std::size_t row_pixels) {
+    RowParts p;
+    p.rows = std::max(0, rows);
+    p.rows_each = static_cast<int>(
+        std::clamp<std::size_t>(kPartPixels / std::max<std::size_t>(1, row_pixels), 1, std::max(1, p.rows)));
+    p.count = static_cast<std::size_t>((p.rows + p.rows_each - 1) / p.rows_each);
+    return p;
+}
+
+// Runs body(k, from, to) for each part k, rows [from, to), on the runner's threads when there are
+// several parts.
+template <class Body>
+void run_row_parts(const PartRunner& run_parts, const RowParts& parts, const Body& body) {
+    const auto one = [&](std::size_t k) {
+        const int from = static_cast<int>(k) * parts.rows_each;
+        body(k, from, std::min(parts.rows, from + parts.rows_each));
+    };
+    if (parts.count > 1 && run_parts) {
+        run_parts(parts.count, one);
+    } else {
+        for (std::size_t k = 0; k < parts.count; ++k) one(k);
+    }
+}
+
 unsigned bits_for(std::size_t entries) {
     unsigned bits = 1;
     while ((std::size_t{1} << bits) < entries) ++bits;
@@ -78,99 +108,147 @@ void ChangeFinder::start(int width, int height, const QualityBounds& bounds) {
     first_ = true;
     bounds_ = bounds;
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    target_.assign(places * 3, 0);
-    changes_.assign(places, 0);
+    target_.reset(places * 3);
+    changes_.reset(places);
     changed_.clear();
     changed_.reserve(places);
-    cache_keys_.assign(kCacheSize, 0);
-    cache_values_.assign(kCacheSize, 0);
+    for (Lookup& l : lookups_) {
+        l.keys.clear();
+        l.values.clear();
+    }
 }
 
-std::uint8_t ChangeFinder::lookup(Rgb c) {
+std::uint8_t ChangeFinder::Lookup::find(NearestColour& nearest, Rgb c) {
     const std::size_t slot = (c * 2654435761u) >> (32 - kCacheBits);
-    if (cache_keys_[slot] == c + 1) return cache_values_[slot];
-    const std::uint8_t index = nearest_.find(c);
-    cache_keys_[slot] = c + 1;
-    cache_values_[slot] = index;
+    if (keys[slot] == c + 1) return values[slot];
+    const std::uint8_t index = nearest.find(c);
+    keys[slot] = c + 1;
+    values[slot] = index;
     return index;
 }
 
-void ChangeFinder::find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table) {
+void ChangeFinder::find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table,
+                        const PartRunner& run_parts) {
     const int x0 = std::max(0, left), y0 = std::max(0, top);
     const int x1 = std::min(width_, left + picture.width), y1 = std::min(height_, top + picture.height);
     const std::size_t w = static_cast<std::size_t>(width_);
-    plan.first = first_;
+    const bool first = first_;
+    plan.first = first;
 
-    int bx0 = width_, by0 = height_, bx1 = -1, by1 = -1;
-    for (int y = y0; y < y1; ++y) {
-        const std::uint8_t* src = picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
-        const std::size_t row = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x0);
-        std::uint8_t* tgt = target_.data() + 3 * row;
-        const std::size_t n = static_cast<std::size_t>(x1 - x0);
-        if (std::memcmp(src, tgt, 3 * n) == 0) continue;
-        // Without branches, so that the loop runs on whole vectors; the row's first and last
-        // changed places are found after.
-        std::uint8_t* changed = changes_.data() + row;
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint8_t* s = src + 3 * i;
-            const std::uint8_t* t = tgt + 3 * i;
-            changed[i] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
+    // The picture into the latest pixels, row by row, with the first and last changed place of
+    // each row; the first frame changes every place, so there it is only copied.
+    const std::size_t n = static_cast<std::size_t>(std::max(0, x1 - x0));
+    const auto copy_rows = [&](Bounds& found, int from, int to) {
+        for (int y = from; y < to; ++y) {
+            const std::uint8_t* src =
+                picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
+            const std::size_t row = static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x0);
+            std::uint8_t* tgt = target_.data() + 3 * row;
+            if (first) {
+                std::memcpy(tgt, src, 3 * n);
+                continue;
+            }
+            if (std::memcmp(src, tgt, 3 * n) == 0) continue;
+            // Without branches, so that the loop runs on whole vectors; the row's first and last
+            // changed places are found after.
+            std::uint8_t* changed = changes_.data() + row;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::uint8_t* s = src + 3 * i;
+                const std::uint8_t* t = tgt + 3 * i;
+                changed[i] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
+            }
+            std::memcpy(tgt, src, 3 * n);
+            std::size_t a = 0, b = n - 1;
+            while (!changed[a]) ++a;
+            while (!changed[b]) --b;
+            found.x0 = std::min(found.x0, x0 + static_cast<int>(a));
+            found.x1 = std::max(found.x1, x0 + static_cast<int>(b));
+            found.y0 = std::min(found.y0, y);
+            found.y1 = y;
         }
-        std::memcpy(tgt, src, 3 * n);
-        std::size_t a = 0, b = n - 1;
-        while (!changed[a]) ++a;
-        while (!changed[b]) --b;
-        bx0 = std::min(bx0, x0 + static_cast<int>(a));
-        bx1 = std::max(bx1, x0 + static_cast<int>(b));
-        by0 = std::min(by0, y);
-        by1 = y;
+    };
+    Bounds all{width_, height_, -1, -1};
+    const RowParts parts = row_parts(y1 - y0, n);
+    part_bounds_.assign(parts.count, all);
+    run_row_parts(run_parts, parts,
+                  [&](std::size_t k, int from, int to) { copy_rows(part_bounds_[k], y0 + from, y0 + to); });
+    for (const Bounds& b : part_bounds_) {
+        all.x0 = std::min(all.x0, b.x0);
+        all.y0 = std::min(all.y0, b.y0);
+        all.x1 = std::max(all.x1, b.x1);
+        all.y1 = std::max(all.y1, b.y1);
     }
-    if (first_) {
+    if (first) {
         // The first frame draws the whole canvas, black where its picture does not reach.
-        std::fill(changes_.begin(), changes_.end(), 1);
-        bx0 = 0;
-        by0 = 0;
-        bx1 = width_ - 1;
-        by1 = height_ - 1;
+        all = {0, 0, width_ - 1, height_ - 1};
         first_ = false;
     }
-    plan.changed = bx1 >= 0;
+    plan.changed = all.x1 >= 0;
     if (!plan.changed) return;
 
-    plan.left = bx0;
-    plan.top = by0;
-    plan.width = bx1 - bx0 + 1;
-    plan.height = by1 - by0 + 1;
-    const std::size_t area = static_cast<std::size_t>(plan.width) * static_cast<std::size_t>(plan.height);
-    const std::size_t origin = static_cast<std::size_t>(by0) * w + static_cast<std::size_t>(bx0);
+    plan.left = all.x0;
+    plan.top = all.y0;
+    plan.width = all.x1 - all.x0 + 1;
+    plan.height = all.y1 - all.y0 + 1;
+    const std::size_t plan_width = static_cast<std::size_t>(plan.width);
+    const std::size_t area = plan_width * static_cast<std::size_t>(plan.height);
+    const std::size_t origin = static_cast<std::size_t>(all.y0) * w + static_cast<std::size_t>(all.x0);
     plan.wanted.resize(area);
     plan.changes.resize(area);
     changed_.clear();
-    // Every place of the first frame changes: its colours are all of the plan's.
-    const bool all_changed = plan.first;
-    for (int y = 0; y < plan.height; ++y) {
-        const std::size_t row = origin + static_cast<std::size_t>(y) * w;
-        const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(plan.width);
-        const std::uint8_t* t = target_.data() + 3 * row;
-        for (std::size_t x = 0; x < static_cast<std::size_t>(plan.width); ++x, t += 3) {
-            const Rgb colour = rgb(t[2], t[1], t[0]);
-            plan.wanted[at + x] = colour;
-            const std::uint8_t c = changes_[row + x];
-            plan.changes[at + x] = c;
-            if (c && !all_changed) changed_.push_back(colour);
-            changes_[row + x] = 0;
+    const auto wanted_rows = [&](int from, int to) {
+        for (int y = from; y < to; ++y) {
+            const std::size_t row = origin + static_cast<std::size_t>(y) * w;
+            const std::size_t at = static_cast<std::size_t>(y) * plan_width;
+            const std::uint8_t* t = target_.data() + 3 * row;
+            Rgb* wanted = plan.wanted.data() + at;
+            for (std::size_t x = 0; x < plan_width; ++x, t += 3) wanted[x] = rgb(t[2], t[1], t[0]);
+            if (first) {
+                std::fill_n(plan.changes.data() + at, plan_width, std::uint8_t{1});
+                continue;
+            }
+            std::uint8_t* changes = changes_.data() + row;
+            for (std::size_t x = 0; x < plan_width; ++x)
+                if (changes[x]) changed_.push_back(wanted[x]);
+            std::copy_n(changes, plan_width, plan.changes.data() + at);
+            std::fill_n(changes, plan_width, std::uint8_t{0});
         }
+    };
+    if (first) {
+        // Every place of the first frame changes: its colours are all of the plan's, so its rows
+        // need not go in order.
+        run_row_parts(run_parts, row_parts(plan.height, plan_width),
+                      [&](std::size_t, int from, int to) { wanted_rows(from, to); });
+    } else {
+        wanted_rows(0, plan.height);
     }
     if (!with_table) return;
     plan.nearest.resize(area);
     // Room for the transparent entry, which every frame but the first may need.
-    plan.palette = make_colour_table(all_changed ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_),
-                                     plan.first ? 256 : 255, plan.first ? bounds_.first_passes : bounds_.passes,
-                                     nearest_, &plan.exact);
-    nearest_.reset(plan.palette);
-    std::fill(cache_keys_.begin(), cache_keys_.end(), 0);
-    for (std::size_t i = 0; i < area; ++i)
-        if (plan.changes[i]) plan.nearest[i] = lookup(plan.wanted[i]);
+    plan.palette =
+        make_colour_table(first ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_), first ? 256 : 255,
+                          first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact, run_parts);
+    // A large plan's nearest entries are looked up in halves at once, each with its own cache:
+    // blocks of 16 rows taken in turn, so that each half sees much the same colours.
+    const std::size_t halves = run_parts && area >= 2 * kPartPixels ? 2 : 1;
+    const std::size_t block = 16 * plan_width;
+    const auto look_up = [&](std::size_t k) {
+        Lookup& l = lookups_[k];
+        NearestColour& nearest = nearest_[k];
+        nearest.reset(plan.palette);
+        l.keys.assign(kCacheSize, 0);
+        l.values.resize(kCacheSize);
+        for (std::size_t from = k * block; from < area; from += halves * block) {
+            const std::size_t to = std::min(area, from + block);
+            for (std::size_t i = from; i < to; ++i)
+                if (plan.changes[i]) plan.nearest[i] = l.find(nearest, plan.wanted[i]);
+        }
+    };
+    if (halves > 1) {
+        run_parts(halves, look_up);
+    } else {
+        look_up(0);
+    }
 }
 
 void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool interlace) {
@@ -207,35 +285,48 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     // The changed places whose shown colour is now too far from their pixel.
     const std::size_t plan_area = plan_width * static_cast<std::size_t>(plan.height);
     redraw_.resize(plan_area);
+    const unsigned keep = bounds_.keep_distance2;
+    const RowParts plan_parts = row_parts(plan.height, plan_width);
+    part_bounds_.assign(plan_parts.count, Bounds{plan.width, plan.height, -1, -1, 0});
+    const auto find_redraws = [&, first, keep, plan_width](Bounds& found, int from, int to) {
+        for (int y = from; y < to; ++y) {
+            const std::size_t row = plan_origin + static_cast<std::size_t>(y) * w;
+            const std::size_t at = static_cast<std::size_t>(y) * plan_width;
+            const std::uint8_t* changes = plan.changes.data() + at;
+            const Rgb* wanted = plan.wanted.data() + at;
+            const Rgb* shown = shown_.data() + row;
+            const std::uint32_t* accepted = accepted_.data() + row;
+            std::uint8_t* redraw = redraw_.data() + at;
+            // Without branches, so that the loop runs on whole vectors; the row's first and last
+            // redrawn places are found after.
+            std::size_t in_row = 0;
+            for (std::size_t x = 0; x < plan_width; ++x) {
+                const bool far = first || distance2(shown[x], wanted[x]) > std::max(keep, accepted[x]);
+                const auto r = static_cast<std::uint8_t>(changes[x] & static_cast<std::uint8_t>(far));
+                redraw[x] = r;
+                in_row += r;
+            }
+            if (in_row == 0) continue;
+            found.count += in_row;
+            std::size_t a = 0, b = plan_width - 1;
+            while (!redraw[a]) ++a;
+            while (!redraw[b]) --b;
+            found.x0 = std::min(found.x0, static_cast<int>(a));
+            found.x1 = std::max(found.x1, static_cast<int>(b));
+            found.y0 = std::min(found.y0, y);
+            found.y1 = y;
+        }
+    };
+    run_row_parts(run_parts, plan_parts,
+                  [&](std::size_t k, int from, int to) { find_redraws(part_bounds_[k], from, to); });
     int bx0 = plan.width, by0 = plan.height, bx1 = -1, by1 = -1;
     std::size_t redraws = 0;
-    const unsigned keep = bounds_.keep_distance2;
-    for (int y = 0; y < plan.height; ++y) {
-        const std::size_t row = plan_origin + static_cast<std::size_t>(y) * w;
-        const std::size_t at = static_cast<std::size_t>(y) * plan_width;
-        const std::uint8_t* changes = plan.changes.data() + at;
-        const Rgb* wanted = plan.wanted.data() + at;
-        const Rgb* shown = shown_.data() + row;
-        const std::uint32_t* accepted = accepted_.data() + row;
-        std::uint8_t* redraw = redraw_.data() + at;
-        // Without branches, so that the loop runs on whole vectors; the row's first and last
-        // redrawn places are found after.
-        std::size_t in_row = 0;
-        for (std::size_t x = 0; x < plan_width; ++x) {
-            const bool far = first || distance2(shown[x], wanted[x]) > std::max(keep, accepted[x]);
-            const auto r = static_cast<std::uint8_t>(changes[x] & static_cast<std::uint8_t>(far));
-            redraw[x] = r;
-            in_row += r;
-        }
-        if (in_row == 0) continue;
-        redraws += in_row;
-        std::size_t a = 0, b = plan_width - 1;
-        while (!redraw[a]) ++a;
-        while (!redraw[b]) --b;
-        bx0 = std::min(bx0, static_cast<int>(a));
-        bx1 = std::max(bx1, static_cast<int>(b));
-        by0 = std::min(by0, y);
-        by1 = y;
+    for (const Bounds& b : part_bounds_) {
+        bx0 = std::min(bx0, b.x0);
+        by0 = std::min(by0, b.y0);
+        bx1 = std::max(bx1, b.x1);
+        by1 = std::max(by1, b.y1);
+        redraws += b.count;
     }
     if (redraws == 0) return false;
 
@@ -273,44 +364,54 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     }
     fallback_.resize(area);
     loose_.resize(area);
-    for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
-        const std::size_t row = origin + y * w;
-        const std::size_t from = plan_at + y * plan_width;
-        const std::size_t at = y * width;
-        if (width != plan_width) {
-            std::copy_n(plan.wanted.begin() + static_cast<std::ptrdiff_t>(from), width,
-                        wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
-        }
-        if (width != w) {
-            std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
-                        shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
-        }
-        std::uint8_t* fallback = fallback_.data() + at;
-        std::uint8_t* loose = loose_.data() + at;
-        int since = kNear + 1;
-        for (std::size_t x = 0; x < width; ++x) {
-            if (!redraw_[from + x]) {
-                fallback[x] = clear;
-                loose[x] = ++since <= kNear;
+    const RowParts parts = row_parts(out.height, width);
+    const auto choose_fallbacks = [&, width, clear](int first_row, int end_row) {
+        // Locals, so that the loop keeps them in registers.
+        const bool transparent = out.transparent;
+        const Rgb* palette = out.palette.data();
+        const std::uint8_t* redraws = redraw_.data();
+        const std::uint8_t* nearest = plan.nearest.data();
+        for (std::size_t y = static_cast<std::size_t>(first_row); y < static_cast<std::size_t>(end_row); ++y) {
+            const std::size_t row = origin + y * w;
+            const std::size_t from = plan_at + y * plan_width;
+            const std::size_t at = y * width;
+            if (width != plan_width) {
+                std::copy_n(plan.wanted.begin() + static_cast<std::ptrdiff_t>(from), width,
+                            wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+            if (width != w) {
+                std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
+                            shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
+            }
+            std::uint8_t* fallback = fallback_.data() + at;
+            std::uint8_t* loose = loose_.data() + at;
+            const Rgb* wanted = wanted_here + at;
+            const Rgb* shown = shown_here + at;
+            int since = kNear + 1;
+            for (std::size_t x = 0; x < width; ++x) {
+                if (!redraws[from + x]) {
+                    fallback[x] = clear;
+                    loose[x] = ++since <= kNear;
+                    continue;
+                }
+                const std::uint8_t i = nearest[from + x];
+                const Rgb c = wanted[x];
+                fallback[x] = transparent && distance2(palette[i], c) >= distance2(shown[x], c) ? clear : i;
+                since = 0;
+                loose[x] = 1;
+            }
+            if (!transparent) {
+                std::fill_n(loose, width, std::uint8_t{1});  // every place is drawn, so every one may stray
                 continue;
             }
-            const std::uint8_t i = plan.nearest[from + x];
-            const Rgb c = wanted_here[at + x];
-            fallback[x] =
-                out.transparent && distance2(out.palette[i], c) >= distance2(shown_here[at + x], c) ? clear : i;
-            since = 0;
-            loose[x] = 1;
+            since = kNear + 1;
+            for (std::size_t x = width; x-- > 0;) {
+                since = fallback[x] != clear ? 0 : since + 1;
+                loose[x] |= since <= kNear;
+            }
         }
-        if (!out.transparent) {
-            std::fill_n(loose, width, std::uint8_t{1});  // every place is drawn, so every one may stray
-            continue;
-        }
-        since = kNear + 1;
-        for (std::size_t x = width; x-- > 0;) {
-            since = fallback[x] != clear ? 0 : since + 1;
-            loose[x] |= since <= kNear;
-        }
-    }
+    };
+    run_row_parts(run_parts, parts, [&](std::size_t, int from, int to) { choose_fallbacks(from, to); });
     if (out.transparent) out.palette.push_back(0);
     out.bits = bits_for(out.palette.size());
 
@@ -333,7 +434,7 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     }
     out.data.clear();
     chosen_.resize(area);
-    if (choices.max_tolerance2 > 0) tolerances_.assign(area, kToleranceUnknown);
+    if (choices.max_tolerance2 > 0) tolerances_.resize(area);
     const int part_rows = std::max(1, static_cast<int>(kPartPixels / width));
     const std::size_t part_count = static_cast<std::size_t>((out.height + part_rows - 1) / part_rows);
     if (part_scratch_.size() < part_count) part_scratch_.resize(part_count);
@@ -351,24 +452,35 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     }
     join_lzw_parts(out.bits, parts_, out.data);
 
-    bool drew_any = false;
     const std::uint8_t* chosen = chosen_.data();
-    for (std::size_t y = 0; y < static_cast<std::size_t>(out.height); ++y) {
-        const std::size_t row = origin + y * w;
-        const std::size_t at = y * width;
-        for (std::size_t x = 0; x < width; ++x) {
-            const std::uint8_t i = chosen[at + x];
-            const std::size_t p = row + x;
-            if (out.transparent && i == clear) {
-                if (fallback_[at + x] != clear) accepted_[p] = distance2(shown_[p], wanted_here[at + x]);
-                continue;
+    drew_.assign(parts.count, 0);
+    // Locals, so that the loop keeps them in registers.
+    const bool transparent = out.transparent;
+    const Rgb* palette = out.palette.data();
+    Rgb* shown = shown_.data();
+    std::uint32_t* accepted = accepted_.data();
+    const std::uint8_t* fallback = fallback_.data();
+    const auto show = [&](int from, int to) {
+        std::size_t drawn = 0;
+        for (std::size_t y = static_cast<std::size_t>(from); y < static_cast<std::size_t>(to); ++y) {
+            const std::size_t row = origin + y * w;
+            const std::size_t at = y * width;
+            for (std::size_t x = 0; x < width; ++x) {
+                const std::uint8_t i = chosen[at + x];
+                const std::size_t p = row + x;
+                if (transparent && i == clear) {
+                    if (fallback[at + x] != clear) accepted[p] = distance2(shown[p], wanted_here[at + x]);
+                    continue;
+                }
+                shown[p] = palette[i];
+                accepted[p] = distance2(palette[i], wanted_here[at + x]);
+                ++drawn;
             }
-            shown_[p] = out.palette[i];
-            accepted_[p] = distance2(out.palette[i], wanted_here[at + x]);
-            drew_any = true;
         }
-    }
-    return drew_any;
+        return drawn > 0;
+    };
+    run_row_parts(run_parts, parts, [&](std::size_t k, int from, int to) { drew_[k] = show(from, to); });
+    return std::find(drew_.begin(), drew_.end(), 1) != drew_.end();
 }
 
 }  // namespace gifanim

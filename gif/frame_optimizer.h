@@ -1,8 +1,13 @@
 #pragma once
 // What a viewer shows frame by frame, and the least each next frame must store to show its own
 // pixels within a bound: the rectangle around the pixels that must change, the rest transparent.
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "gif/lossy_lzw.h"
@@ -10,6 +15,52 @@
 #include "platform/picture.h"
 
 namespace gifanim {
+
+// An array of zeros that costs nothing until written: for a size this large calloc hands out
+// fresh pages, where a vector would write every byte first. For trivial types.
+template <class T>
+class ZeroedArray {
+public:
+    // Throws std::bad_alloc.
+    void reset(std::size_t count) {
+        data_.reset();
+        data_.reset(static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T))));
+        if (!data_) throw std::bad_alloc();
+    }
+    T* data() { return data_.get(); }
+    const T* data() const { return data_.get(); }
+    T& operator[](std::size_t i) { return data_.get()[i]; }
+    const T& operator[](std::size_t i) const { return data_.get()[i]; }
+
+private:
+    struct Free {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T, Free> data_;
+};
+
+// A vector whose resize leaves new elements unset, for buffers whose every element is written
+// before it is read: a large one then costs no pass of zeros first.
+template <class T>
+struct UnsetAllocator : std::allocator<T> {
+    UnsetAllocator() = default;
+    template <class U>
+    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U>
+    struct rebind {
+        using other = UnsetAllocator<U>;
+    };
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+template <class T>
+using Unset = std::vector<T, UnsetAllocator<T>>;
 
 // One stored rectangle: its place on the canvas, its colour table (with the transparent entry, if
 // any, last) and its compressed pixels.
@@ -62,11 +113,11 @@ struct FramePlan {
     int top = 0;
     int width = 0;
     int height = 0;
-    std::vector<Rgb> wanted;            // width * height, rows top-down
-    std::vector<std::uint8_t> changes;  // 1 where the pixel changed
-    std::vector<std::uint8_t> nearest;  // the nearest entry of a changed pixel
-    std::vector<Rgb> palette;           // at most 255 colours (256 in the first frame)
-    bool exact = false;                 // the table holds every changed colour
+    Unset<Rgb> wanted;            // width * height, rows top-down
+    Unset<std::uint8_t> changes;  // 1 where the pixel changed
+    Unset<std::uint8_t> nearest;  // the nearest entry of a changed pixel (unset elsewhere)
+    std::vector<Rgb> palette;     // at most 255 colours (256 in the first frame)
+    bool exact = false;           // the table holds every changed colour
 };
 
 // Keeps the latest pixel of every place of the canvas and plans each frame against it.
@@ -79,22 +130,31 @@ public:
     // started again.
     // Without `with_table` the plan has no colour table nor nearest entries: it is only to be taken
     // as shown.
-    void find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table = true);
+    void find(const platform::Dib24& picture, int left, int top, FramePlan& plan, bool with_table = true,
+              const PartRunner& run_parts = {});
 
 private:
-    std::uint8_t lookup(Rgb c);
+    // The last colours looked up in the current table: colour + 1 (0 for none) and its index. A
+    // large plan is looked up in halves, each with a cache and nearest entries of its own.
+    struct Lookup {
+        std::vector<std::uint32_t> keys;
+        std::vector<std::uint8_t> values;
+        std::uint8_t find(NearestColour& nearest, Rgb c);
+    };
 
     int width_ = 0;
     int height_ = 0;
     bool first_ = true;
     QualityBounds bounds_;
-    std::vector<std::uint8_t> target_;   // the latest pixel of every place, B, G, R, rows top-down
-    std::vector<std::uint8_t> changes_;  // per place: changed in the frame being planned
+    ZeroedArray<std::uint8_t> target_;   // the latest pixel of every place, B, G, R, rows top-down
+    ZeroedArray<std::uint8_t> changes_;  // per place: changed in the frame being planned
     std::vector<Rgb> changed_;           // the colours of those places, in row order (not kept when all are)
-    NearestColour nearest_;
-    // The last colours looked up in the current table: colour + 1 (0 for none) and its index.
-    std::vector<std::uint32_t> cache_keys_;
-    std::vector<std::uint8_t> cache_values_;
+    struct Bounds {
+        int x0, y0, x1, y1;
+    };
+    std::vector<Bounds> part_bounds_;
+    Lookup lookups_[2];
+    std::array<NearestColour, 2> nearest_;
 };
 
 // Keeps what the viewer shows and draws each planned frame: a changed place is redrawn when what
@@ -110,11 +170,7 @@ public:
     // without transparency. Throws std::bad_alloc; after that the drawer must be started again.
     //
     // The LZW of a large rectangle is cut into parts of a fixed number of rows, each from a fresh
-    // string table, so that they can be encoded at once: `run_parts(count, work)` must call
-    // work(0) ... work(count - 1), in any order and on any threads, and return once all have
-    // returned, rethrowing what one threw. The parts depend only on the rectangle, so the bytes do
-    // not depend on how they are run.
-    using PartRunner = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
+    // string table.
     bool draw(const FramePlan& plan, OptimizedFrame& out, const PartRunner& run_parts = {});
     // Takes the plan's changed pixels as shown, exactly, with nothing drawn.
     void take_as_shown(const FramePlan& plan);
@@ -126,11 +182,17 @@ private:
     QualityBounds bounds_;
     std::vector<Rgb> shown_;               // what the viewer shows
     std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
-    std::vector<std::uint8_t> redraw_;     // per place of the plan: to be redrawn
+    Unset<std::uint8_t> redraw_;           // per place of the plan: to be redrawn
+    struct Bounds {
+        int x0, y0, x1, y1;
+        std::size_t count;
+    };
+    std::vector<Bounds> part_bounds_;  // per part of the plan: where its redrawn places lie
+    std::vector<std::uint8_t> drew_;   // per part of the rectangle: whether it drew a place
     // Per place of the rectangle drawn.
-    std::vector<Rgb> wanted_here_, shown_here_;
-    std::vector<std::uint8_t> fallback_, loose_, chosen_;
-    std::vector<std::uint16_t> tolerances_;
+    Unset<Rgb> wanted_here_, shown_here_;
+    Unset<std::uint8_t> fallback_, loose_, chosen_;
+    Unset<std::uint16_t> tolerances_;
     std::vector<LossyLzwScratch> part_scratch_;
     std::vector<LzwPart> parts_;
 };

@@ -84,6 +84,12 @@ public:
                      s.rows.end());
         s.rows.erase(s.rows.begin(),
                      s.rows.begin() + std::min<std::ptrdiff_t>(first_row, static_cast<std::ptrdiff_t>(s.rows.size())));
+        if (px.max_tolerance2 > 0) {
+            for (const int r : s.rows) {
+                std::fill_n(results.tolerances + static_cast<std::size_t>(r) * static_cast<std::size_t>(px.width),
+                            px.width, kToleranceUnknown);
+            }
+        }
         part.packed.clear();
         part.packed.reserve(s.rows.size() * static_cast<std::size_t>(px.width) / 2 + 64);
         restart();
@@ -436,7 +442,7 @@ void lossy_lzw_encode(const PixelChoices& pixels, unsigned bits, bool interlace,
                       std::vector<std::uint8_t>& chosen, std::vector<std::uint8_t>& out) {
     const std::size_t area = static_cast<std::size_t>(pixels.width) * static_cast<std::size_t>(pixels.height);
     chosen.resize(area);
-    std::vector<std::uint16_t> tolerances(pixels.max_tolerance2 > 0 ? area : 0, kToleranceUnknown);
+    std::vector<std::uint16_t> tolerances(pixels.max_tolerance2 > 0 ? area : 0);
     LzwPart part;
     lossy_lzw_encode_part(pixels, bits, interlace, 0, pixels.height, scratch, {chosen.data(), tolerances.data()}, part);
     join_lzw_parts(bits, std::span<const LzwPart>(&part, 1), out);

@@ -53,8 +53,8 @@ struct LzwPart {
 };
 
 // Where an encoding's results go: the entry each pixel took (rows top-down), and room for each
-// pixel's tolerance (rows top-down, set to kToleranceUnknown before the first part, needed only
-// when max_tolerance2 > 0).
+// pixel's tolerance (rows top-down, each part marking its own rows kToleranceUnknown first; needed
+// only when max_tolerance2 > 0).
 struct LzwPixels {
     std::uint8_t* chosen = nullptr;
     std::uint16_t* tolerances = nullptr;

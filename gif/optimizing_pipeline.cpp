@@ -142,8 +142,9 @@ OptimizingPipeline::Job* OptimizingPipeline::pick(bool& draw) {
     // A frame whose plan failed is done already: the drawer passes it by.
     while (!drawer_busy_ && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::done)
         ++next_to_draw_;
-    // Drawing is the longer half: it goes first whenever its next frame is planned.
-    if (!drawer_busy_ && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::planned) {
+    // Drawing is the longer half: it goes first whenever its next frame is planned, once the
+    // drawer is started.
+    if (!drawer_busy_ && drawer_start_ == DrawerStart::done && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::planned) {
         Job* job = queue_[next_to_draw_];
         drawer_busy_ = true;
         job->stage = Job::Stage::drawing;
@@ -168,9 +169,25 @@ void OptimizingPipeline::worker() {
         bool draw = false;
         // A part of the frame being drawn goes first: the drawing waits for it.
         work_.wait(lock, [&] {
-            return stop_ || (part_work_ && next_part_ < part_count_) || (job = pick(draw)) != nullptr;
+            return stop_ || (part_work_ && next_part_ < part_count_) || drawer_start_ == DrawerStart::waiting ||
+                   (job = pick(draw)) != nullptr;
         });
         if (!job && take_part(lock)) continue;
+        if (!job && drawer_start_ == DrawerStart::waiting) {
+            drawer_start_ = DrawerStart::running;
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                start_drawer();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            drawer_start_ = DrawerStart::done;
+            drawer_start_error_ = error;
+            work_.notify_all();
+            continue;
+        }
         if (stop_ && !job) return;
         lock.unlock();
         run(*job, draw);
@@ -197,6 +214,12 @@ bool OptimizingPipeline::take_part(std::unique_lock<std::mutex>& lock) {
 
 void OptimizingPipeline::run_parts(std::size_t count, const std::function<void(std::size_t)>& work) {
     std::unique_lock lock(mutex_);
+    if (part_work_) {
+        // The other half's parts are being run: these are run here, one after another.
+        lock.unlock();
+        for (std::size_t k = 0; k < count; ++k) work(k);
+        return;
+    }
     part_work_ = &work;
     part_count_ = count;
     next_part_ = 0;
@@ -253,27 +276,43 @@ void OptimizingPipeline::run(Job& job, bool draw) {
 
 void OptimizingPipeline::start_halves() {
     if (started_) return;
-    const QualityBounds bounds = quality_bounds(quality_);
-    finder_.start(width_, height_, bounds);
-    drawer_.start(width_, height_, bounds, interlace_);
+    finder_.start(width_, height_, quality_bounds(quality_));
     started_ = true;
+    if (threads_.empty()) {
+        start_drawer();
+        drawer_start_ = DrawerStart::done;
+        return;
+    }
+    // A free worker makes the drawer's canvas while the first frame is planned.
+    {
+        std::lock_guard lock(mutex_);
+        drawer_start_ = DrawerStart::waiting;
+    }
+    work_.notify_all();
+}
+
+void OptimizingPipeline::start_drawer() {
+    drawer_.start(width_, height_, quality_bounds(quality_), interlace_);
 }
 
 void OptimizingPipeline::plan(Job& job) {
     start_halves();
-    finder_.find(job.picture, job.left, job.top, job.plan, !job.shown_only);
+    finder_.find(job.picture, job.left, job.top, job.plan, !job.shown_only, part_runner());
+}
+
+PartRunner OptimizingPipeline::part_runner() {
+    if (threads_.empty()) return {};
+    return [this](std::size_t count, const std::function<void(std::size_t)>& work) { run_parts(count, work); };
 }
 
 void OptimizingPipeline::draw(Job& job) {
+    if (drawer_start_error_) std::rethrow_exception(drawer_start_error_);
     if (job.shown_only) {
         drawer_.take_as_shown(job.plan);
         job.stored = false;
         return;
     }
-    FrameDrawer::PartRunner parts;
-    if (!threads_.empty())
-        parts = [this](std::size_t count, const std::function<void(std::size_t)>& work) { run_parts(count, work); };
-    const bool changed = drawer_.draw(job.plan, job.frame, parts);
+    const bool changed = drawer_.draw(job.plan, job.frame, part_runner());
     if (!changed && !records_.empty() && records_.back().delay + std::uint32_t{job.delay} <= 0xFFFF) {
         records_.back().delay = static_cast<std::uint16_t>(records_.back().delay + job.delay);
         job.stored = false;

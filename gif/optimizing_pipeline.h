@@ -74,13 +74,16 @@ public:
 private:
     void hand_over(Job& job, int left, int top, std::uint16_t delay, std::string comment);
     void worker();
-    // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile.
+    // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile (only on
+    // this thread while the other half's parts run).
     void run_parts(std::size_t count, const std::function<void(std::size_t)>& work);
+    PartRunner part_runner();
     // Does one part of the parts running, if any is left; the lock is held on entry and on return.
     bool take_part(std::unique_lock<std::mutex>& lock);
     // The next piece of work under the lock, or null; `draw` says which half.
     Job* pick(bool& draw);
     void start_halves();
+    void start_drawer();
     void plan(Job& job);
     void draw(Job& job);
     // The drawn frame as it goes into the file.
@@ -112,6 +115,11 @@ private:
     bool finder_busy_ = false;
     bool drawer_busy_ = false;
     bool broken_ = false;  // a frame failed: what the halves know of the screen is lost
+    // The drawer is started on a worker once the first frame is being planned; the first drawing
+    // waits for it, and takes what it failed with.
+    enum class DrawerStart { none, waiting, running, done };
+    DrawerStart drawer_start_ = DrawerStart::none;
+    std::exception_ptr drawer_start_error_;
     std::exception_ptr error_;
     bool stop_ = false;
     // The parts of the frame being drawn: the drawer and the free workers take them in turn.

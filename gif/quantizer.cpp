@@ -83,57 +83,110 @@ private:
     std::size_t distinct_ = 0;
 };
 
-// Pixels of too many colours for ExactColours: their means in bins of 6 bits a channel. The bins
-// are kept per thread, and only those touched are cleared again.
-void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out) {
-    constexpr std::size_t kBins = std::size_t{1} << 18;
+// Sums of pixels in bins of 6 bits a channel. Only the bins touched are cleared again.
+template <class Sum>
+class Bins {
+public:
+    static constexpr std::size_t kBins = std::size_t{1} << 18;
+
+    void add(std::span<const Rgb> pixels) {
+        if (bins_.empty()) bins_.assign(kBins, Bin{{0, 0, 0}, 0});
+        // A run of one colour goes into its bin at once.
+        for (std::size_t i = 0; i < pixels.size();) {
+            const Rgb c = pixels[i];
+            std::size_t run = 1;
+            while (i + run < pixels.size() && pixels[i + run] == c) ++run;
+            i += run;
+            const unsigned r = red_of(c), g = green_of(c), b = blue_of(c);
+            const std::size_t index = ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
+            Bin& bin = bins_[index];
+            if (bin.count == 0) touched_.push_back(static_cast<std::uint32_t>(index));
+            const auto n = static_cast<Sum>(run);
+            bin.count += n;
+            bin.sums[0] += static_cast<Sum>(r) * n;
+            bin.sums[1] += static_cast<Sum>(g) * n;
+            bin.sums[2] += static_cast<Sum>(b) * n;
+        }
+    }
+
+    // Adds what `other` holds, emptying it.
+    void take(Bins& other) {
+        if (bins_.empty()) bins_.assign(kBins, Bin{{0, 0, 0}, 0});
+        for (const std::uint32_t index : other.touched_) {
+            Bin& from = other.bins_[index];
+            Bin& to = bins_[index];
+            if (to.count == 0) touched_.push_back(index);
+            to.count += from.count;
+            for (int k = 0; k < 3; ++k) to.sums[k] += from.sums[k];
+            from = Bin{{0, 0, 0}, 0};
+        }
+        other.touched_.clear();
+    }
+
+    // The bins' means in the order of the bins, emptying them.
+    void read_off(std::vector<Point>& out) {
+        if (touched_.size() > kBins / 16) {
+            // Many bins: read off in order from the bins themselves, faster than sorting so many.
+            touched_.clear();
+            for (std::size_t index = 0; index < kBins; ++index)
+                if (bins_[index].count != 0) touched_.push_back(static_cast<std::uint32_t>(index));
+        } else {
+            std::sort(touched_.begin(), touched_.end());
+        }
+        out.clear();
+        out.reserve(touched_.size());
+        for (const std::uint32_t index : touched_) {
+            Bin& bin = bins_[index];
+            const double n = static_cast<double>(bin.count);
+            Point p{{static_cast<float>(static_cast<double>(bin.sums[0]) / n),
+                     static_cast<float>(static_cast<double>(bin.sums[1]) / n),
+                     static_cast<float>(static_cast<double>(bin.sums[2]) / n)},
+                    n,
+                    0};
+            p.key = rounded(p.c);
+            out.push_back(p);
+            bin = Bin{{0, 0, 0}, 0};
+        }
+        touched_.clear();
+    }
+
+private:
     struct Bin {
-        std::uint64_t sums[3];
-        std::uint64_t count;
+        Sum sums[3];
+        Sum count;
     };
-    struct Bins {
-        std::vector<Bin> bins = std::vector<Bin>(kBins, Bin{{0, 0, 0}, 0});
-        std::vector<std::uint32_t> touched;
-    };
-    thread_local Bins bins;
-    // A run of one colour goes into its bin at once.
-    for (std::size_t i = 0; i < pixels.size();) {
-        const Rgb c = pixels[i];
-        std::size_t run = 1;
-        while (i + run < pixels.size() && pixels[i + run] == c) ++run;
-        i += run;
-        const unsigned r = red_of(c), g = green_of(c), b = blue_of(c);
-        const std::size_t index = ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
-        Bin& bin = bins.bins[index];
-        if (bin.count == 0) bins.touched.push_back(static_cast<std::uint32_t>(index));
-        bin.count += run;
-        bin.sums[0] += std::uint64_t{r} * run;
-        bin.sums[1] += std::uint64_t{g} * run;
-        bin.sums[2] += std::uint64_t{b} * run;
+    std::vector<Bin> bins_;
+    std::vector<std::uint32_t> touched_;
+};
+
+// Pixels of too many colours for ExactColours: their means in bins of 6 bits a channel. Many
+// pixels are binned in two halves at once, their sums added after: the same sums however the
+// halves are run. The bins are kept per thread.
+void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, const PartRunner& run_parts) {
+    // 32 bits hold the sums of up to this many pixels.
+    constexpr std::size_t kNarrow = std::size_t{1} << 24;
+    constexpr std::size_t kHalvesFrom = std::size_t{1} << 17;
+    if (pixels.size() > kNarrow) {
+        thread_local Bins<std::uint64_t> wide;
+        wide.add(pixels);
+        wide.read_off(out);
+        return;
     }
-    if (bins.touched.size() > kBins / 16) {
-        // Many bins: read off in order from the bins themselves, faster than sorting so many.
-        bins.touched.clear();
-        for (std::size_t index = 0; index < kBins; ++index)
-            if (bins.bins[index].count != 0) bins.touched.push_back(static_cast<std::uint32_t>(index));
+    thread_local Bins<std::uint32_t> narrow[2];
+    // Named here: a half run on another thread would otherwise see that thread's bins.
+    Bins<std::uint32_t>* const bins = narrow;
+    const std::size_t halves = run_parts && pixels.size() >= kHalvesFrom ? 2 : 1;
+    const auto bin_half = [&](std::size_t k) {
+        bins[k].add(
+            pixels.subspan(pixels.size() * k / halves, pixels.size() * (k + 1) / halves - pixels.size() * k / halves));
+    };
+    if (halves > 1 && run_parts) {
+        run_parts(halves, bin_half);
     } else {
-        std::sort(bins.touched.begin(), bins.touched.end());
+        for (std::size_t k = 0; k < halves; ++k) bin_half(k);
     }
-    out.clear();
-    out.reserve(bins.touched.size());
-    for (const std::uint32_t index : bins.touched) {
-        Bin& bin = bins.bins[index];
-        const double n = static_cast<double>(bin.count);
-        Point p{{static_cast<float>(static_cast<double>(bin.sums[0]) / n),
-                 static_cast<float>(static_cast<double>(bin.sums[1]) / n),
-                 static_cast<float>(static_cast<double>(bin.sums[2]) / n)},
-                n,
-                0};
-        p.key = rounded(p.c);
-        out.push_back(p);
-        bin = Bin{{0, 0, 0}, 0};
-    }
-    bins.touched.clear();
+    if (halves > 1) bins[0].take(bins[1]);
+    bins[0].read_off(out);
 }
 
 struct Box {
@@ -308,8 +361,8 @@ std::uint8_t NearestColour::find(Rgb c) {
     return index;
 }
 
-std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest,
-                                   bool* is_exact) {
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes,
+                                   std::span<NearestColour, 2> nearest, bool* is_exact, const PartRunner& run_parts) {
     if (is_exact) *is_exact = false;
     const std::size_t limit = static_cast<std::size_t>(std::clamp(max_colours, 1, 256));
     // Kept per thread: a table is made for every frame, and buffers this large would otherwise go
@@ -324,24 +377,43 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
                 return ordered_table(points);
             }
         } else {
-            binned_points(pixels, points);
+            binned_points(pixels, points, run_parts);
         }
     }
     std::vector<Point> centres = median_cut(points, limit);
     std::vector<Rgb> table(centres.size());
-    std::vector<double> sums(centres.size() * 4);
-    for (int pass = 0; pass < passes; ++pass) {
-        for (std::size_t i = 0; i < centres.size(); ++i) table[i] = rounded(centres[i].c);
-        nearest.reset(table);
-        std::fill(sums.begin(), sums.end(), 0.0);
-        for (const Point& p : points) {
-            const std::size_t i = nearest.find(p.key);
-            double* s = &sums[4 * i];
+    // Many colours are gone over in two halves, each with sums of its own, added in order after:
+    // the same sums however the halves are run.
+    constexpr std::size_t kHalvesFrom = std::size_t{1} << 13;
+    const std::size_t halves = points.size() >= kHalvesFrom ? 2 : 1;
+    std::vector<double> sums(centres.size() * 4 * halves);
+    // Named here: a half run on another thread would otherwise see that thread's points.
+    const std::vector<Point>& colours = points;
+    const auto pass_over = [&](std::size_t k) {
+        NearestColour& near = nearest[k];
+        near.reset(table);
+        double* own = sums.data() + k * centres.size() * 4;
+        const std::size_t from = colours.size() * k / halves, to = colours.size() * (k + 1) / halves;
+        for (std::size_t j = from; j < to; ++j) {
+            const Point& p = colours[j];
+            const std::size_t i = near.find(p.key);
+            double* s = own + 4 * i;
             s[0] += p.weight * p.c[0];
             s[1] += p.weight * p.c[1];
             s[2] += p.weight * p.c[2];
             s[3] += p.weight;
         }
+    };
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::size_t i = 0; i < centres.size(); ++i) table[i] = rounded(centres[i].c);
+        std::fill(sums.begin(), sums.end(), 0.0);
+        if (halves > 1 && run_parts) {
+            run_parts(halves, pass_over);
+        } else {
+            for (std::size_t k = 0; k < halves; ++k) pass_over(k);
+        }
+        for (std::size_t k = 1; k < halves; ++k)
+            for (std::size_t i = 0; i < centres.size() * 4; ++i) sums[i] += sums[k * centres.size() * 4 + i];
         for (std::size_t i = 0; i < centres.size(); ++i) {
             const double* s = &sums[4 * i];
             centres[i].weight = s[3];

@@ -4,11 +4,19 @@
 // colours it is exactly those colours; otherwise median cut over the colours makes a start that
 // k-means passes refine, each entry the mean of the pixels it stands for.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 namespace gifanim {
+
+// Large pieces of work are cut into parts, so that they can be worked at once: `run_parts(count,
+// work)` must call work(0) ... work(count - 1), in any order and on any threads, and return once
+// all have returned, rethrowing what one threw. The parts depend only on the work, so the results
+// do not depend on how they are run. Empty: one after another, here.
+using PartRunner = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 
 // A colour as 0x00RRGGBB.
 using Rgb = std::uint32_t;
@@ -64,9 +72,10 @@ private:
 // Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
 // there are no more than that, otherwise a median cut refined by `passes` k-means passes. The
 // table is ordered by how many pixels each entry stands for, most first. Needs at least one pixel.
-// `nearest` is scratch for the passes; `exact` (when given) says whether the table holds every colour
-// of the pixels. Throws std::bad_alloc.
-std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes, NearestColour& nearest,
-                                   bool* exact = nullptr);
+// `nearest` is scratch for the passes, which go over many colours in two halves at once; `exact`
+// (when given) says whether the table holds every colour of the pixels. Throws std::bad_alloc.
+std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes,
+                                   std::span<NearestColour, 2> nearest, bool* exact = nullptr,
+                                   const PartRunner& run_parts = {});
 
 }  // namespace gifanim
