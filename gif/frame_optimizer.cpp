@@ -134,6 +134,14 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     const std::size_t w = static_cast<std::size_t>(width_);
     const bool first = first_;
     plan.first = first;
+    // Only the first frame is worked in parts: a later one is planned while the one before is
+    // drawn, which keeps the other cores busy. The first frame's table is always made in halves,
+    // the same on one thread as on many.
+    static const PartRunner no_parts;
+    static const PartRunner here = [](std::size_t count, const std::function<void(std::size_t)>& work) {
+        for (std::size_t k = 0; k < count; ++k) work(k);
+    };
+    const PartRunner& runner = !first ? no_parts : run_parts ? run_parts : here;
 
     // The picture into the latest pixels, row by row, with the first and last changed place of
     // each row; the first frame changes every place, so there it is only copied.
@@ -170,7 +178,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     Bounds all{width_, height_, -1, -1};
     const RowParts parts = row_parts(y1 - y0, n);
     part_bounds_.assign(parts.count, all);
-    run_row_parts(run_parts, parts,
+    run_row_parts(runner, parts,
                   [&](std::size_t k, int from, int to) { copy_rows(part_bounds_[k], y0 + from, y0 + to); });
     for (const Bounds& b : part_bounds_) {
         all.x0 = std::min(all.x0, b.x0);
@@ -217,7 +225,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     if (first) {
         // Every place of the first frame changes: its colours are all of the plan's, so its rows
         // need not go in order.
-        run_row_parts(run_parts, row_parts(plan.height, plan_width),
+        run_row_parts(runner, row_parts(plan.height, plan_width),
                       [&](std::size_t, int from, int to) { wanted_rows(from, to); });
     } else {
         wanted_rows(0, plan.height);
@@ -227,10 +235,10 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette =
         make_colour_table(first ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_), first ? 256 : 255,
-                          first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact, run_parts);
+                          first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact, runner);
     // A large plan's nearest entries are looked up in halves at once, each with its own cache:
     // blocks of 16 rows taken in turn, so that each half sees much the same colours.
-    const std::size_t halves = run_parts && area >= 2 * kPartPixels ? 2 : 1;
+    const std::size_t halves = runner && area >= 2 * kPartPixels ? 2 : 1;
     const std::size_t block = 16 * plan_width;
     const auto look_up = [&](std::size_t k) {
         Lookup& l = lookups_[k];
@@ -245,7 +253,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         }
     };
     if (halves > 1) {
-        run_parts(halves, look_up);
+        runner(halves, look_up);
     } else {
         look_up(0);
     }

@@ -29,6 +29,7 @@ OptimizingPipeline::OptimizingPipeline(int quality, bool interlace, unsigned thr
     jobs_.reserve(max_jobs_);
     free_.reserve(max_jobs_);
     queue_.reserve(max_jobs_);
+    batches_.reserve(2);
     if (threads <= 1) return;
     threads_.reserve(threads);
     for (unsigned i = 0; i < threads; ++i) {
@@ -169,7 +170,7 @@ void OptimizingPipeline::worker() {
         bool draw = false;
         // A part of the frame being drawn goes first: the drawing waits for it.
         work_.wait(lock, [&] {
-            return stop_ || (part_work_ && next_part_ < part_count_) || drawer_start_ == DrawerStart::waiting ||
+            return stop_ || open_batch() != nullptr || drawer_start_ == DrawerStart::waiting ||
                    (job = pick(draw)) != nullptr;
         });
         if (!job && take_part(lock)) continue;
@@ -195,10 +196,17 @@ void OptimizingPipeline::worker() {
     }
 }
 
-bool OptimizingPipeline::take_part(std::unique_lock<std::mutex>& lock) {
-    if (!part_work_ || next_part_ >= part_count_) return false;
-    const std::size_t k = next_part_++;
-    const std::function<void(std::size_t)>& work = *part_work_;
+OptimizingPipeline::Batch* OptimizingPipeline::open_batch() const {
+    for (Batch* batch : batches_)
+        if (batch->next < batch->count) return batch;
+    return nullptr;
+}
+
+bool OptimizingPipeline::take_part(std::unique_lock<std::mutex>& lock, Batch* batch) {
+    if (!batch) batch = open_batch();
+    if (!batch || batch->next >= batch->count) return false;
+    const std::size_t k = batch->next++;
+    const std::function<void(std::size_t)>& work = *batch->work;
     lock.unlock();
     std::exception_ptr error;
     try {
@@ -207,32 +215,23 @@ bool OptimizingPipeline::take_part(std::unique_lock<std::mutex>& lock) {
         error = std::current_exception();
     }
     lock.lock();
-    if (error && !part_error_) part_error_ = error;
-    if (++parts_done_ == part_count_) parts_.notify_all();
+    if (error && !batch->error) batch->error = error;
+    if (++batch->done == batch->count) parts_.notify_all();
     return true;
 }
 
 void OptimizingPipeline::run_parts(std::size_t count, const std::function<void(std::size_t)>& work) {
+    Batch batch;
+    batch.work = &work;
+    batch.count = count;
     std::unique_lock lock(mutex_);
-    if (part_work_) {
-        // The other half's parts are being run: these are run here, one after another.
-        lock.unlock();
-        for (std::size_t k = 0; k < count; ++k) work(k);
-        return;
-    }
-    part_work_ = &work;
-    part_count_ = count;
-    next_part_ = 0;
-    parts_done_ = 0;
-    part_error_ = nullptr;
+    batches_.push_back(&batch);  // room for one batch a half was reserved
     work_.notify_all();
-    while (take_part(lock)) {
+    while (take_part(lock, &batch)) {
     }
-    parts_.wait(lock, [&] { return parts_done_ == part_count_; });
-    part_work_ = nullptr;
-    const std::exception_ptr error = part_error_;
-    part_error_ = nullptr;
-    if (error) std::rethrow_exception(error);
+    parts_.wait(lock, [&] { return batch.done == batch.count; });
+    batches_.erase(std::find(batches_.begin(), batches_.end(), &batch));
+    if (batch.error) std::rethrow_exception(batch.error);
 }
 
 void OptimizingPipeline::run(Job& job, bool draw) {

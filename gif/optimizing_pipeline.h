@@ -74,12 +74,14 @@ public:
 private:
     void hand_over(Job& job, int left, int top, std::uint16_t delay, std::string comment);
     void worker();
-    // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile (only on
-    // this thread while the other half's parts run).
+    // Runs work(0) ... work(count - 1) on this thread and on any worker free meanwhile.
     void run_parts(std::size_t count, const std::function<void(std::size_t)>& work);
     PartRunner part_runner();
-    // Does one part of the parts running, if any is left; the lock is held on entry and on return.
-    bool take_part(std::unique_lock<std::mutex>& lock);
+    // Does one part of `batch`, or of the oldest batch with parts left, if there is one; the lock
+    // is held on entry and on return.
+    struct Batch;
+    Batch* open_batch() const;
+    bool take_part(std::unique_lock<std::mutex>& lock, Batch* batch = nullptr);
     // The next piece of work under the lock, or null; `draw` says which half.
     Job* pick(bool& draw);
     void start_halves();
@@ -122,10 +124,13 @@ private:
     std::exception_ptr drawer_start_error_;
     std::exception_ptr error_;
     bool stop_ = false;
-    // The parts of the frame being drawn: the drawer and the free workers take them in turn.
-    const std::function<void(std::size_t)>* part_work_ = nullptr;
-    std::size_t part_count_ = 0, next_part_ = 0, parts_done_ = 0;
-    std::exception_ptr part_error_;
+    // The parts each half is running: the half and the free workers take them in turn.
+    struct Batch {
+        const std::function<void(std::size_t)>* work = nullptr;
+        std::size_t count = 0, next = 0, done = 0;
+        std::exception_ptr error;
+    };
+    std::vector<Batch*> batches_;  // oldest first
     std::condition_variable parts_;
     std::vector<std::thread> threads_;
 

@@ -385,7 +385,7 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
     // Many colours are gone over in two halves, each with sums of its own, added in order after:
     // the same sums however the halves are run.
     constexpr std::size_t kHalvesFrom = std::size_t{1} << 13;
-    const std::size_t halves = points.size() >= kHalvesFrom ? 2 : 1;
+    const std::size_t halves = run_parts && points.size() >= kHalvesFrom ? 2 : 1;
     std::vector<double> sums(centres.size() * 4 * halves);
     // Named here: a half run on another thread would otherwise see that thread's points.
     const std::vector<Point>& colours = points;
@@ -407,7 +407,7 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
     for (int pass = 0; pass < passes; ++pass) {
         for (std::size_t i = 0; i < centres.size(); ++i) table[i] = rounded(centres[i].c);
         std::fill(sums.begin(), sums.end(), 0.0);
-        if (halves > 1 && run_parts) {
+        if (halves > 1) {
             run_parts(halves, pass_over);
         } else {
             for (std::size_t k = 0; k < halves; ++k) pass_over(k);

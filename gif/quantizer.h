@@ -72,8 +72,10 @@ private:
 // Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
 // there are no more than that, otherwise a median cut refined by `passes` k-means passes. The
 // table is ordered by how many pixels each entry stands for, most first. Needs at least one pixel.
-// `nearest` is scratch for the passes, which go over many colours in two halves at once; `exact`
-// (when given) says whether the table holds every colour of the pixels. Throws std::bad_alloc.
+// `nearest` is scratch for the passes; with `run_parts` many pixels and colours are gone over in
+// two halves at once (the passes' sums are then added in another order, so the table may differ
+// in the last bits from one made without). `exact` (when given) says whether the table holds
+// every colour of the pixels. Throws std::bad_alloc.
 std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes,
                                    std::span<NearestColour, 2> nearest, bool* exact = nullptr,
                                    const PartRunner& run_parts = {});
