@@ -250,9 +250,10 @@ private:
     }
 
     // The children of `node` that may show pixel p, into codes and entries; returns how many.
-    // The lookahead asks the same of the pixels just ahead again and again, so answers are kept
-    // until the node gains a child or the table starts afresh.
-    int children(int node, const Place& p, int* codes, unsigned* entries) {
+    // The lookahead asks the same of the pixels just ahead again and again, so its answers are
+    // kept (`keep`) until the node gains a child or the table starts afresh; the string being
+    // matched never asks of a pixel behind it again.
+    int children(int node, const Place& p, int* codes, unsigned* entries, bool keep) {
         const unsigned own = px_.fallback[p.i];
         if (px_.max_tolerance2 == 0 || !px_.loose[p.i]) {
             const int c = child(node, own);
@@ -276,10 +277,13 @@ private:
              c = s_.next_sibling[static_cast<std::size_t>(c)]) {
             const unsigned k = s_.pixel_of[static_cast<std::size_t>(c)];
             if (k != own && error(p, k) > tolerance(p)) continue;
-            a.codes[n] = static_cast<std::int16_t>(c);
-            a.entries[n] = static_cast<std::uint8_t>(k);
             codes[n] = c;
             entries[n++] = k;
+        }
+        if (!keep) return n;
+        for (int m = 0; m < n; ++m) {
+            a.codes[m] = static_cast<std::int16_t>(codes[m]);
+            a.entries[m] = static_cast<std::uint8_t>(entries[m]);
         }
         a.place = p.i;
         a.node = node;
@@ -307,7 +311,7 @@ private:
         int codes[kMaxChildren];
         unsigned entries[kMaxChildren];
         while (n < kLookahead && step(slot, x, p)) {
-            const int found = children(node, p, codes, entries);
+            const int found = children(node, p, codes, entries, true);
             if (found == 0) break;
             int best = 0;
             unsigned best_error = error(p, entries[0]);
@@ -328,7 +332,7 @@ private:
     int choose(int current, const Place& p, std::size_t slot, int x) {
         int codes[kMaxChildren];
         unsigned entries[kMaxChildren];
-        const int found = children(current, p, codes, entries);
+        const int found = children(current, p, codes, entries, false);
         if (found == 0) return kNone;
         int best = 0;
         if (found > 1) {
