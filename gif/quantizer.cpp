@@ -1,6 +1,7 @@
 #include "gif/quantizer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -29,34 +30,46 @@ Rgb rounded(const float c[3]) {
     return rgb(channel(c[0]), channel(c[1]), channel(c[2]));
 }
 
+// With a runner, at least this many pixels, or colours in the k-means passes, are gone over in
+// two halves at once.
+constexpr std::size_t kPixelHalvesFrom = std::size_t{1} << 17;
+constexpr std::size_t kColourHalvesFrom = std::size_t{1} << 13;
+
 // The distinct colours of the pixels with their counts, as long as there are at most kMaxExact.
 class ExactColours {
 public:
     static constexpr std::size_t kMaxExact = 1 << 15;
 
-    // False when the pixels have more than kMaxExact colours.
-    bool gather(std::span<const Rgb> pixels) {
+    // False when the pixels have more than kMaxExact colours, or once `stop` is set. The table is
+    // made for `sized_for` pixels (at least as many as these), so that colours of others can be
+    // taken in after.
+    bool gather(std::span<const Rgb> pixels, std::size_t sized_for, const std::atomic<bool>* stop = nullptr) {
         // A table twice the size of what it may have to hold, so that few pixels clear little.
         slot_bits_ = 10;
-        while (slot_bits_ < kMaxSlotBits && (std::size_t{1} << slot_bits_) < 2 * pixels.size()) ++slot_bits_;
+        while (slot_bits_ < kMaxSlotBits && (std::size_t{1} << slot_bits_) < 2 * sized_for) ++slot_bits_;
         slots_ = std::size_t{1} << slot_bits_;
         keys_.assign(slots_, 0);
         counts_.assign(slots_, 0);
         distinct_ = 0;
-        std::size_t i = 0;
+        std::size_t i = 0, next_look = 0;
         while (i < pixels.size()) {
+            if (stop && i >= next_look) {
+                if (stop->load(std::memory_order_relaxed)) return false;
+                next_look = i + 4096;
+            }
             const Rgb c = pixels[i];
             std::size_t run = 1;
             while (i + run < pixels.size() && pixels[i + run] == c) ++run;
             i += run;
-            std::size_t slot = (c * 2654435761u) >> (32 - slot_bits_);
-            while (keys_[slot] != 0 && keys_[slot] != c + 1) slot = (slot + 1) & (slots_ - 1);
-            if (keys_[slot] == 0) {
-                if (++distinct_ > std::min(kMaxExact, slots_ / 2)) return false;
-                keys_[slot] = c + 1;
-            }
-            counts_[slot] += static_cast<std::uint32_t>(run);
+            if (!add(c, static_cast<std::uint32_t>(run))) return false;
         }
+        return true;
+    }
+
+    // Takes in the colours `other` gathered; false when there are then more than kMaxExact.
+    bool take(const ExactColours& other) {
+        for (std::size_t s = 0; s < other.slots_; ++s)
+            if (other.keys_[s] != 0 && !add(other.keys_[s] - 1, other.counts_[s])) return false;
         return true;
     }
 
@@ -75,6 +88,17 @@ public:
     }
 
 private:
+    bool add(Rgb c, std::uint32_t count) {
+        std::size_t slot = (c * 2654435761u) >> (32 - slot_bits_);
+        while (keys_[slot] != 0 && keys_[slot] != c + 1) slot = (slot + 1) & (slots_ - 1);
+        if (keys_[slot] == 0) {
+            if (++distinct_ > std::min(kMaxExact, slots_ / 2)) return false;
+            keys_[slot] = c + 1;
+        }
+        counts_[slot] += count;
+        return true;
+    }
+
     static constexpr unsigned kMaxSlotBits = 16;
     unsigned slot_bits_ = kMaxSlotBits;
     std::size_t slots_ = 0;
@@ -165,7 +189,6 @@ private:
 void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, const PartRunner& run_parts) {
     // 32 bits hold the sums of up to this many pixels.
     constexpr std::size_t kNarrow = std::size_t{1} << 24;
-    constexpr std::size_t kHalvesFrom = std::size_t{1} << 17;
     if (pixels.size() > kNarrow) {
         thread_local Bins<std::uint64_t> wide;
         wide.add(pixels);
@@ -175,7 +198,7 @@ void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, const P
     thread_local Bins<std::uint32_t> narrow[2];
     // Named here: a half run on another thread would otherwise see that thread's bins.
     Bins<std::uint32_t>* const bins = narrow;
-    const std::size_t halves = run_parts && pixels.size() >= kHalvesFrom ? 2 : 1;
+    const std::size_t halves = run_parts && pixels.size() >= kPixelHalvesFrom ? 2 : 1;
     const auto bin_half = [&](std::size_t k) {
         bins[k].add(
             pixels.subspan(pixels.size() * k / halves, pixels.size() * (k + 1) / halves - pixels.size() * k / halves));
@@ -369,9 +392,23 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
     // back to the system and come back as fresh pages each time.
     thread_local std::vector<Point> points;
     {
-        thread_local ExactColours exact;
-        if (exact.gather(pixels)) {
-            exact.points(points);
+        // Many pixels are gathered in two halves at once, the second taken into the first after.
+        thread_local ExactColours exact[2];
+        ExactColours* const halves = exact;  // named here: a half on another thread would see its own
+        bool gathered = false;
+        if (run_parts && pixels.size() >= kPixelHalvesFrom) {
+            std::atomic<bool> over{false};
+            const std::size_t middle = pixels.size() / 2;
+            run_parts(2, [&](std::size_t k) {
+                const std::span<const Rgb> half = k == 0 ? pixels.first(middle) : pixels.subspan(middle);
+                if (!halves[k].gather(half, k == 0 ? pixels.size() : half.size(), &over)) over = true;
+            });
+            gathered = !over && halves[0].take(halves[1]);
+        } else {
+            gathered = halves[0].gather(pixels, pixels.size());
+        }
+        if (gathered) {
+            halves[0].points(points);
             if (points.size() <= limit) {
                 if (is_exact) *is_exact = true;
                 return ordered_table(points);
@@ -384,8 +421,7 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
     std::vector<Rgb> table(centres.size());
     // Many colours are gone over in two halves, each with sums of its own, added in order after:
     // the same sums however the halves are run.
-    constexpr std::size_t kHalvesFrom = std::size_t{1} << 13;
-    const std::size_t halves = run_parts && points.size() >= kHalvesFrom ? 2 : 1;
+    const std::size_t halves = run_parts && points.size() >= kColourHalvesFrom ? 2 : 1;
     std::vector<double> sums(centres.size() * 4 * halves);
     // Named here: a half run on another thread would otherwise see that thread's points.
     const std::vector<Point>& colours = points;
