@@ -68,6 +68,8 @@ public:
           end_code_(clear_code_ + 1),
           first_(first_row == 0),
           writer_(part.packed) {
+        // The table with room for every entry, so that an entry is read without a test.
+        std::copy(px.table.begin(), px.table.begin() + std::min<std::ptrdiff_t>(256, std::ssize(px.table)), table_);
         s.keys.assign(kSlots, 0);
         s.codes.resize(kSlots);
         s.first_child.assign(kMaxCode + 1, kNone);
@@ -225,7 +227,8 @@ private:
     }
 
     unsigned error(const Place& p, unsigned k) const {
-        const Rgb shows = static_cast<int>(k) == px_.transparent ? px_.shown[p.i] : px_.table[k];
+        const Rgb entry = table_[k], now = px_.shown[p.i];
+        const Rgb shows = k == transparent_ ? now : entry;
         return distance2(shows, px_.wanted[p.i]);
     }
 
@@ -388,6 +391,9 @@ private:
     static constexpr std::size_t kAnswers = 256;
     Answer answers_[kAnswers];
     std::uint32_t generation_ = 0;
+    Rgb table_[256] = {};
+    // The transparent entry, or one no entry has.
+    const unsigned transparent_ = px_.transparent >= 0 ? static_cast<unsigned>(px_.transparent) : 256u;
 };
 
 }  // namespace
