@@ -214,6 +214,36 @@ TEST(GifMakerOptimized, LargeRectanglesCodedInPartsStayWithinTheBound) {
     }
 }
 
+// A first frame large enough and of colours enough to be worked in parts on every core (its
+// copy, colour bins, k-means passes and nearest entries): the bytes do not depend on the threads,
+// and every frame is shown close to its picture.
+TEST(GifMakerOptimized, ALargeFirstFrameOfManyColoursIsTheSameOnAnyThreads) {
+    TempDir dir;
+    const auto photo = [](int shift) {
+        return picture(600, 500, [shift](int x, int y) -> Rgb {
+            Lcg rng(static_cast<std::uint64_t>(x * 7919 + y * 104729));
+            const auto n = static_cast<int>(rng.next() % 48);
+            return {static_cast<std::uint8_t>((x + shift) * 200 / 700 + n),
+                    static_cast<std::uint8_t>(y * 200 / 500 + n),
+                    static_cast<std::uint8_t>(((x + shift) ^ y) % 160 + n)};
+        });
+    };
+    const std::vector<Picture> frames{photo(0), photo(30)};
+    const Made one = make(dir.dir / "1.gif", frames, Optimization::kDefaultQuality, 1);
+    for (unsigned threads : {2u, 5u})
+        EXPECT_EQ(make(dir.dir / "n.gif", frames, Optimization::kDefaultQuality, threads).bytes, one.bytes)
+            << threads << " threads";
+    ASSERT_EQ(one.shown.size(), frames.size());
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        double sum = 0;
+        for (std::size_t i = 0; i < frames[k].pixels.size(); ++i)
+            sum += distance2(one.shown[k].pixels[i], frames[k].pixels[i]);
+        const double psnr =
+            10 * std::log10(255.0 * 255.0 * 3 * static_cast<double>(frames[k].pixels.size()) / std::max(sum, 1.0));
+        EXPECT_GE(psnr, 27.0) << "frame " << k;  // 256 colours for noise of 48 levels: about 28 dB
+    }
+}
+
 // A photo-like picture of thousands of colours under a small square moving across it: what is
 // shown stays close to every frame, and the still part is as close at the end as after the first
 // frame, so errors do not pile up.
