@@ -9,10 +9,9 @@ namespace gifanim {
 namespace {
 
 constexpr std::uint8_t kBayer[8][8] = {
-    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22},
-    {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
-    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
+    {0, 32, 8, 40, 2, 34, 10, 42},    {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},    {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},   {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
 // Cube level (0..5) of a channel value under threshold t.
@@ -87,12 +86,12 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
 
     PopularityPalette result;
     // 4-bit grid colour of each palette entry, for the nearest-colour search.
-    int pr[256] = {}, pg[256] = {}, pb[256] = {};
+    std::int16_t pr[256] = {}, pg[256] = {}, pb[256] = {};
     for (std::size_t k = 0; k < fixed; ++k) {
         const unsigned bin = bins[k];
-        pr[k] = static_cast<int>(bin & 0xF);
-        pg[k] = static_cast<int>((bin >> 4) & 0xF);
-        pb[k] = static_cast<int>(bin >> 8);
+        pr[k] = static_cast<std::int16_t>(bin & 0xF);
+        pg[k] = static_cast<std::int16_t>((bin >> 4) & 0xF);
+        pb[k] = static_cast<std::int16_t>(bin >> 8);
         result.palette[3 * k] = static_cast<std::uint8_t>(pr[k] << 4);
         result.palette[3 * k + 1] = static_cast<std::uint8_t>(pg[k] << 4);
         result.palette[3 * k + 2] = static_cast<std::uint8_t>(pb[k] << 4);
@@ -104,14 +103,19 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
         const unsigned bin = bins[k];
         const int r = static_cast<int>(bin & 0xF), g = static_cast<int>((bin >> 4) & 0xF),
                   b = static_cast<int>(bin >> 8);
-        // The squared distance above the index: the smallest key is the nearest entry and, of
-        // equally near ones, the lowest index.
-        int best = std::numeric_limits<int>::max();
+        // Every entry's squared distance (at most 3 x 15^2, so 16 bits hold it: the loops run on
+        // whole vectors), then the first entry at the least.
+        std::int16_t distance[256];
         for (int p = 0; p < 256; ++p) {
-            const int dr = r - pr[p], dg = g - pg[p], db = b - pb[p];
-            best = std::min(best, (dr * dr + dg * dg + db * db) << 8 | p);
+            const auto dr = static_cast<std::int16_t>(r - pr[p]), dg = static_cast<std::int16_t>(g - pg[p]),
+                       db = static_cast<std::int16_t>(b - pb[p]);
+            distance[p] = static_cast<std::int16_t>(dr * dr + dg * dg + db * db);
         }
-        result.index_of_bin[bin] = static_cast<std::uint8_t>(best & 0xFF);
+        std::int16_t least = distance[0];
+        for (int p = 1; p < 256; ++p) least = std::min(least, distance[p]);
+        int nearest = 0;
+        while (distance[nearest] != least) ++nearest;
+        result.index_of_bin[bin] = static_cast<std::uint8_t>(nearest);
     }
     return result;
 }
