@@ -3,6 +3,7 @@
 #include "gif/lossy_lzw.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace gifanim {
@@ -42,6 +43,14 @@ void run_row_parts(const PartRunner& run_parts, const RowParts& parts, const Bod
     } else {
         for (std::size_t k = 0; k < parts.count; ++k) one(k);
     }
+}
+
+// Four bytes from p on, the first the lowest.
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+    return v;
 }
 
 unsigned bits_for(std::size_t entries) {
@@ -108,7 +117,7 @@ void ChangeFinder::start(int width, int height, const QualityBounds& bounds) {
     first_ = true;
     bounds_ = bounds;
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    target_.reset(places * 3);
+    target_.reset(places * 3 + 1);  // a byte past the last place, read with it
     changes_.reset(places);
     changed_.clear();
     changed_.reserve(places);
@@ -159,12 +168,14 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             if (std::memcmp(src, tgt, 3 * n) == 0) continue;
             // Without branches, so that the loop runs on whole vectors; the row's first and last
             // changed places are found after.
+            // A place's three bytes are the low ones of the four from it on; the picture's last
+            // place has no byte after it, so it is compared byte by byte.
             std::uint8_t* changed = changes_.data() + row;
-            for (std::size_t i = 0; i < n; ++i) {
-                const std::uint8_t* s = src + 3 * i;
-                const std::uint8_t* t = tgt + 3 * i;
-                changed[i] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
-            }
+            for (std::size_t i = 0; i + 1 < n; ++i)
+                changed[i] = static_cast<std::uint8_t>(((load32(src + 3 * i) ^ load32(tgt + 3 * i)) & 0xFFFFFF) != 0);
+            const std::uint8_t* s = src + 3 * (n - 1);
+            const std::uint8_t* t = tgt + 3 * (n - 1);
+            changed[n - 1] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
             std::memcpy(tgt, src, 3 * n);
             std::size_t a = 0, b = n - 1;
             while (!changed[a]) ++a;
@@ -210,7 +221,8 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             const std::size_t at = static_cast<std::size_t>(y) * plan_width;
             const std::uint8_t* t = target_.data() + 3 * row;
             Rgb* wanted = plan.wanted.data() + at;
-            for (std::size_t x = 0; x < plan_width; ++x, t += 3) wanted[x] = rgb(t[2], t[1], t[0]);
+            // B, G, R and the byte after (the array has one past its last place) read as one.
+            for (std::size_t x = 0; x < plan_width; ++x, t += 3) wanted[x] = load32(t) & 0xFFFFFF;
             if (first) {
                 std::fill_n(plan.changes.data() + at, plan_width, std::uint8_t{1});
                 continue;
