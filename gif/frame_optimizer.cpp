@@ -34,15 +34,10 @@ RowParts row_parts(int rows, std::size_t row_pixels) {
 // several parts.
 template <class Body>
 void run_row_parts(const PartRunner& run_parts, const RowParts& parts, const Body& body) {
-    const auto one = [&](std::size_t k) {
+    run_each(run_parts, parts.count, [&](std::size_t k) {
         const int from = static_cast<int>(k) * parts.rows_each;
         body(k, from, std::min(parts.rows, from + parts.rows_each));
-    };
-    if (parts.count > 1 && run_parts) {
-        run_parts(parts.count, one);
-    } else {
-        for (std::size_t k = 0; k < parts.count; ++k) one(k);
-    }
+    });
 }
 
 // Four bytes from p on, the first the lowest.
@@ -60,6 +55,24 @@ unsigned bits_for(std::size_t entries) {
 }
 
 }  // namespace
+
+void MarkedRect::add_row(int y, int left, const std::uint8_t* marks, std::size_t n) {
+    std::size_t a = 0, b = n - 1;
+    while (!marks[a]) ++a;
+    while (!marks[b]) --b;
+    x0 = std::min(x0, left + static_cast<int>(a));
+    x1 = std::max(x1, left + static_cast<int>(b));
+    y0 = std::min(y0, y);
+    y1 = std::max(y1, y);
+}
+
+void MarkedRect::take(const MarkedRect& other) {
+    x0 = std::min(x0, other.x0);
+    y0 = std::min(y0, other.y0);
+    x1 = std::max(x1, other.x1);
+    y1 = std::max(y1, other.y1);
+    count += other.count;
+}
 
 QualityBounds quality_bounds(int quality) {
     const int q = std::clamp(quality, 1, 100);
@@ -155,7 +168,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     // The picture into the latest pixels, row by row, with the first and last changed place of
     // each row; the first frame changes every place, so there it is only copied.
     const std::size_t n = static_cast<std::size_t>(std::max(0, x1 - x0));
-    const auto copy_rows = [&](Bounds& found, int from, int to) {
+    const auto copy_rows = [&](MarkedRect& found, int from, int to) {
         for (int y = from; y < to; ++y) {
             const std::uint8_t* src =
                 picture.row(picture.height - 1 - (y - top)) + 3 * static_cast<std::size_t>(x0 - left);
@@ -166,10 +179,9 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
                 continue;
             }
             if (std::memcmp(src, tgt, 3 * n) == 0) continue;
-            // Without branches, so that the loop runs on whole vectors; the row's first and last
-            // changed places are found after.
-            // A place's three bytes are the low ones of the four from it on; the picture's last
-            // place has no byte after it, so it is compared byte by byte.
+            // Without branches, the row's first and last changed places found after. A place's
+            // three bytes are the low ones of the four from it on; the picture's last place has no
+            // byte after it, so it is compared byte by byte.
             std::uint8_t* changed = changes_.data() + row;
             for (std::size_t i = 0; i + 1 < n; ++i)
                 changed[i] = static_cast<std::uint8_t>(((load32(src + 3 * i) ^ load32(tgt + 3 * i)) & 0xFFFFFF) != 0);
@@ -177,26 +189,15 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             const std::uint8_t* t = tgt + 3 * (n - 1);
             changed[n - 1] = static_cast<std::uint8_t>((s[0] != t[0]) | (s[1] != t[1]) | (s[2] != t[2]));
             std::memcpy(tgt, src, 3 * n);
-            std::size_t a = 0, b = n - 1;
-            while (!changed[a]) ++a;
-            while (!changed[b]) --b;
-            found.x0 = std::min(found.x0, x0 + static_cast<int>(a));
-            found.x1 = std::max(found.x1, x0 + static_cast<int>(b));
-            found.y0 = std::min(found.y0, y);
-            found.y1 = y;
+            found.add_row(y, x0, changed, n);
         }
     };
-    Bounds all{width_, height_, -1, -1};
+    MarkedRect all{width_, height_};
     const RowParts parts = row_parts(y1 - y0, n);
     part_bounds_.assign(parts.count, all);
     run_row_parts(runner, parts,
                   [&](std::size_t k, int from, int to) { copy_rows(part_bounds_[k], y0 + from, y0 + to); });
-    for (const Bounds& b : part_bounds_) {
-        all.x0 = std::min(all.x0, b.x0);
-        all.y0 = std::min(all.y0, b.y0);
-        all.x1 = std::max(all.x1, b.x1);
-        all.y1 = std::max(all.y1, b.y1);
-    }
+    for (const MarkedRect& b : part_bounds_) all.take(b);
     if (first) {
         // The first frame draws the whole canvas, black where its picture does not reach.
         all = {0, 0, width_ - 1, height_ - 1};
@@ -264,11 +265,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
                 if (plan.changes[i]) plan.nearest[i] = l.find(nearest, plan.wanted[i]);
         }
     };
-    if (halves > 1) {
-        runner(halves, look_up);
-    } else {
-        look_up(0);
-    }
+    run_each(runner, halves, look_up);
 }
 
 void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool interlace) {
@@ -307,8 +304,8 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     redraw_.resize(plan_area);
     const unsigned keep = bounds_.keep_distance2;
     const RowParts plan_parts = row_parts(plan.height, plan_width);
-    part_bounds_.assign(plan_parts.count, Bounds{plan.width, plan.height, -1, -1, 0});
-    const auto find_redraws = [&, first, keep, plan_width](Bounds& found, int from, int to) {
+    part_bounds_.assign(plan_parts.count, MarkedRect{plan.width, plan.height});
+    const auto find_redraws = [&, first, keep, plan_width](MarkedRect& found, int from, int to) {
         for (int y = from; y < to; ++y) {
             const std::size_t row = plan_origin + static_cast<std::size_t>(y) * w;
             const std::size_t at = static_cast<std::size_t>(y) * plan_width;
@@ -328,36 +325,25 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             }
             if (in_row == 0) continue;
             found.count += in_row;
-            std::size_t a = 0, b = plan_width - 1;
-            while (!redraw[a]) ++a;
-            while (!redraw[b]) --b;
-            found.x0 = std::min(found.x0, static_cast<int>(a));
-            found.x1 = std::max(found.x1, static_cast<int>(b));
-            found.y0 = std::min(found.y0, y);
-            found.y1 = y;
+            found.add_row(y, 0, redraw, plan_width);
         }
     };
     run_row_parts(run_parts, plan_parts,
                   [&](std::size_t k, int from, int to) { find_redraws(part_bounds_[k], from, to); });
-    int bx0 = plan.width, by0 = plan.height, bx1 = -1, by1 = -1;
-    std::size_t redraws = 0;
-    for (const Bounds& b : part_bounds_) {
-        bx0 = std::min(bx0, b.x0);
-        by0 = std::min(by0, b.y0);
-        bx1 = std::max(bx1, b.x1);
-        by1 = std::max(by1, b.y1);
-        redraws += b.count;
-    }
+    MarkedRect redrawn{plan.width, plan.height};
+    for (const MarkedRect& b : part_bounds_) redrawn.take(b);
+    const std::size_t redraws = redrawn.count;
     if (redraws == 0) return false;
 
-    out.left = plan.left + bx0;
-    out.top = plan.top + by0;
-    out.width = bx1 - bx0 + 1;
-    out.height = by1 - by0 + 1;
+    out.left = plan.left + redrawn.x0;
+    out.top = plan.top + redrawn.y0;
+    out.width = redrawn.x1 - redrawn.x0 + 1;
+    out.height = redrawn.y1 - redrawn.y0 + 1;
     const std::size_t width = static_cast<std::size_t>(out.width);
     const std::size_t area = width * static_cast<std::size_t>(out.height);
     const std::size_t origin = static_cast<std::size_t>(out.top) * w + static_cast<std::size_t>(out.left);
-    const std::size_t plan_at = static_cast<std::size_t>(by0) * plan_width + static_cast<std::size_t>(bx0);
+    const std::size_t plan_at =
+        static_cast<std::size_t>(redrawn.y0) * plan_width + static_cast<std::size_t>(redrawn.x0);
     out.transparent = !first && redraws < area;
     out.palette = plan.palette;
 
@@ -455,21 +441,13 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     out.data.clear();
     chosen_.resize(area);
     if (choices.max_tolerance2 > 0) tolerances_.resize(area);
-    const int part_rows = std::max(1, static_cast<int>(kPartPixels / width));
-    const std::size_t part_count = static_cast<std::size_t>((out.height + part_rows - 1) / part_rows);
-    if (part_scratch_.size() < part_count) part_scratch_.resize(part_count);
-    parts_.resize(part_count);
+    // The same parts of rows, in the order they are sent.
+    if (part_scratch_.size() < parts.count) part_scratch_.resize(parts.count);
+    parts_.resize(parts.count);
     const LzwPixels results{chosen_.data(), tolerances_.data()};
-    const auto encode_part = [&](std::size_t k) {
-        const int first_row = static_cast<int>(k) * part_rows;
-        lossy_lzw_encode_part(choices, out.bits, interlace_, first_row, std::min(out.height, first_row + part_rows),
-                              part_scratch_[k], results, parts_[k]);
-    };
-    if (part_count > 1 && run_parts) {
-        run_parts(part_count, encode_part);
-    } else {
-        for (std::size_t k = 0; k < part_count; ++k) encode_part(k);
-    }
+    run_row_parts(run_parts, parts, [&](std::size_t k, int from, int to) {
+        lossy_lzw_encode_part(choices, out.bits, interlace_, from, to, part_scratch_[k], results, parts_[k]);
+    });
     join_lzw_parts(out.bits, parts_, out.data);
 
     const std::uint8_t* chosen = chosen_.data();

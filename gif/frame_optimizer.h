@@ -62,6 +62,16 @@ struct UnsetAllocator : std::allocator<T> {
 template <class T>
 using Unset = std::vector<T, UnsetAllocator<T>>;
 
+// Where the marked places of some rows lie: the first and last column and row, and how many there
+// are (when counted). Empty while x1 < 0.
+struct MarkedRect {
+    int x0, y0, x1 = -1, y1 = -1;
+    std::size_t count = 0;
+    // Takes in row y, of n places from column `left` on, marked where nonzero (at least one).
+    void add_row(int y, int left, const std::uint8_t* marks, std::size_t n);
+    void take(const MarkedRect& other);
+};
+
 // One stored rectangle: its place on the canvas, its colour table (with the transparent entry, if
 // any, last) and its compressed pixels.
 struct OptimizedFrame {
@@ -146,13 +156,10 @@ private:
     int height_ = 0;
     bool first_ = true;
     QualityBounds bounds_;
-    ZeroedArray<std::uint8_t> target_;   // the latest pixel of every place, B, G, R, rows top-down
-    ZeroedArray<std::uint8_t> changes_;  // per place: changed in the frame being planned
-    std::vector<Rgb> changed_;           // the colours of those places, in row order (not kept when all are)
-    struct Bounds {
-        int x0, y0, x1, y1;
-    };
-    std::vector<Bounds> part_bounds_;
+    ZeroedArray<std::uint8_t> target_;     // the latest pixel of every place, B, G, R, rows top-down
+    ZeroedArray<std::uint8_t> changes_;    // per place: changed in the frame being planned
+    std::vector<Rgb> changed_;             // the colours of those places, in row order (not kept when all are)
+    std::vector<MarkedRect> part_bounds_;  // per part of the picture's rows: where its changes lie
     Lookup lookups_[2];
     std::array<NearestColour, 2> nearest_;
 };
@@ -183,12 +190,8 @@ private:
     std::vector<Rgb> shown_;               // what the viewer shows
     std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
     Unset<std::uint8_t> redraw_;           // per place of the plan: to be redrawn
-    struct Bounds {
-        int x0, y0, x1, y1;
-        std::size_t count;
-    };
-    std::vector<Bounds> part_bounds_;  // per part of the plan: where its redrawn places lie
-    std::vector<std::uint8_t> drew_;   // per part of the rectangle: whether it drew a place
+    std::vector<MarkedRect> part_bounds_;  // per part of the plan: where its redrawn places lie
+    std::vector<std::uint8_t> drew_;       // per part of the rectangle: whether it drew a place
     // Per place of the rectangle drawn.
     Unset<Rgb> wanted_here_, shown_here_;
     Unset<std::uint8_t> fallback_, loose_, chosen_;

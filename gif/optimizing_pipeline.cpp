@@ -145,7 +145,8 @@ OptimizingPipeline::Job* OptimizingPipeline::pick(bool& draw) {
         ++next_to_draw_;
     // Drawing is the longer half: it goes first whenever its next frame is planned, once the
     // drawer is started.
-    if (!drawer_busy_ && drawer_start_ == DrawerStart::done && next_to_draw_ < queue_.size() && queue_[next_to_draw_]->stage == Job::Stage::planned) {
+    if (!drawer_busy_ && drawer_start_ == DrawerStart::done && next_to_draw_ < queue_.size() &&
+        queue_[next_to_draw_]->stage == Job::Stage::planned) {
         Job* job = queue_[next_to_draw_];
         drawer_busy_ = true;
         job->stage = Job::Stage::drawing;
@@ -168,7 +169,7 @@ void OptimizingPipeline::worker() {
     for (;;) {
         Job* job = nullptr;
         bool draw = false;
-        // A part of the frame being drawn goes first: the drawing waits for it.
+        // A part of either half goes first: the half waits for it; then the drawer's start.
         work_.wait(lock, [&] {
             return stop_ || open_batch() != nullptr || drawer_start_ == DrawerStart::waiting ||
                    (job = pick(draw)) != nullptr;

@@ -203,11 +203,7 @@ void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, const P
         bins[k].add(
             pixels.subspan(pixels.size() * k / halves, pixels.size() * (k + 1) / halves - pixels.size() * k / halves));
     };
-    if (halves > 1 && run_parts) {
-        run_parts(halves, bin_half);
-    } else {
-        for (std::size_t k = 0; k < halves; ++k) bin_half(k);
-    }
+    run_each(run_parts, halves, bin_half);
     if (halves > 1) bins[0].take(bins[1]);
     bins[0].read_off(out);
 }
@@ -443,11 +439,7 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
     for (int pass = 0; pass < passes; ++pass) {
         for (std::size_t i = 0; i < centres.size(); ++i) table[i] = rounded(centres[i].c);
         std::fill(sums.begin(), sums.end(), 0.0);
-        if (halves > 1) {
-            run_parts(halves, pass_over);
-        } else {
-            for (std::size_t k = 0; k < halves; ++k) pass_over(k);
-        }
+        run_each(run_parts, halves, pass_over);
         for (std::size_t k = 1; k < halves; ++k)
             for (std::size_t i = 0; i < centres.size() * 4; ++i) sums[i] += sums[k * centres.size() * 4 + i];
         for (std::size_t i = 0; i < centres.size(); ++i) {

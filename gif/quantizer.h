@@ -18,6 +18,17 @@ namespace gifanim {
 // do not depend on how they are run. Empty: one after another, here.
 using PartRunner = std::function<void(std::size_t count, const std::function<void(std::size_t)>& work)>;
 
+// work(0) ... work(count - 1): through `run_parts` when there are several and a runner, otherwise
+// here, in order.
+template <class Work>
+void run_each(const PartRunner& run_parts, std::size_t count, const Work& work) {
+    if (count > 1 && run_parts) {
+        run_parts(count, work);
+    } else {
+        for (std::size_t k = 0; k < count; ++k) work(k);
+    }
+}
+
 // A colour as 0x00RRGGBB.
 using Rgb = std::uint32_t;
 

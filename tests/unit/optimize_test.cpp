@@ -162,6 +162,13 @@ void expect_within(const std::vector<Picture>& shown, const std::vector<Picture>
     }
 }
 
+// The PSNR of what is shown against the frame, over all three channels.
+double psnr(const Picture& shown, const Picture& frame) {
+    double sum = 0;
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) sum += distance2(shown.pixels[i], frame.pixels[i]);
+    return 10 * std::log10(255.0 * 255.0 * 3 * static_cast<double>(frame.pixels.size()) / std::max(sum, 1.0));
+}
+
 struct TempDir : ScratchDir {
     TempDir() : ScratchDir("gifanim-optimize-") {}
 };
@@ -234,14 +241,9 @@ TEST(GifMakerOptimized, ALargeFirstFrameOfManyColoursIsTheSameOnAnyThreads) {
         EXPECT_EQ(make(dir.dir / "n.gif", frames, Optimization::kDefaultQuality, threads).bytes, one.bytes)
             << threads << " threads";
     ASSERT_EQ(one.shown.size(), frames.size());
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-        double sum = 0;
-        for (std::size_t i = 0; i < frames[k].pixels.size(); ++i)
-            sum += distance2(one.shown[k].pixels[i], frames[k].pixels[i]);
-        const double psnr =
-            10 * std::log10(255.0 * 255.0 * 3 * static_cast<double>(frames[k].pixels.size()) / std::max(sum, 1.0));
-        EXPECT_GE(psnr, 27.0) << "frame " << k;  // 256 colours for noise of 48 levels: about 28 dB
-    }
+    for (std::size_t k = 0; k < frames.size(); ++k)
+        EXPECT_GE(psnr(one.shown[k], frames[k]), 27.0)
+            << "frame " << k;  // 256 colours for noise of 48 levels: about 28 dB
 }
 
 // A photo-like picture of thousands of colours under a small square moving across it: what is
@@ -265,14 +267,7 @@ TEST(GifMakerOptimized, ManyColoursStayCloseAndDoNotDrift) {
                 if (y < 36 || y >= 56) sum += distance2(made.shown[k].at(x, y), frames[k].at(x, y));
         return sum;
     };
-    for (std::size_t k = 0; k < frames.size(); ++k) {
-        double sum = 0;
-        for (std::size_t i = 0; i < frames[k].pixels.size(); ++i)
-            sum += distance2(made.shown[k].pixels[i], frames[k].pixels[i]);
-        const double psnr =
-            10 * std::log10(255.0 * 255.0 * 3 * static_cast<double>(frames[k].pixels.size()) / std::max(sum, 1.0));
-        EXPECT_GE(psnr, 30.0) << "frame " << k;
-    }
+    for (std::size_t k = 0; k < frames.size(); ++k) EXPECT_GE(psnr(made.shown[k], frames[k]), 30.0) << "frame " << k;
     EXPECT_LE(still_error(frames.size() - 1), still_error(0) * 1.001 + 1);
 }
 
