@@ -24,7 +24,9 @@ namespace {
 constexpr int kLowestQuality = 20;
 constexpr double kAim = 0.95;  // of the limit
 constexpr int kMostExports = 3;
-constexpr std::size_t kChangesMeasured = 1000;  // frames whose change stands for all of them
+// Frames whose change stands for all of them: their pictures (and those of the frames before them)
+// are decoded, which is what measuring costs.
+constexpr std::size_t kChangesMeasured = 150;
 const int kFrameRates[] = {30, 25, 20, 15, 12, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
 const int kScales[] = {90, 80, 70, 60, 50, 45, 40, 35, 30, 25};  // percent; 25 % is the smallest allowed
 
@@ -266,7 +268,10 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // The changes of a long recording are measured on one frame in each stretch of `stride`, which
     // stands for the stretch, and on the frames of the sample. Its place in the stretch varies, so
     // that what comes back at a fixed period (a blinking cursor) is not always met or missed.
-    const std::size_t stride = (n - 1 + kChangesMeasured - 1) / kChangesMeasured;
+    // A stride of 2 would still decode every picture (each measured frame needs the one before),
+    // so it is 1 or at least 3.
+    std::size_t stride = (n - 1 + kChangesMeasured - 1) / kChangesMeasured;
+    if (stride == 2) stride = 1;
     std::vector<std::size_t> standing;
     for (std::size_t from = 1; from < n; from += stride) {
         const std::uint32_t jitter = static_cast<std::uint32_t>(from) * 2654435761u >> 16;
