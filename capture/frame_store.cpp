@@ -108,6 +108,12 @@ FrameImage FrameStoreSnapshot::FrameAt(std::size_t i) const {
     return frame_at(slots_, i, disk_);
 }
 
+std::uint64_t FrameStoreSnapshot::ImageSize(std::size_t i) const {
+    if (i < 1 || i > slots_.size()) return 0;
+    const FrameSlot& slot = slots_[i - 1];
+    return slot.memory ? slot.memory->size() : disk_.image_size(slot.record);
+}
+
 bool FrameStore::Open() {
     return Open(platform::temp_directory());
 }

@@ -77,6 +77,8 @@ public:
     std::size_t count() const { return slots_.size(); }
     // Frame image i, 1 <= i <= count(); null when i is out of range or the record is damaged.
     FrameImage FrameAt(std::size_t i) const;
+    // The bytes of frame image i, from the index (nothing is read); 0 when i is out of range.
+    std::uint64_t ImageSize(std::size_t i) const;
     const std::vector<FrameInfo>& Infos() const { return infos_; }
     const platform::ScreenRect& capture_rect() const { return capture_rect_; }
     std::int32_t timer_interval() const { return timer_interval_; }

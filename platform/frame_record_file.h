@@ -124,6 +124,8 @@ public:
         std::size_t count() const { return index_.size(); }
         // Record `index` (from 0) as it was, or null when there is none or it is damaged on disk.
         FrameImage read(std::size_t index) const;
+        // The bytes of record `index`'s image, from the index; 0 when there is none.
+        std::uint64_t image_size(std::size_t index) const { return index < index_.size() ? index_[index].length : 0; }
 
     private:
         friend class FrameRecordFile;

@@ -128,7 +128,8 @@ FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
     return {frames.Infos(),
             {static_cast<int>(static_cast<std::int64_t>(rect.right) - rect.left),
              static_cast<int>(static_cast<std::int64_t>(rect.bottom) - rect.top)},
-            [&frames](std::size_t i) { return frames.FrameAt(i + 1); }};
+            [&frames](std::size_t i) { return frames.FrameAt(i + 1); },
+            [&frames](std::size_t i) { return frames.ImageSize(i + 1); }};
 }
 
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,

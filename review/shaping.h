@@ -74,6 +74,9 @@ struct FrameSource {
     std::vector<FrameInfo> infos;
     PictureSize size;
     std::function<capture::FrameImage(std::size_t)> image;  // may be called on two threads at once
+    // The bytes of frame i's image, known without reading it (0 when it cannot be read); may be
+    // empty when they are not known.
+    std::function<std::uint64_t(std::size_t)> image_size;
     // The settings of the GIF written (its size aside): the recorder's loop forever, interlaced.
     AnimationInfo animation = recorder_animation();
     static AnimationInfo recorder_animation() {

@@ -83,10 +83,11 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
 
 // The bytes each frame of a sample GIF took, by the frame given to the maker: each was given with
 // a delay of 1, so a written frame's delay counts the frames merged into it (which took none).
-// The rest of the file (header, tables, trailer) goes to `overhead`. False when the file cannot
-// be read back.
+// The rest of the file (header, tables, trailer) goes to `overhead`; `headed` gets the part of
+// the frames' bytes ahead of their image data (extensions, descriptor, local table). False when
+// the file cannot be read back.
 bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, std::vector<std::uint64_t>& bytes,
-                    std::uint64_t& overhead) {
+                    std::uint64_t& overhead, std::uint64_t& headed) {
     std::vector<std::uint8_t> gif;
     try {
         platform::File file = platform::File::open_read(gif_path);
@@ -100,14 +101,16 @@ bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, st
     if (index.damaged || index.frames.empty()) return false;
     bytes.assign(given, 0);
     std::uint64_t framed = 0;
+    headed = 0;
     std::size_t at = 0;  // the frame given that the next written one starts with
     for (std::size_t i = 0; i < index.frames.size() && at < given; ++i) {
         const std::size_t begin = index.frames[i];
         const std::size_t end = i + 1 < index.frames.size() ? index.frames[i + 1] : gif.size() - 1;
         const std::optional<FrameBlocks> blocks = walk_frame(gif, begin);
-        if (!blocks || !blocks->control || end < begin) return false;
+        if (!blocks || !blocks->control || end < begin || blocks->image_data > end) return false;
         bytes[at] = end - begin;
         framed += end - begin;
+        if (at > 0) headed += blocks->image_data - begin;
         at += std::max<std::size_t>(1, read16(gif, *blocks->control + 4));
     }
     overhead = gif.size() - framed;
@@ -256,9 +259,11 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     TrialFile trial;
     // The first frame, then runs of consecutive frames spread over the rest, given one after
     // another: the first frame of each run is only what the others are stored against, and they
-    // cost what they cost in the export.
-    const std::size_t runs = std::clamp<std::size_t>(n / 12, 4, 16);
-    const std::size_t length = std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
+    // cost what they cost in the export. A plain frame stands on its own and costs about what its
+    // image's bytes say (see below): a few single frames give the cost of such a byte.
+    const bool plain = !optimization.enabled;
+    const std::size_t runs = plain ? std::clamp<std::size_t>(n / 30, 2, 64) : std::clamp<std::size_t>(n / 12, 4, 16);
+    const std::size_t length = plain ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
     const auto run_start = [&](std::size_t r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not like
@@ -350,7 +355,8 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         if (!shown_only[i]) given_places.push_back(sample_places[i]);
     std::vector<std::uint64_t> bytes;
     std::uint64_t overhead = 0;
-    if (!bytes_by_frame(trial.path, given_places.size(), bytes, overhead)) return 0;
+    std::uint64_t headed = 0;  // of the frames after the first
+    if (!bytes_by_frame(trial.path, given_places.size(), bytes, overhead, headed)) return 0;
     std::uint64_t measured = 0, frames = 0;
     double measured_change = 0;
     for (std::size_t i = 1; i < given_places.size(); ++i) {
@@ -360,6 +366,20 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     }
     const double mean = static_cast<double>(measured) / static_cast<double>(frames);
     double later = mean * static_cast<double>(n - 1);
+    // A plain frame's image data follows its image's bytes: screens of more detail take more of
+    // both, and their ratio varies far less from frame to frame than either. What comes ahead of
+    // the data (its table above all) is the same for every frame. Every frame's image size is
+    // known without reading it.
+    if (plain && source.image_size) {
+        double sampled = 0, all = 0;
+        for (std::size_t i = 1; i < given_places.size(); ++i)
+            sampled += static_cast<double>(source.image_size(timing[given_places[i]].source));
+        for (std::size_t k = 1; k < n; ++k) all += static_cast<double>(source.image_size(timing[k].source));
+        if (sampled > 0) {
+            const double head = static_cast<double>(headed) / static_cast<double>(frames);
+            later = head * static_cast<double>(n - 1) + static_cast<double>(measured - headed) / sampled * all;
+        }
+    }
     // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
     // block costs, and the measured frames give the change of all of them.
     if (optimization.enabled && measured_change > 0) {

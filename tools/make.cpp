@@ -1,6 +1,8 @@
 // gifanim make: an animation from image files, one frame each.
 #include <algorithm>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "gif/gif_maker.h"
 #include "gif/picture_loader.h"
@@ -93,6 +95,11 @@ int make_fitted(const AnimationInfo& animation, const FrameInfo& frame, const st
         } catch (const platform::FileError&) {
             return nullptr;
         }
+    };
+    source.image_size = [&images](std::size_t i) -> std::uint64_t {
+        std::error_code ec;
+        const auto bytes = std::filesystem::file_size(images[i]->path, ec);
+        return ec ? 0 : static_cast<std::uint64_t>(bytes);
     };
     return fit_or_estimate(source, review::ExportDirection::forward, shape, optimization, size, output);
 }

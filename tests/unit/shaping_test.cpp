@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "gif/gif_reader.h"
 #include "imaging/resize.h"
 #include "platform/bmp.h"
+#include "platform/codecs.h"
 #include "review/shaping.h"
 #include "review/size_fit.h"
 #include "tests/unit/scratch_dir.h"
@@ -145,6 +147,37 @@ TEST(SizeFit, TheEstimateOfALongRecordingIsClose) {
     ASSERT_TRUE(roomy.met);
     EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(roomy.bytes),
                 0.1 * static_cast<double>(roomy.bytes));
+}
+
+// A plain estimate weighs its few sampled frames by their images' bytes: here every fourth frame
+// is a busy screen, and the frames the sample falls on are all such, yet the estimate stays close.
+TEST(SizeFit, APlainEstimateIsCloseWhenItsSampleIsUnlikeTheRest) {
+    test::ScratchDir scratch("size-fit-");
+    constexpr int kWidth = 320, kHeight = 240;
+    std::vector<std::shared_ptr<const std::vector<std::uint8_t>>> images;
+    for (int k = 0; k < 60; ++k) {
+        const bool busy = k % 4 == 0;
+        const std::vector<std::uint8_t> bmp = test::make_bmp(kWidth, kHeight, [busy, k](int x, int y) {
+            if (busy || (y > 100 && y < 116 && x > 40 && x < 60 + k)) return test::screen_like_pixel(x, y, 5);
+            return test::Rgb{236, 236, 236};
+        });
+        auto jpeg = std::make_shared<std::vector<std::uint8_t>>();
+        ASSERT_TRUE(platform::transcode(bmp, platform::ImageFormat::jpeg, *jpeg));
+        images.push_back(std::move(jpeg));
+    }
+    FrameSource source;
+    source.size = {kWidth, kHeight};
+    FrameInfo info;
+    info.DelayTime = 10;
+    source.infos.assign(images.size(), info);
+    source.image = [&images](std::size_t i) -> capture::FrameImage { return images[i]; };
+    source.image_size = [&images](std::size_t i) -> std::uint64_t { return images[i]->size(); };
+    const Optimization plain{};
+    const std::uint64_t estimate = EstimateSize(source, ExportDirection::forward, {}, plain);
+    const FitResult written = FitUnder(source, ExportDirection::forward, {}, plain, 1u << 30, scratch.dir / "p.gif");
+    ASSERT_TRUE(written.met);
+    EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(written.bytes),
+                0.1 * static_cast<double>(written.bytes));
 }
 
 #ifndef _WIN32
