@@ -12,6 +12,7 @@
 
 #include "gif/lossy_lzw.h"
 #include "gif/quantizer.h"
+#include "gif/unset_vector.h"
 #include "platform/picture.h"
 
 namespace gifanim {
@@ -38,29 +39,6 @@ private:
     };
     std::unique_ptr<T, Free> data_;
 };
-
-// A vector whose resize leaves new elements unset, for buffers whose every element is written
-// before it is read: a large one then costs no pass of zeros first.
-template <class T>
-struct UnsetAllocator : std::allocator<T> {
-    UnsetAllocator() = default;
-    template <class U>
-    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
-    template <class U>
-    struct rebind {
-        using other = UnsetAllocator<U>;
-    };
-    template <class U>
-    void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-};
-template <class T>
-using Unset = std::vector<T, UnsetAllocator<T>>;
 
 // Where the marked places of some rows lie: the first and last column and row, and how many there
 // are (when counted). Empty while x1 < 0.

@@ -59,7 +59,9 @@ void LzwEncoder::reserve(std::size_t pixels) {
 }
 
 LzwEncoder::LzwEncoder()
-    : run_code_(std::make_unique<std::uint16_t[]>(256 * kRunCapacity)),
+    // Left unset: a run's code is read only up to run_max_, and each is written on the way there,
+    // so the pages of values that never run are never touched.
+    : run_code_(new std::uint16_t[256 * kRunCapacity]),
       pair_code_(std::make_unique<std::uint16_t[]>(256 * 256)),
       slots_(std::make_unique<std::uint32_t[]>(kSlots)),
       successor_(std::make_unique<std::uint32_t[]>(4096)) {

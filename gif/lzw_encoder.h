@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "gif/unset_vector.h"
+
 namespace gifanim {
 
 // Calls f(row) for the rows of a frame in the order they are sent: top to bottom, or the four
@@ -64,8 +66,8 @@ private:
     unsigned min_code_size_ = 8;
     unsigned clear_code_ = 256;
     unsigned first_code_ = 258;
-    std::vector<std::uint8_t> sequence_;  // pixels in sending order, when they are not contiguous
-    std::vector<std::uint8_t> packed_;    // the codes as a bit stream, before the sub-blocks
+    Unset<std::uint8_t> sequence_;  // pixels in sending order, when they are not contiguous
+    Unset<std::uint8_t> packed_;    // the codes as a bit stream, before the sub-blocks
 };
 
 }  // namespace gifanim

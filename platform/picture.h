@@ -58,6 +58,11 @@ bool platform_handles_gif();
 // exhaustion throws std::bad_alloc.
 LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out);
 
+// The size load_picture would give a JPEG picture, from its header alone, after the same checks
+// of its header; false for other formats, for a header that does not pass, and where the
+// platform cannot tell without decoding.
+bool jpeg_size(std::span<const std::uint8_t> bytes, int& width, int& height);
+
 // How many times smaller a side of a reduced picture is.
 inline constexpr int kReduction = 8;
 

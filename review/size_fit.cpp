@@ -84,10 +84,10 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
 // The bytes each frame of a sample GIF took, by the frame given to the maker: each was given with
 // a delay of 1, so a written frame's delay counts the frames merged into it (which took none).
 // The rest of the file (header, tables, trailer) goes to `overhead`; `headed` gets the part of
-// the frames' bytes ahead of their image data (extensions, descriptor, local table). False when
-// the file cannot be read back.
-bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, std::vector<std::uint64_t>& bytes,
-                    std::uint64_t& overhead, std::uint64_t& headed) {
+// the bytes of the frames given from `from` on that comes ahead of their image data (extensions,
+// descriptor, local table). False when the file cannot be read back.
+bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, std::size_t from,
+                    std::vector<std::uint64_t>& bytes, std::uint64_t& overhead, std::uint64_t& headed) {
     std::vector<std::uint8_t> gif;
     try {
         platform::File file = platform::File::open_read(gif_path);
@@ -110,7 +110,7 @@ bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, st
         if (!blocks || !blocks->control || end < begin || blocks->image_data > end) return false;
         bytes[at] = end - begin;
         framed += end - begin;
-        if (at > 0) headed += blocks->image_data - begin;
+        if (at >= from) headed += blocks->image_data - begin;
         at += std::max<std::size_t>(1, read16(gif, *blocks->control + 4));
     }
     overhead = gif.size() - framed;
@@ -330,9 +330,18 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // The first frame of each run is only the picture the next ones are stored against: in the
     // optimizing mode the maker takes it as shown without storing it, and plain frames stand on
     // their own, so it is not given at all.
-    std::vector<TimedFrame> sample{timing[0]};
-    std::vector<bool> shown_only{false};
-    std::vector<std::size_t> sample_places{0};
+    // Plain frames whose images' sizes are known are all estimated by them, the first too, so
+    // the sample need not begin with it.
+    const bool by_size = plain && static_cast<bool>(source.image_size);
+    const std::size_t from = by_size ? 0 : 1;  // the first frame the sample stands for
+    std::vector<TimedFrame> sample;
+    std::vector<bool> shown_only;
+    std::vector<std::size_t> sample_places;
+    if (!by_size) {
+        sample.push_back(timing[0]);
+        shown_only.push_back(false);
+        sample_places.push_back(0);
+    }
     for (std::size_t r = 0; r < runs; ++r) {
         const std::size_t start = run_start(r);
         for (std::size_t i = optimization.enabled ? start : start + 1; i < start + length; ++i) {
@@ -355,29 +364,28 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         if (!shown_only[i]) given_places.push_back(sample_places[i]);
     std::vector<std::uint64_t> bytes;
     std::uint64_t overhead = 0;
-    std::uint64_t headed = 0;  // of the frames after the first
-    if (!bytes_by_frame(trial.path, given_places.size(), bytes, overhead, headed)) return 0;
+    std::uint64_t headed = 0;  // of the frames measured
+    if (!bytes_by_frame(trial.path, given_places.size(), from, bytes, overhead, headed)) return 0;
     std::uint64_t measured = 0, frames = 0;
     double measured_change = 0;
-    for (std::size_t i = 1; i < given_places.size(); ++i) {
+    for (std::size_t i = from; i < given_places.size(); ++i) {
         measured += bytes[i];
         measured_change += static_cast<double>((*change)[given_places[i]]);
         ++frames;
     }
     const double mean = static_cast<double>(measured) / static_cast<double>(frames);
-    double later = mean * static_cast<double>(n - 1);
+    double later = mean * static_cast<double>(n - from);
     // A plain frame's image data follows its image's bytes: screens of more detail take more of
     // both, and their ratio varies far less from frame to frame than either. What comes ahead of
     // the data (its table above all) is the same for every frame. Every frame's image size is
     // known without reading it.
-    if (plain && source.image_size) {
+    if (by_size) {
         double sampled = 0, all = 0;
-        for (std::size_t i = 1; i < given_places.size(); ++i)
-            sampled += static_cast<double>(source.image_size(timing[given_places[i]].source));
-        for (std::size_t k = 1; k < n; ++k) all += static_cast<double>(source.image_size(timing[k].source));
+        for (const std::size_t k : given_places) sampled += static_cast<double>(source.image_size(timing[k].source));
+        for (std::size_t k = 0; k < n; ++k) all += static_cast<double>(source.image_size(timing[k].source));
         if (sampled > 0) {
             const double head = static_cast<double>(headed) / static_cast<double>(frames);
-            later = head * static_cast<double>(n - 1) + static_cast<double>(measured - headed) / sampled * all;
+            later = head * static_cast<double>(n) + static_cast<double>(measured - headed) / sampled * all;
         }
     }
     // An optimized frame costs about as much as it changes: the sample gives the bytes a changed
@@ -388,7 +396,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         const double all_change = measured_all / static_cast<double>(standing.size()) * static_cast<double>(n - 1);
         later = static_cast<double>(measured) / measured_change * all_change;
     }
-    return overhead + bytes[0] + static_cast<std::uint64_t>(later);
+    return overhead + (from > 0 ? bytes[0] : 0) + static_cast<std::uint64_t>(later);
 }
 
 // What the fitted export gave up of the one asked for.

@@ -80,12 +80,15 @@ int make_fitted(const AnimationInfo& animation, const FrameInfo& frame, const st
     source.animation = animation;
     source.infos.assign(images.size(), frame);
     try {
+        // Only the size is needed: a JPEG's header gives it without decoding the picture.
         const std::vector<std::uint8_t> first = read_image(images.front()->path);
-        platform::Dib24 picture;
-        if (decode_picture(first, picture) != platform::LoadResult::ok) {
-            return failure(*images.front(), "cannot be decoded");
+        if (!platform::jpeg_size(first, source.size.width, source.size.height)) {
+            platform::Dib24 picture;
+            if (decode_picture(first, picture) != platform::LoadResult::ok) {
+                return failure(*images.front(), "cannot be decoded");
+            }
+            source.size = {picture.width, picture.height};
         }
-        source.size = {picture.width, picture.height};
     } catch (const platform::FileError& e) {
         return failure(*images.front(), e.text);
     }

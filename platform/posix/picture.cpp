@@ -111,6 +111,20 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     return LoadResult::undecodable;
 }
 
+bool jpeg_size(std::span<const std::uint8_t> bytes, int& width, int& height) {
+    if (!is_jpeg(bytes)) return false;
+    TjHandle tj;
+    int w = 0, h = 0, subsamp = 0, colourspace = 0;
+    if (!tj.h || tjDecompressHeader3(tj.h, const_cast<unsigned char*>(bytes.data()),
+                                     static_cast<unsigned long>(bytes.size()), &w, &h, &subsamp, &colourspace) != 0)
+        return false;
+    const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
+    if (check_picture_data(w, h, bytes.size(), most) != LoadResult::ok) return false;
+    width = w;
+    height = h;
+    return true;
+}
+
 LoadResult load_picture_reduced(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (is_jpeg(bytes)) return decode_jpeg(bytes, out, kReduction);
     Dib24 whole;

@@ -162,6 +162,10 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     return lines == height ? LoadResult::ok : LoadResult::undecodable;
 }
 
+bool jpeg_size(std::span<const std::uint8_t>, int&, int&) {
+    return false;  // the picture object reads its size only by decoding
+}
+
 LoadResult load_picture_reduced(std::span<const std::uint8_t> bytes, Dib24& out) {
     // The picture object decodes at full size whatever is drawn of it.
     Dib24 whole;
