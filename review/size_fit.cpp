@@ -260,10 +260,12 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // The first frame, then runs of consecutive frames spread over the rest, given one after
     // another: the first frame of each run is only what the others are stored against, and they
     // cost what they cost in the export. A plain frame stands on its own and costs about what its
-    // image's bytes say (see below): a few single frames give the cost of such a byte.
+    // image's bytes say (see below), so a few single frames give the cost of such a byte, unless
+    // the export shows only a part of each image.
     const bool plain = !optimization.enabled;
-    const std::size_t runs = plain ? std::clamp<std::size_t>(n / 30, 2, 64) : std::clamp<std::size_t>(n / 12, 4, 16);
-    const std::size_t length = plain ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
+    const bool by_size = plain && static_cast<bool>(source.image_size) && !shape.crop;
+    const std::size_t runs = by_size ? std::clamp<std::size_t>(n / 30, 2, 64) : std::clamp<std::size_t>(n / 12, 4, 16);
+    const std::size_t length = by_size ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
     const auto run_start = [&](std::size_t r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not like
@@ -330,9 +332,8 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // The first frame of each run is only the picture the next ones are stored against: in the
     // optimizing mode the maker takes it as shown without storing it, and plain frames stand on
     // their own, so it is not given at all.
-    // Plain frames whose images' sizes are known are all estimated by them, the first too, so
-    // the sample need not begin with it.
-    const bool by_size = plain && static_cast<bool>(source.image_size);
+    // Plain frames estimated by their images' sizes are all estimated so, the first too: the
+    // sample need not begin with it.
     const std::size_t from = by_size ? 0 : 1;  // the first frame the sample stands for
     std::vector<TimedFrame> sample;
     std::vector<bool> shown_only;
