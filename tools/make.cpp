@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <system_error>
 
 #include "gif/gif_maker.h"
@@ -99,11 +100,20 @@ int make_fitted(const AnimationInfo& animation, const FrameInfo& frame, const st
             return nullptr;
         }
     };
-    source.image_size = [&images](std::size_t i) -> std::uint64_t {
-        std::error_code ec;
-        const auto bytes = std::filesystem::file_size(images[i]->path, ec);
-        return ec ? 0 : static_cast<std::uint64_t>(bytes);
+    // Files' sizes compare only between images of one kind.
+    const auto kind = [](const Argument* image) {
+        std::u8string ext = image->path.extension().u8string();
+        for (char8_t& c : ext)
+            if (c >= u8'A' && c <= u8'Z') c = static_cast<char8_t>(c - u8'A' + u8'a');
+        return ext == u8".jpeg" ? std::u8string(u8".jpg") : ext;
     };
+    if (std::all_of(images.begin(), images.end(), [&](const Argument* a) { return kind(a) == kind(images.front()); })) {
+        source.image_size = [&images](std::size_t i) -> std::uint64_t {
+            std::error_code ec;
+            const auto bytes = std::filesystem::file_size(images[i]->path, ec);
+            return ec ? 0 : static_cast<std::uint64_t>(bytes);
+        };
+    }
     return fit_or_estimate(source, review::ExportDirection::forward, shape, optimization, size, output);
 }
 

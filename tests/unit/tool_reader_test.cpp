@@ -14,6 +14,7 @@
 
 #include "capture/frame_store.h"
 #include "gif/gif_maker.h"
+#include "platform/codecs.h"
 #include "platform/text.h"
 #include "tests/unit/gif_oracle.h"
 #include "tests/unit/scratch_dir.h"
@@ -406,8 +407,8 @@ TEST(ToolRecover, ListsWritesAndRemovesALeftRecordingAndSaysWhatWasLeftOut) {
     r = run_tool(s, {"recover", file.string(), "-o", s / "out.gif"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string size = std::to_string(fs::file_size(s / "out.gif"));
-    EXPECT_EQ(r.out, s / "out.gif" + ": 2 frames, 0.40 s, " + size +
-                         " bytes; 1 frames could not be read and were left out\n");
+    EXPECT_EQ(r.out,
+              s / "out.gif" + ": 2 frames, 0.40 s, " + size + " bytes; 1 frames could not be read and were left out\n");
     EXPECT_FALSE(fs::exists(file));
     const OracleGif gif = oracle_decode(s / "out.gif");
     ASSERT_EQ(gif.frames.size(), 2u);
@@ -419,6 +420,32 @@ TEST(ToolRecover, ListsWritesAndRemovesALeftRecordingAndSaysWhatWasLeftOut) {
     } else {
         unsetenv("TMPDIR");
     }
+}
+
+// Images of two kinds (BMP and PNG, whose file sizes do not compare): the plain estimate stays
+// close to what make writes.
+TEST(ToolShape, APlainEstimateOfImagesOfTwoKindsIsClose) {
+    Scratch s;
+    std::vector<std::string> words{"make", "--delay", "10", "-o", s / "out.gif"};
+    for (int i = 0; i < 12; ++i) {
+        const std::vector<std::uint8_t> bmp = make_bmp(240, 160, [i](int x, int y) {
+            if (x >= 5 * i && x < 5 * i + 20 && y >= 20 && y < 50) return Rgb{230, 30, 30};
+            return screen_like_pixel(x, y, 5);
+        });
+        std::vector<std::uint8_t> png;
+        if (i % 2 == 1) {
+            ASSERT_TRUE(gifanim::platform::transcode(bmp, gifanim::platform::ImageFormat::png, png));
+        }
+        const std::string name = s / ("f" + std::to_string(10 + i) + (i % 2 == 1 ? ".png" : ".bmp"));
+        write_bytes(name, i % 2 == 1 ? png : bmp);
+        words.push_back(name);
+    }
+    ASSERT_EQ(run_tool(s, words).status, 0);
+    const double written = static_cast<double>(fs::file_size(s / "out.gif"));
+    words.insert(words.begin() + 1, "--estimate");
+    const Outcome r = run_tool(s, words);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NEAR(std::stod(r.out.substr(std::string("estimate: ").size())), written, 0.1 * written) << r.out;
 }
 
 // make with the options that shape the GIF: giflib reads what they wrote.
