@@ -248,7 +248,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette =
         make_colour_table(first ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_), first ? 256 : 255,
-                          first ? bounds_.first_passes : bounds_.passes, nearest_, &plan.exact, runner);
+                          first ? bounds_.first_passes : bounds_.passes, nearest_, table_scratch_, &plan.exact, runner);
     // A large plan's nearest entries are looked up in halves at once, each with its own cache:
     // blocks of 16 rows taken in turn, so that each half sees much the same colours.
     const std::size_t halves = runner && area >= 2 * kPartPixels ? 2 : 1;

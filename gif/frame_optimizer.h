@@ -140,6 +140,7 @@ private:
     std::vector<MarkedRect> part_bounds_;  // per part of the picture's rows: where its changes lie
     Lookup lookups_[2];
     std::array<NearestColour, 2> nearest_;
+    ColourTableScratch table_scratch_;
 };
 
 // Keeps what the viewer shows and draws each planned frame: a changed place is redrawn when what

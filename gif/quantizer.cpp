@@ -183,21 +183,35 @@ private:
     std::vector<std::uint32_t> touched_;
 };
 
+}  // namespace
+
+// What a table is made in: kept by the caller rather than per thread, since threads that end
+// would otherwise destroy their own copies on the way out.
+struct ColourTableScratch::Buffers {
+    std::vector<Point> points;
+    ExactColours exact[2];
+    Bins<std::uint32_t> narrow[2];
+    Bins<std::uint64_t> wide;
+};
+
+ColourTableScratch::ColourTableScratch() : buffers_(std::make_unique<Buffers>()) {}
+ColourTableScratch::~ColourTableScratch() = default;
+
+namespace {
+
 // Pixels of too many colours for ExactColours: their means in bins of 6 bits a channel. Many
 // pixels are binned in two halves at once, their sums added after: the same sums however the
-// halves are run. The bins are kept per thread.
-void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, const PartRunner& run_parts) {
+// halves are run.
+void binned_points(std::span<const Rgb> pixels, std::vector<Point>& out, ColourTableScratch::Buffers& scratch,
+                   const PartRunner& run_parts) {
     // 32 bits hold the sums of up to this many pixels.
     constexpr std::size_t kNarrow = std::size_t{1} << 24;
     if (pixels.size() > kNarrow) {
-        thread_local Bins<std::uint64_t> wide;
-        wide.add(pixels);
-        wide.read_off(out);
+        scratch.wide.add(pixels);
+        scratch.wide.read_off(out);
         return;
     }
-    thread_local Bins<std::uint32_t> narrow[2];
-    // Named here: a half run on another thread would otherwise see that thread's bins.
-    Bins<std::uint32_t>* const bins = narrow;
+    Bins<std::uint32_t>* const bins = scratch.narrow;
     const std::size_t halves = run_parts && pixels.size() >= kPixelHalvesFrom ? 2 : 1;
     const auto bin_half = [&](std::size_t k) {
         bins[k].add(
@@ -381,16 +395,17 @@ std::uint8_t NearestColour::find(Rgb c) {
 }
 
 std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes,
-                                   std::span<NearestColour, 2> nearest, bool* is_exact, const PartRunner& run_parts) {
+                                   std::span<NearestColour, 2> nearest, ColourTableScratch& scratch, bool* is_exact,
+                                   const PartRunner& run_parts) {
     if (is_exact) *is_exact = false;
     const std::size_t limit = static_cast<std::size_t>(std::clamp(max_colours, 1, 256));
-    // Kept per thread: a table is made for every frame, and buffers this large would otherwise go
-    // back to the system and come back as fresh pages each time.
-    thread_local std::vector<Point> points;
+    // Kept by the caller: a table is made for every frame, and buffers this large would otherwise
+    // go back to the system and come back as fresh pages each time.
+    ColourTableScratch::Buffers& buffers = scratch.buffers();
+    std::vector<Point>& points = buffers.points;
     {
         // Many pixels are gathered in two halves at once, the second taken into the first after.
-        thread_local ExactColours exact[2];
-        ExactColours* const halves = exact;  // named here: a half on another thread would see its own
+        ExactColours* const halves = buffers.exact;
         bool gathered = false;
         if (run_parts && pixels.size() >= kPixelHalvesFrom) {
             std::atomic<bool> over{false};
@@ -410,7 +425,7 @@ std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours,
                 return ordered_table(points);
             }
         } else {
-            binned_points(pixels, points, run_parts);
+            binned_points(pixels, points, buffers, run_parts);
         }
     }
     std::vector<Point> centres = median_cut(points, limit);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -80,15 +81,30 @@ private:
     std::vector<Candidate> candidates_;
 };
 
+// The buffers make_colour_table works in, kept between tables so that a table a frame does not
+// cost fresh pages. One table at a time is made with them.
+class ColourTableScratch {
+public:
+    ColourTableScratch();
+    ~ColourTableScratch();
+    ColourTableScratch(const ColourTableScratch&) = delete;
+    ColourTableScratch& operator=(const ColourTableScratch&) = delete;
+    struct Buffers;
+    Buffers& buffers() { return *buffers_; }
+
+private:
+    std::unique_ptr<Buffers> buffers_;
+};
+
 // Makes a table of at most max_colours (1 to 256) entries for these pixels: their own colours when
 // there are no more than that, otherwise a median cut refined by `passes` k-means passes. The
 // table is ordered by how many pixels each entry stands for, most first. Needs at least one pixel.
-// `nearest` is scratch for the passes; with `run_parts` many pixels and colours are gone over in
-// two halves at once (the passes' sums are then added in another order, so the table may differ
-// in the last bits from one made without). `exact` (when given) says whether the table holds
-// every colour of the pixels. Throws std::bad_alloc.
+// `nearest` is scratch for the passes and `scratch` for the rest; with `run_parts` many pixels and
+// colours are gone over in two halves at once (the passes' sums are then added in another order,
+// so the table may differ in the last bits from one made without). `exact` (when given) says
+// whether the table holds every colour of the pixels. Throws std::bad_alloc.
 std::vector<Rgb> make_colour_table(std::span<const Rgb> pixels, int max_colours, int passes,
-                                   std::span<NearestColour, 2> nearest, bool* exact = nullptr,
-                                   const PartRunner& run_parts = {});
+                                   std::span<NearestColour, 2> nearest, ColourTableScratch& scratch,
+                                   bool* exact = nullptr, const PartRunner& run_parts = {});
 
 }  // namespace gifanim

@@ -111,8 +111,8 @@ bool platform_handles_gif() { return true; }
 
 namespace {
 
-// OleLoadPicture and the screen's DC are used by one thread at a time: two threads loading at
-// once (the size estimate measures changes on one while another encodes) crashed inside Wine.
+// OleLoadPicture and the screen's DC are used by one thread at a time: the size estimate
+// measures changes on one thread while another encodes, and neither is known to be safe for two.
 std::mutex loading;
 
 LoadResult load_one(std::span<const std::uint8_t> bytes, Dib24& out) {
