@@ -51,15 +51,22 @@ bool arithmetic_coded(std::span<const std::uint8_t> b) {
 constexpr unsigned kHuffmanPixelsPerByte = 64 * 8;
 constexpr unsigned kArithmeticPixelsPerByte = 1u << 16;
 
+// The picture's size from its header, checked before anything is allocated for it.
+LoadResult read_jpeg_header(tjhandle tj, std::span<const std::uint8_t> bytes, int& w, int& h) {
+    int subsamp = 0, colourspace = 0;
+    if (!tj || tjDecompressHeader3(tj, const_cast<unsigned char*>(bytes.data()),
+                                   static_cast<unsigned long>(bytes.size()), &w, &h, &subsamp, &colourspace) != 0)
+        return LoadResult::undecodable;
+    const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
+    return check_picture_data(w, h, bytes.size(), most);
+}
+
 LoadResult decode_jpeg(std::span<const std::uint8_t> bytes, Dib24& out, int reduction = 1) {
     TjHandle tj;
-    if (!tj.h) return LoadResult::undecodable;
-    int w = 0, h = 0, subsamp = 0, colourspace = 0;
+    int w = 0, h = 0;
+    if (const LoadResult r = read_jpeg_header(tj.h, bytes, w, h); r != LoadResult::ok) return r;
     auto* src = const_cast<unsigned char*>(bytes.data());
     const auto len = static_cast<unsigned long>(bytes.size());
-    if (tjDecompressHeader3(tj.h, src, len, &w, &h, &subsamp, &colourspace) != 0) return LoadResult::undecodable;
-    const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
-    if (const LoadResult r = check_picture_data(w, h, bytes.size(), most); r != LoadResult::ok) return r;
     Dib24& dib = out;  // reuses the caller's buffer; its contents are undefined after a failure
     // Scaled in the decoder itself: 1/8 is one of the scales it offers, and it rounds up.
     const tjscalingfactor scale{1, reduction};
@@ -114,12 +121,8 @@ LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
 bool jpeg_size(std::span<const std::uint8_t> bytes, int& width, int& height) {
     if (!is_jpeg(bytes)) return false;
     TjHandle tj;
-    int w = 0, h = 0, subsamp = 0, colourspace = 0;
-    if (!tj.h || tjDecompressHeader3(tj.h, const_cast<unsigned char*>(bytes.data()),
-                                     static_cast<unsigned long>(bytes.size()), &w, &h, &subsamp, &colourspace) != 0)
-        return false;
-    const unsigned most = arithmetic_coded(bytes) ? kArithmeticPixelsPerByte : kHuffmanPixelsPerByte;
-    if (check_picture_data(w, h, bytes.size(), most) != LoadResult::ok) return false;
+    int w = 0, h = 0;
+    if (read_jpeg_header(tj.h, bytes, w, h) != LoadResult::ok) return false;
     width = w;
     height = h;
     return true;

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -109,13 +108,7 @@ bool natural_size(IPicture& picture, HDC screen, OLE_XSIZE_HIMETRIC hm_width, OL
 
 bool platform_handles_gif() { return true; }
 
-namespace {
-
-// OleLoadPicture and the screen's DC are used by one thread at a time: the size estimate
-// measures changes on one thread while another encodes, and neither is known to be safe for two.
-std::mutex loading;
-
-LoadResult load_one(std::span<const std::uint8_t> bytes, Dib24& out) {
+LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
     if (bytes.empty()) return LoadResult::undecodable;
     LoadedPicture loaded;
     open_picture(bytes, loaded);
@@ -167,13 +160,6 @@ LoadResult load_one(std::span<const std::uint8_t> bytes, Dib24& out) {
             GetDIBits(screen.get(), bitmap.get(), 0, static_cast<UINT>(height), dib.bits.get(), &info, DIB_RGB_COLORS);
     }
     return lines == height ? LoadResult::ok : LoadResult::undecodable;
-}
-
-}  // namespace
-
-LoadResult load_picture(std::span<const std::uint8_t> bytes, Dib24& out) {
-    const std::lock_guard lock(loading);
-    return load_one(bytes, out);
 }
 
 bool jpeg_size(std::span<const std::uint8_t>, int&, int&) {
