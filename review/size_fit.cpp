@@ -491,8 +491,9 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     };
     // The first step whose estimate is under the aim; the estimate falls along the ladder, so it
     // is searched by halves, after a look at the first step, which often fits as it is.
+    // The last step when none is, the smallest there is.
     const auto first_under = [&](std::size_t from, double aim) {
-        if (static_cast<double>(estimated(from)) <= aim) return from;
+        if (from + 1 >= ladder.size() || static_cast<double>(estimated(from)) <= aim) return from;
         std::size_t lo = from + 1, hi = ladder.size() - 1;
         while (lo < hi) {
             const std::size_t mid = (lo + hi) / 2;

@@ -241,6 +241,16 @@ TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
     EXPECT_FALSE(tiny.met);
     EXPECT_GT(tiny.bytes, 200u);
     EXPECT_FALSE(std::filesystem::exists(out));
+    // Nothing to give up at all (the lowest quality, one frame a second, a scale of the user's):
+    // the one step is tried and found too large.
+    FrameSource slow = source;
+    for (FrameInfo& f : slow.infos) f.DelayTime = 100;
+    ExportShape scaled;
+    scaled.scale = {Scaling::Kind::percent, 0, 0, 50};
+    const FitResult stuck = FitUnder(slow, ExportDirection::forward, scaled, {true, 20}, 200, out);
+    EXPECT_FALSE(stuck.met);
+    EXPECT_GT(stuck.bytes, 200u);
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace
