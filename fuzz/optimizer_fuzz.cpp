@@ -1,11 +1,10 @@
-// The optimizing maker on animations drawn from arbitrary bytes: small frames of few colours or of
-// noise, rectangles that change, frames of another size or place than the canvas, any delay, any
-// quality, a held-frame budget small enough to keep them in a file. Every animation is written on
-// one thread and on three, and judged by giflib: the two files are the same bytes; giflib reads the
-// file; the delays add up to the frames'; no index lies past its table; and where every frame has
-// few colours (exact tables), what a viewer shows at each frame's time stays within the quality's
-// bound of the frames laid on the canvas. A broken property aborts, so libFuzzer keeps the input
-// like any crash.
+// The optimizing maker on animations drawn from arbitrary bytes: small frames (now and then large
+// ones) of few colours or of noise, rectangles that change, frames of another size or place than the canvas, any delay,
+// any quality, a held-frame budget small enough to keep them in a file. Every animation is written on one thread and on
+// three, and judged by giflib: the two files are the same bytes; giflib reads the file; the delays add up to the
+// frames'; no index lies past its table; and where every frame has few colours (exact tables), what a viewer shows at
+// each frame's time stays within the quality's bound of the frames laid on the canvas. A broken property aborts, so
+// libFuzzer keeps the input like any crash.
 #include <gif_lib.h>
 #include <unistd.h>
 
@@ -76,8 +75,10 @@ std::vector<Frame> draw_frames(Draw& d, bool few_colours) {
         f.delay = d.below(4) == 0 ? 0 : 1 + d.below(30);
         const int how = d.below(8);
         if (k == 0 || how == 0) {
-            f.picture.width = 1 + d.below(40);
-            f.picture.height = 1 + d.below(40);
+            // Now and then large enough for its rectangles to be coded in parts on several threads.
+            const bool large = d.below(16) == 15;  // not once the input is used up
+            f.picture.width = large ? 300 + d.below(221) : 1 + d.below(40);
+            f.picture.height = large ? 300 + d.below(101) : 1 + d.below(40);
             if (k > 0 && d.below(2) == 0) {
                 f.left = d.below(20);
                 f.top = d.below(20);
