@@ -36,6 +36,28 @@ std::vector<std::uint8_t> as_bmp(const platform::Dib24& picture) {
     return bmp;
 }
 
+// The sides of the shaped picture before they are rounded; 0 x 0 when the crop leaves nothing.
+struct Sides {
+    double width = 0, height = 0;
+};
+Sides scaled_sides(const ExportShape& shape, PictureSize source) {
+    platform::ScreenRect part{0, 0, source.width, source.height};
+    if (shape.crop) part = imaging::clamp_crop(*shape.crop, source.width, source.height);
+    const int w = part.right - part.left, h = part.bottom - part.top;
+    if (w <= 0 || h <= 0) return {};
+    double factor = 1;
+    switch (shape.scale.kind) {
+        case Scaling::Kind::none: break;
+        case Scaling::Kind::width: factor = static_cast<double>(shape.scale.width) / w; break;
+        case Scaling::Kind::box:
+            factor = std::min(static_cast<double>(shape.scale.width) / w, static_cast<double>(shape.scale.height) / h);
+            break;
+        case Scaling::Kind::percent: factor = shape.scale.percent / 100; break;
+        case Scaling::Kind::factors: return {w * shape.scale.fx, h * shape.scale.fy};
+    }
+    return {w * factor, h * factor};
+}
+
 }  // namespace
 
 std::optional<Scaling> parse_scale(std::string_view text) {
@@ -64,21 +86,18 @@ std::optional<Scaling> parse_scale(std::string_view text) {
 }
 
 PictureSize shaped_size(const ExportShape& shape, PictureSize source) {
-    platform::ScreenRect part{0, 0, source.width, source.height};
-    if (shape.crop) part = imaging::clamp_crop(*shape.crop, source.width, source.height);
-    const int w = part.right - part.left, h = part.bottom - part.top;
-    if (w <= 0 || h <= 0) return {};
-    double factor = 1;
-    switch (shape.scale.kind) {
-        case Scaling::Kind::none: return {w, h};
-        case Scaling::Kind::width: factor = static_cast<double>(shape.scale.width) / w; break;
-        case Scaling::Kind::box:
-            factor = std::min(static_cast<double>(shape.scale.width) / w, static_cast<double>(shape.scale.height) / h);
-            break;
-        case Scaling::Kind::percent: factor = shape.scale.percent / 100; break;
-        case Scaling::Kind::factors: return {rounded_side(w * shape.scale.fx), rounded_side(h * shape.scale.fy)};
-    }
-    return {rounded_side(w * factor), rounded_side(h * factor)};
+    const Sides sides = scaled_sides(shape, source);
+    if (sides.width <= 0) return {};
+    if (shape.scale.kind == Scaling::Kind::none) return {static_cast<int>(sides.width), static_cast<int>(sides.height)};
+    return {rounded_side(sides.width), rounded_side(sides.height)};
+}
+
+ShapeProblem shape_problem(const ExportShape& shape, PictureSize recording) {
+    const Sides sides = scaled_sides(shape, recording);
+    if (sides.width <= 0) return ShapeProblem::crop_outside;
+    const double w = std::max(1.0, std::round(sides.width)), h = std::max(1.0, std::round(sides.height));
+    return w > 65535 || h > 65535 || w * h > static_cast<double>(kMostShapedPixels) ? ShapeProblem::too_large
+                                                                                    : ShapeProblem::none;
 }
 
 ExportShape resolved_for(const ExportShape& shape, PictureSize recording) {

@@ -49,6 +49,13 @@ struct PictureSize {
 // crop leaves nothing.
 PictureSize shaped_size(const ExportShape& shape, PictureSize source);
 
+// Whether a recording of this size can be exported in this shape: the crop must keep a part of it,
+// and the scaled picture may have at most 65535 pixels a side and kMostShapedPixels in all (as a
+// picture read may).
+inline constexpr std::uint64_t kMostShapedPixels = std::uint64_t{1} << 30;
+enum class ShapeProblem { none, crop_outside, too_large };
+ShapeProblem shape_problem(const ExportShape& shape, PictureSize recording);
+
 // The shape with its scale as the factors that take a recording of this size to its shaped size,
 // so that every frame, whatever its size, is scaled alike.
 ExportShape resolved_for(const ExportShape& shape, PictureSize recording);

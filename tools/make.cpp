@@ -9,9 +9,9 @@
 #include "gif/picture_loader.h"
 #include "platform/file.h"
 #include "review/shaping.h"
-#include "tools/terminal_export.h"
 #include "tools/commands.h"
 #include "tools/options.h"
+#include "tools/terminal_export.h"
 
 namespace gifanim::tool {
 
@@ -39,9 +39,9 @@ int make_shaped(GifMaker& maker, AnimationInfo animation, const FrameInfo& frame
                 return failure(*images.front(), "cannot be decoded");
             }
             const review::PictureSize first{scratch.decoded.width, scratch.decoded.height};
+            if (const auto why = shape_problem_text(asked, first, "the first image")) return failure(*why);
             shape = review::resolved_for(asked, first);
             const review::PictureSize canvas = review::shaped_size(shape, first);
-            if (canvas.width <= 0) return failure("the crop rectangle lies outside the first image");
             animation.Width = static_cast<std::int16_t>(canvas.width);
             animation.Depth = static_cast<std::int16_t>(canvas.height);
         }
@@ -168,7 +168,8 @@ int run_make(const std::vector<Argument>& args) {
     GifMaker maker;
     maker.SetThreads(jobs);
     maker.SetOptimization(optimization);
-    if (size.max_size || size.estimate) return make_fitted(animation, frame, images, shape, optimization, size, *output_argument);
+    if (size.max_size || size.estimate)
+        return make_fitted(animation, frame, images, shape, optimization, size, *output_argument);
     if (shape.changes_anything()) return make_shaped(maker, animation, frame, images, shape, *output);
     if (!maker.Create(animation)) return failure(maker.GetError());
     for (const Argument* image : images)

@@ -72,8 +72,7 @@ public:
         last_line_us_ = now;
         char text[160];
         std::snprintf(text, sizeof text, "\r%s %6.1f s  %5d frames  delay %4d  frames %s  disk %s   ",
-                      paused ? "paused   " : "recording",
-                      static_cast<double>(elapsed_us) / 1e6, store.count(),
+                      paused ? "paused   " : "recording", static_cast<double>(elapsed_us) / 1e6, store.count(),
                       store.Infos().empty() ? 0 : store.Infos().back().DelayTime, megabytes(store.BytesUsed()).c_str(),
                       megabytes(static_cast<std::int64_t>(store.DiskFrames().size_on_disk())).c_str());
         line_.write(text);
@@ -209,7 +208,6 @@ Tally run_timer(capture::RecordingSession& session, TerminalShell& shell, const 
     return tally;
 }
 
-
 }  // namespace
 
 int run_record(const std::vector<Argument>& args) {
@@ -224,8 +222,14 @@ int run_record(const std::vector<Argument>& args) {
                 return failure("cannot choose a rectangle here (the pointer is held by another program?)");
         }
     }
-    // A path that cannot be written is found out now, not after the recording.
+    // A path that cannot be written, or a shape the recording cannot take, is found out now, not
+    // after the recording.
     if (const auto why = unwritable_output(options.out->path)) return failure(*options.out, *why);
+    const platform::ScreenSize screen = platform::screen_size();
+    const review::PictureSize recorded = options.rect ? review::PictureSize{options.rect->right - options.rect->left,
+                                                                            options.rect->bottom - options.rect->top}
+                                                      : review::PictureSize{screen.width, screen.height};
+    if (const auto why = shape_problem_text(options.shape, recorded, "the recorded rectangle")) return failure(*why);
 
     TerminalShell shell(options);
     capture::ScreenGrabber grabber;
@@ -313,7 +317,8 @@ int run_record(const std::vector<Argument>& args) {
                   wall ? 100.0 * static_cast<double>(cpu) / static_cast<double>(wall) : 0.0);
     std::string report = options.out->text + line;
     if (exports.frames_dropped() > 0) {
-        report += "; " + std::to_string(exports.frames_dropped()) + " of " + std::to_string(exports.frames_held() + exports.frames_dropped()) +
+        report += "; " + std::to_string(exports.frames_dropped()) + " of " +
+                  std::to_string(exports.frames_held() + exports.frames_dropped()) +
                   " frames could not be read and were left out";
     }
     platform::write_stdout(report + "\n");

@@ -80,6 +80,12 @@ int run_recover(const std::vector<Argument>& args) {
     if (!store.Adopt(options.file->path)) {
         return failure(*options.file, "no recording to recover in it (or a running recorder still holds it)");
     }
+    const platform::ScreenRect recorded = store.Snapshot().capture_rect();
+    if (const auto why = shape_problem_text(
+            options.shape, {recorded.right - recorded.left, recorded.bottom - recorded.top}, "the recording")) {
+        store.Release();
+        return failure(*why);
+    }
     const auto direction = options.reverse ? review::ExportDirection::reverse : review::ExportDirection::forward;
     if (options.size.max_size || options.size.estimate) {
         int status = 1;

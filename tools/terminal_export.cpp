@@ -70,9 +70,12 @@ std::optional<std::string> unwritable_output(const std::filesystem::path& path) 
 
 namespace {
 
-std::string megabytes(std::uint64_t bytes) {
+// "9.8 MB", "4.0 KB" or "10 bytes": a size with a tenth of its unit.
+std::string size_text(std::uint64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + " bytes";
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    const bool mega = bytes >= 1000000;
+    std::snprintf(text, sizeof text, mega ? "%.1f MB" : "%.1f KB", static_cast<double>(bytes) / (mega ? 1e6 : 1e3));
     return text;
 }
 
@@ -88,12 +91,23 @@ int fit_or_estimate(const review::FrameSource& source, review::ExportDirection d
     }
     const review::FitResult fit = review::FitUnder(source, direction, shape, optimization, *size.max_size, out.path);
     if (!fit.met) {
-        return failure(out, "cannot be made to fit under " + megabytes(*size.max_size) + ": the smallest reached is " +
-                                megabytes(fit.bytes));
+        return failure(out, "cannot be made to fit under " + size_text(*size.max_size) + ": the smallest reached is " +
+                                size_text(fit.bytes));
     }
-    platform::write_stdout("fitted " + megabytes(fit.asked_bytes) + " into " + megabytes(fit.bytes) +
+    platform::write_stdout("fitted " + size_text(fit.asked_bytes) + " into " + size_text(fit.bytes) +
                            (fit.steps.empty() ? "" : ": " + fit.steps) + "\n");
     return 0;
+}
+
+std::optional<std::string> shape_problem_text(const review::ExportShape& shape, review::PictureSize size,
+                                              const std::string& what) {
+    if (!shape.changes_pictures()) return std::nullopt;
+    switch (review::shape_problem(shape, size)) {
+        case review::ShapeProblem::none: return std::nullopt;
+        case review::ShapeProblem::crop_outside: return "the crop rectangle lies outside " + what;
+        case review::ShapeProblem::too_large: break;
+    }
+    return "the scale makes frames of more than 65535 pixels a side or 2^30 pixels in all";
 }
 
 std::string path_text(const std::filesystem::path& path) {

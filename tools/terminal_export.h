@@ -72,6 +72,11 @@ private:
 // a folder that does not exist or takes no new file. Nothing when it can.
 std::optional<std::string> unwritable_output(const std::filesystem::path& path);
 
+// Why an export of pictures of `size` cannot take `shape` (its crop outside `what`, or a scale too
+// large), or nothing when it can or changes no picture.
+std::optional<std::string> shape_problem_text(const review::ExportShape& shape, review::PictureSize size,
+                                              const std::string& what);
+
 // What --max-size and --estimate ask of an export of `source` to `out`: the estimate printed, or
 // the GIF fitted under the limit and what was given up printed. Answers the exit status.
 int fit_or_estimate(const review::FrameSource& source, review::ExportDirection direction,

@@ -402,6 +402,9 @@ TEST(ToolRecover, ListsWritesAndRemovesALeftRecordingAndSaysWhatWasLeftOut) {
     r = run_tool(s, {"recover", s / "none.tmp", "-o", s / "x.gif"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("no such file"), std::string::npos) << r.err;
+    r = run_tool(s, {"recover", file.string(), "-o", s / "x.gif", "--crop", "10,10,20,20"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("the crop rectangle lies outside the recording"), std::string::npos) << r.err;
     ASSERT_TRUE(fs::exists(file)) << "a failure keeps the recording";
 
     r = run_tool(s, {"recover", file.string(), "-o", s / "out.gif"});
@@ -500,7 +503,12 @@ TEST(ToolShape, ScaleCropSpeedFrameRateEstimateAndSizeLimit) {
     fs::remove(s / "out.gif");
     r = make({"--max-size", "10"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("the smallest reached is"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("under 10 bytes: the smallest reached is"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(s / "out.gif"));
+    // A scale to frames no GIF holds is refused before anything is made.
+    r = make({"--scale", "65535"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("65535 pixels a side"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(s / "out.gif"));
     for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
              {"--scale", "0%"}, {"--speed", "0"}, {"--max-fps", "0"}, {"--max-size", "5XB"}, {"--crop", "5,5,5,9"}}) {
