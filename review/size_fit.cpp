@@ -530,10 +530,13 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         const std::size_t step = first_under(from, aim);
         if (step >= quality_steps && static_cast<double>(estimated(step)) <= aim) {
             // The frame rate or the scale was given up at the lowest quality: the quality comes
-            // back up as far as the room left allows, searched by halves over the qualities above.
+            // back up as far as the room left allows, up to the one asked, searched by halves over
+            // the qualities above.
             Trial& t = ladder[step];
+            const int asked_quality = optimization.enabled ? optimization.quality : 100;
             std::vector<int> higher;
-            for (int q = lowest.quality + 5; q <= std::max(lowest.quality, best); q += 5) higher.push_back(q);
+            for (int q = lowest.quality + 5; q < asked_quality; q += 5) higher.push_back(q);
+            if (asked_quality > lowest.quality) higher.push_back(asked_quality);
             int lo = -1, hi = static_cast<int>(higher.size()) - 1;  // higher[lo] fits (-1: the lowest)
             while (lo < hi) {
                 const int mid = (lo + hi + 1) / 2;

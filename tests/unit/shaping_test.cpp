@@ -208,6 +208,28 @@ TEST(SizeFit, TwoProgramsEstimatingAtOnceGetTheirOwnAnswers) {
 }
 #endif
 
+// A limit that only a lower frame rate meets, with room to spare at the quality asked: the quality
+// comes back up to the one asked, and the GIF is not wastefully small.
+TEST(SizeFit, AFrameRateGivenUpKeepsTheQualityAskedWhenThereIsRoom) {
+    test::ScratchDir scratch("size-fit-");
+    const FrameSource source = moving_box(20, 320, 240);
+    const Optimization asked{true, Optimization::kDefaultQuality};
+    const std::filesystem::path out = scratch.dir / "fit.gif";
+    ExportShape half_rate;
+    half_rate.max_fps = 5;
+    const FitResult slower = FitUnder(source, ExportDirection::forward, half_rate, asked, 1u << 30, out);
+    const FitResult lowest = FitUnder(source, ExportDirection::forward, {}, {true, 20}, 1u << 30, out);
+    ASSERT_TRUE(slower.met && lowest.met);
+    const auto limit = static_cast<std::uint64_t>(static_cast<double>(slower.bytes) / 0.92);
+    ASSERT_GT(static_cast<double>(lowest.bytes), 0.95 * static_cast<double>(limit)) << "the lowest quality fits";
+    const FitResult fit = FitUnder(source, ExportDirection::forward, {}, asked, limit, out);
+    ASSERT_TRUE(fit.met);
+    EXPECT_LE(fit.bytes, limit);
+    EXPECT_GE(static_cast<double>(fit.bytes), 0.85 * static_cast<double>(limit));
+    EXPECT_EQ(fit.optimization.quality, asked.quality) << fit.steps;
+    EXPECT_EQ(fit.steps, "at most 9 frames/s");  // the same frames as at 5
+}
+
 TEST(SizeFit, TheEstimateIsCloseAndALimitIsNeverPassed) {
     test::ScratchDir scratch("size-fit-");
     const FrameSource source = moving_box(96, 400, 160);
