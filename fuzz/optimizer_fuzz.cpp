@@ -1,9 +1,10 @@
 // The optimizing maker on animations drawn from arbitrary bytes: small frames (now and then large
-// ones) of few colours or of noise, rectangles that change, frames of another size or place than the canvas, any delay,
-// any quality, a held-frame budget small enough to keep them in a file. Every animation is written on one thread and on
-// three, and judged by giflib: the two files are the same bytes; giflib reads the file; the delays add up to the
-// frames'; no index lies past its table; and where every frame has few colours (exact tables), what a viewer shows at
-// each frame's time stays within the quality's bound of the frames laid on the canvas. A broken property aborts, so
+// ones) of few colours or of noise, rectangles that change, frames of another size or place than
+// the canvas, any delay, any quality, a held-frame budget small enough to keep them in a file. Every
+// animation is written on one thread and on three, and judged by giflib: the two files are the same
+// bytes; giflib reads the file; the delays add up to the frames'; no index lies past its table; and
+// where every frame has few colours (exact tables), what a viewer shows at each frame's time stays
+// within the quality's bound of the frames laid on the canvas. A broken property aborts, so
 // libFuzzer keeps the input like any crash.
 #include <gif_lib.h>
 #include <unistd.h>
