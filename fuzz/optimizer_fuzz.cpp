@@ -20,31 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_draw.h"
 #include "gif/gif_maker.h"
 #include "tests/unit/test_images.h"
 
 namespace {
 
+using gifanim::fuzz::check;
+using gifanim::fuzz::Draw;
+
 using Bytes = std::vector<std::uint8_t>;
 using gifanim::test::Rgb;
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "optimizer_fuzz: broken: %s\n", what);
-    std::abort();
-}
-
-// Values drawn from the input in order; zeros once it is used up.
-class Draw {
-public:
-    explicit Draw(std::span<const std::uint8_t> in) : in_(in) {}
-    std::uint8_t byte() { return pos_ < in_.size() ? in_[pos_++] : 0; }
-    int below(int n) { return byte() % n; }
-
-private:
-    std::span<const std::uint8_t> in_;
-    std::size_t pos_ = 0;
-};
 
 struct Picture {
     int width = 0, height = 0;
@@ -126,26 +112,12 @@ Bytes write(const std::vector<Frame>& frames, int quality, unsigned threads, std
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct Memory {
-    const Bytes& bytes;
-    std::size_t at = 0;
-};
-
-int read_memory(GifFileType* gif, GifByteType* out, int n) {
-    auto* m = static_cast<Memory*>(gif->UserData);
-    const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), m->bytes.size() - m->at);
-    std::copy_n(m->bytes.begin() + static_cast<std::ptrdiff_t>(m->at), take, out);
-    m->at += take;
-    return static_cast<int>(take);
-}
-
 // giflib's reading of the file, composed frame over frame as a viewer does (disposal 1 and 0
 // leave a frame in place, as the optimizer writes them), each shown picture checked against the
 // frames laid on the canvas at the times it covers.
-void judge(const Bytes& gif_bytes, const std::vector<Frame>& frames, int bound) {
-    Memory memory{gif_bytes};
+void judge(const std::filesystem::path& path, const std::vector<Frame>& frames, int bound) {
     int error = 0;
-    GifFileType* gif = DGifOpen(&memory, read_memory, &error);
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
     check(gif != nullptr, "giflib opens the file");
     check(DGifSlurp(gif) == GIF_OK, "giflib reads the file");
     const int w = gif->SWidth, h = gif->SHeight;
@@ -219,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // With few colours every table is exact, so a pixel strays only as far as the quality lets it:
     // s = 100 - quality levels a channel at most.
     const int s = 100 - quality;
-    judge(one, frames, few_colours ? 3 * s * s : -1);
+    judge(dir / (name + "-1.gif"), frames, few_colours ? 3 * s * s : -1);
     std::filesystem::remove(dir / (name + "-1.gif"));
     std::filesystem::remove(dir / (name + "-3.gif"));
     return 0;

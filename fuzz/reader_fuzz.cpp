@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_draw.h"
 #include "gif/gif_index.h"
 #include "gif/gif_reader.h"
 #include "gif/picture_loader.h"
@@ -37,11 +38,7 @@ constexpr std::uint64_t kMaxPixels = 1u << 18;
 // more than the rest.
 constexpr std::size_t kSaveEvery = 16;
 
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "reader_fuzz: broken: %s\n", what);
-    std::abort();
-}
+using gifanim::fuzz::check;
 
 // Settings drawn from the input, read backwards from its end (and round again), so that the same
 // bytes serve as the file from the front.

@@ -21,18 +21,15 @@
 
 #include "capture/frame_store.h"
 #include "capture/recording_journal.h"
+#include "fuzz/fuzz_draw.h"
 
 namespace {
+
+using gifanim::fuzz::check;
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 using gifanim::capture::FrameStore;
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "recovery_fuzz: broken: %s\n", what);
-    std::abort();
-}
 
 Bytes read_file(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -20,31 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_draw.h"
 #include "review/shaping.h"
 #include "review/size_fit.h"
 #include "tests/unit/test_images.h"
 
 namespace {
 
+using gifanim::fuzz::check;
+using gifanim::fuzz::Draw;
+
 using gifanim::review::ExportShape;
-
-void check(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "shaping_fuzz: broken: %s\n", what);
-    std::abort();
-}
-
-// Values drawn from the input in order; zeros once it is used up.
-class Draw {
-public:
-    explicit Draw(std::span<const std::uint8_t> in) : in_(in) {}
-    std::uint8_t byte() { return pos_ < in_.size() ? in_[pos_++] : 0; }
-    int below(int n) { return byte() % n; }
-
-private:
-    std::span<const std::uint8_t> in_;
-    std::size_t pos_ = 0;
-};
 
 std::int64_t total(const std::vector<gifanim::TimedFrame>& timing) {
     std::int64_t sum = 0;

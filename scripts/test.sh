@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test: Linux natively (debug, ASan+UBSan, the maker and reader
-# tests under ThreadSanitizer), the release build, three minutes of fuzzing, and the Windows build under
-# Wine on a private Xvfb. Installs what is missing first.
+# tests under ThreadSanitizer), the release build, two and a half minutes of fuzzing, and the
+# Windows build under Wine on a private Xvfb. Installs what is missing first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -21,7 +21,7 @@ for preset in linux linux-asan linux-tsan linux-release; do
   ctest --preset "$preset" -j "$jobs"
 done
 
-step "fuzz reader_fuzz for 60 s and optimizer_fuzz, shaping_fuzz, recovery_fuzz and ini_fuzz for 30 s each (clang, libFuzzer, ASan + UBSan)"
+step "fuzz reader_fuzz for 60 s and optimizer_fuzz, shaping_fuzz and recovery_fuzz for 30 s each (clang, libFuzzer, ASan + UBSan)"
 "$root/scripts/fuzz.sh" 60
 
 step "build windows"
