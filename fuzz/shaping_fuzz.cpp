@@ -4,7 +4,7 @@
 // quality, and a size limit. Checked: the timing keeps the total time (divided by the speed) with no
 // delay a viewer shows otherwise; the estimate and the fit run; a fit that says it met its limit
 // wrote a file of the bytes it says, at most the limit, that giflib reads, of the shaped size and
-// (unless it is a still picture of one frame) the total time of the frames its crop meets; one that
+// (unless it is a still picture of one frame) the total time of the frames it could make; one that
 // did not wrote nothing. A broken property aborts, so libFuzzer keeps the input like any crash.
 #include <gif_lib.h>
 #include <unistd.h>
@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "fuzz/fuzz_draw.h"
-#include "imaging/resize.h"
 #include "review/shaping.h"
 #include "review/size_fit.h"
 #include "tests/unit/test_images.h"
@@ -159,16 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         check(gif.width == shaped.width && gif.height == shaped.height, "the canvas of the shaped size");
     }
     // An animation of one frame is a still picture, written without a delay. A frame of another size
-    // that the crop misses altogether is left out with its time.
+    // that the crop misses, or that the scale makes too large, is left out with its time.
     if (gif.frames > 1) {
         long kept = 0;
         for (const gifanim::TimedFrame& t : gifanim::review::export_timing(source.infos, direction, resolved)) {
             const std::vector<std::uint8_t>& bmp = *images[t.source];
-            const int w = bmp[18] | bmp[19] << 8, h = bmp[22] | bmp[23] << 8;
-            const gifanim::platform::ScreenRect part = fit.shape.crop
-                                                           ? gifanim::imaging::clamp_crop(*fit.shape.crop, w, h)
-                                                           : gifanim::platform::ScreenRect{0, 0, w, h};
-            if (part.right > part.left && part.bottom > part.top) kept += t.delay;
+            const gifanim::review::PictureSize picture{bmp[18] | bmp[19] << 8, bmp[22] | bmp[23] << 8};
+            if (gifanim::review::shape_problem(resolved, picture) == gifanim::review::ShapeProblem::none)
+                kept += t.delay;
         }
         check(gif.time == kept, "the time of the export's timing");
     }

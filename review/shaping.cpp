@@ -133,9 +133,10 @@ std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, co
     if (decode_picture(image, scratch.decoded) != platform::LoadResult::ok) return {};
     const platform::Dib24& picture = scratch.decoded;
     // A picture of another size than the recording (the panel resized while recording) gets the
-    // same crop, cut to it, and the same scale.
+    // same crop, cut to it, and the same scale; none is made that the crop misses or that no GIF
+    // holds.
+    if (shape_problem(shape, {picture.width, picture.height}) != ShapeProblem::none) return {};
     size = shaped_size(shape, {picture.width, picture.height});
-    if (size.width <= 0) return {};
     const platform::ScreenRect whole{0, 0, picture.width, picture.height};
     imaging::crop_and_scale(picture, imaging::clamp_crop(shape.crop.value_or(whole), picture.width, picture.height),
                             size.width, size.height, scratch.shaped);

@@ -71,7 +71,8 @@ struct ShapingScratch {
 };
 
 // An image cropped and scaled as the shape says, as BMP bytes; `size` gets its size. Empty when
-// it cannot be decoded or the crop leaves nothing of it. Throws std::bad_alloc.
+// it cannot be decoded, the crop leaves nothing of it or the scale makes it too large (see
+// shape_problem). Throws std::bad_alloc.
 std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, const ExportShape& shape,
                                          ShapingScratch& scratch, PictureSize& size);
 

@@ -83,6 +83,17 @@ TEST(ShapeSize, ScalesKeepTheAspectAndCropsAreCutToThePicture) {
     EXPECT_EQ(shaped_size(crop, source).height, 100);
     crop.crop = platform::ScreenRect{1300, 0, 1400, 100};
     EXPECT_EQ(shaped_size(crop, source).width, 0);
+    EXPECT_EQ(shape_problem(crop, source), ShapeProblem::crop_outside);
+    // No picture is made that no GIF holds: more than 65535 pixels a side, or 2^30 in all.
+    EXPECT_EQ(shape_problem({std::nullopt, *parse_scale("30000")}, source), ShapeProblem::none);
+    EXPECT_EQ(shape_problem({std::nullopt, *parse_scale("60000")}, source), ShapeProblem::too_large);
+    EXPECT_EQ(shape_problem({std::nullopt, *parse_scale("6000")}, {100, 1200}), ShapeProblem::too_large);
+    ShapingScratch scratch;
+    PictureSize made{1, 1};
+    EXPECT_TRUE(shaped_picture(test::make_bmp(40, 30, [](int, int) { return test::Rgb{}; }),
+                               {std::nullopt, *parse_scale("60000")}, scratch, made)
+                    .empty());
+    EXPECT_EQ(made.width, 0);
     for (const char* bad : {"0%", "-5%", "x480", "640x", "0", "abc", "70000"}) EXPECT_FALSE(parse_scale(bad)) << bad;
 }
 
