@@ -95,9 +95,11 @@ PictureSize shaped_size(const ExportShape& shape, PictureSize source) {
 ShapeProblem shape_problem(const ExportShape& shape, PictureSize recording) {
     const Sides sides = scaled_sides(shape, recording);
     if (sides.width <= 0) return ShapeProblem::crop_outside;
-    const double w = std::max(1.0, std::round(sides.width)), h = std::max(1.0, std::round(sides.height));
-    return w > 65535 || h > 65535 || w * h > static_cast<double>(kMostShapedPixels) ? ShapeProblem::too_large
-                                                                                    : ShapeProblem::none;
+    // As large as a picture read may be; sides are at most 65535 times a recording's anyway.
+    const auto side = [](double v) { return std::llround(std::clamp(v, 1.0, 1e12)); };
+    return platform::check_picture_size(side(sides.width), side(sides.height)) == platform::LoadResult::ok
+               ? ShapeProblem::none
+               : ShapeProblem::too_large;
 }
 
 ExportShape resolved_for(const ExportShape& shape, PictureSize recording) {

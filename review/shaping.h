@@ -50,9 +50,8 @@ struct PictureSize {
 PictureSize shaped_size(const ExportShape& shape, PictureSize source);
 
 // Whether a recording of this size can be exported in this shape: the crop must keep a part of it,
-// and the scaled picture may have at most 65535 pixels a side and kMostShapedPixels in all (as a
-// picture read may).
-inline constexpr std::uint64_t kMostShapedPixels = std::uint64_t{1} << 30;
+// and the scaled picture may be no larger than a picture read may be (platform::check_picture_size:
+// 65535 pixels a side, 2^30 in all).
 enum class ShapeProblem { none, crop_outside, too_large };
 ShapeProblem shape_problem(const ExportShape& shape, PictureSize recording);
 

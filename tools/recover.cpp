@@ -80,7 +80,7 @@ int run_recover(const std::vector<Argument>& args) {
     if (!store.Adopt(options.file->path)) {
         return failure(*options.file, "no recording to recover in it (or a running recorder still holds it)");
     }
-    const platform::ScreenRect recorded = store.Snapshot().capture_rect();
+    const platform::ScreenRect& recorded = store.capture_rect();
     if (const auto why = shape_problem_text(
             options.shape, {recorded.right - recorded.left, recorded.bottom - recorded.top}, "the recording")) {
         store.Release();
