@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "gif/lzw_encoder.h"
 
 namespace gifanim {
@@ -55,6 +59,51 @@ struct Place {
     int y;
 };
 
+// The largest step of a channel from colour c to colour n.
+inline unsigned channel_step(Rgb c, Rgb n) {
+    return std::max({static_cast<unsigned>(std::abs(static_cast<int>(red_of(c)) - static_cast<int>(red_of(n)))),
+                     static_cast<unsigned>(std::abs(static_cast<int>(green_of(c)) - static_cast<int>(green_of(n)))),
+                     static_cast<unsigned>(std::abs(static_cast<int>(blue_of(c)) - static_cast<int>(blue_of(n))))});
+}
+
+// The tolerance of every pixel of row y: of_activity[] of the largest step of a channel from its
+// wanted colour to that of a neighbour in the rectangle.
+void row_tolerances(const PixelChoices& px, int y, const std::uint16_t* of_activity, std::uint16_t* tolerances) {
+    const auto w = static_cast<std::size_t>(px.width);
+    const Rgb* row = px.wanted + static_cast<std::size_t>(y) * w;
+    // A missing neighbour above or below stands in for itself: a step of 0.
+    const Rgb* up = y > 0 ? row - w : row;
+    const Rgb* down = y + 1 < px.height ? row + w : row;
+    std::uint16_t* out = tolerances + static_cast<std::size_t>(y) * w;
+    const auto one = [&](std::size_t x) {
+        const Rgb c = row[x];
+        unsigned a = std::max(channel_step(c, up[x]), channel_step(c, down[x]));
+        if (x > 0) a = std::max(a, channel_step(c, row[x - 1]));
+        if (x + 1 < w) a = std::max(a, channel_step(c, row[x + 1]));
+        out[x] = of_activity[a];
+    };
+    std::size_t x = 0;
+    if (w > 0) one(x++);
+#if defined(__SSE2__)
+    // Four pixels at a time: the steps of every byte at once, then the largest of each pixel's.
+    const auto step = [](__m128i a, __m128i b) { return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)); };
+    const __m128i colour = _mm_set1_epi32(0xFFFFFF), low = _mm_set1_epi32(0xFF);
+    for (; x + 5 <= w; x += 4) {
+        const auto at = [](const Rgb* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        const __m128i c = at(row + x);
+        __m128i m = _mm_max_epu8(_mm_max_epu8(step(c, at(row + x - 1)), step(c, at(row + x + 1))),
+                                 _mm_max_epu8(step(c, at(up + x)), step(c, at(down + x))));
+        m = _mm_and_si128(m, colour);
+        m = _mm_max_epu8(m, _mm_srli_epi32(m, 8));
+        m = _mm_and_si128(_mm_max_epu8(m, _mm_srli_epi32(m, 16)), low);
+        alignas(16) std::uint32_t a[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(a), m);
+        for (int k = 0; k < 4; ++k) out[x + static_cast<std::size_t>(k)] = of_activity[a[k]];
+    }
+#endif
+    for (; x < w; ++x) one(x);
+}
+
 class Encoder {
 public:
     Encoder(const PixelChoices& px, unsigned bits, bool interlace, int first_row, int end_row, LossyLzwScratch& s,
@@ -87,10 +136,13 @@ public:
         s.rows.erase(s.rows.begin(),
                      s.rows.begin() + std::min<std::ptrdiff_t>(first_row, static_cast<std::ptrdiff_t>(s.rows.size())));
         if (px.max_tolerance2 > 0) {
-            for (const int r : s.rows) {
-                std::fill_n(results.tolerances + static_cast<std::size_t>(r) * static_cast<std::size_t>(px.width),
-                            px.width, kToleranceUnknown);
+            // The tolerance of each activity (kept in 16 bits), then of each pixel of these rows.
+            std::uint16_t of_activity[256];
+            for (unsigned a = 0; a < 256; ++a) {
+                of_activity[a] = static_cast<std::uint16_t>(
+                    std::min({px.max_tolerance2, px.flat_tolerance2 + a * a * px.detail_scale / 16, 0xFFFEu}));
             }
+            for (const int r : s.rows) row_tolerances(px, r, of_activity, results.tolerances);
         }
         part.packed.clear();
         part.packed.reserve(s.rows.size() * static_cast<std::size_t>(px.width) / 2 + 64);
@@ -232,31 +284,13 @@ private:
         return distance2(shows, px_.wanted[p.i]);
     }
 
-    unsigned tolerance(const Place& p) {
-        std::uint16_t& t = results_.tolerances[p.i];
-        if (t != kToleranceUnknown) return t;
-        const Rgb c = px_.wanted[p.i];
-        int activity = 0;
-        const auto against = [&](Rgb n) {
-            activity = std::max({activity, std::abs(static_cast<int>(red_of(c)) - static_cast<int>(red_of(n))),
-                                 std::abs(static_cast<int>(green_of(c)) - static_cast<int>(green_of(n))),
-                                 std::abs(static_cast<int>(blue_of(c)) - static_cast<int>(blue_of(n)))});
-        };
-        if (p.x > 0) against(px_.wanted[p.i - 1]);
-        if (p.x + 1 < px_.width) against(px_.wanted[p.i + 1]);
-        if (p.y > 0) against(px_.wanted[p.i - static_cast<std::size_t>(px_.width)]);
-        if (p.y + 1 < px_.height) against(px_.wanted[p.i + static_cast<std::size_t>(px_.width)]);
-        const auto a = static_cast<unsigned>(activity);
-        t = static_cast<std::uint16_t>(std::min(
-            {px_.max_tolerance2, px_.flat_tolerance2 + a * a * px_.detail_scale / 16, kToleranceUnknown - 1u}));
-        return t;
-    }
+    unsigned tolerance(const Place& p) const { return results_.tolerances[p.i]; }
 
     // The children of `node` that may show pixel p, into codes and entries; returns how many.
     // The lookahead asks the same of the pixels just ahead again and again, so its answers are
     // kept (`keep`) until the node gains a child or the table starts afresh; the string being
     // matched never asks of a pixel behind it again.
-    int children(int node, const Place& p, int* codes, unsigned* entries, bool keep) {
+    [[gnu::always_inline]] int children(int node, const Place& p, int* codes, unsigned* entries, bool keep) {
         const unsigned own = px_.fallback[p.i];
         if (px_.max_tolerance2 == 0 || !px_.loose[p.i]) {
             const int c = child(node, own);

@@ -53,13 +53,12 @@ struct LzwPart {
 };
 
 // Where an encoding's results go: the entry each pixel took (rows top-down), and room for each
-// pixel's tolerance (rows top-down, each part marking its own rows kToleranceUnknown first; needed
-// only when max_tolerance2 > 0).
+// pixel's tolerance (rows top-down, each part filling its own rows; needed only when
+// max_tolerance2 > 0).
 struct LzwPixels {
     std::uint8_t* chosen = nullptr;
     std::uint16_t* tolerances = nullptr;
 };
-inline constexpr std::uint16_t kToleranceUnknown = 0xFFFF;
 
 // Encodes the rows sent from place `first_row` up to `end_row` in sending order (interlaced or
 // not) with codes of `bits` bits a pixel (the table and the transparent entry fit in 2^bits

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace gifanim {
 
 namespace {
@@ -337,6 +341,12 @@ void NearestColour::reset(std::span<const Rgb> table) {
         g_[i] = static_cast<int>(green_of(table[i]));
         b_[i] = static_cast<int>(blue_of(table[i]));
     }
+    // The copies in 16 bits, up to a whole vector of eight, the rest far from every colour.
+    for (int i = 0; i < 256; ++i) {
+        r16_[i] = static_cast<std::int16_t>(i < count_ ? r_[i] : 1000);
+        g16_[i] = static_cast<std::int16_t>(i < count_ ? g_[i] : 1000);
+        b16_[i] = static_cast<std::int16_t>(i < count_ ? b_[i] : 1000);
+    }
     candidates_.clear();
     if (++generation_ == 0) {
         std::fill(cell_generation_.begin(), cell_generation_.end(), 0);
@@ -353,7 +363,48 @@ void NearestColour::build_cell(unsigned cell) {
     // range is the larger of v - a and b - v, and the nearer lies outside only past one end.
     int least[256], bound = std::numeric_limits<int>::max();
     const int ra = lo[0], ga = lo[1], ba = lo[2];
-    for (int i = 0; i < count_; ++i) {
+    int i = 0;
+#if defined(__SSE2__)
+    // Eight entries at a time in 16 bits, their squares added in 32 (the channels of the entries
+    // past the last are far enough never to lower the bound).
+    {
+        const __m128i zero = _mm_setzero_si128(), fifteen = _mm_set1_epi16(15);
+        const auto steps = [&](const std::int16_t* v, int a, __m128i& nearer, __m128i& farther) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v));
+            const __m128i at = _mm_set1_epi16(static_cast<std::int16_t>(a));
+            const __m128i above = _mm_sub_epi16(x, at), below = _mm_sub_epi16(at, x);
+            nearer = _mm_max_epi16(zero, _mm_max_epi16(below, _mm_sub_epi16(above, fifteen)));
+            farther = _mm_max_epi16(above, _mm_add_epi16(below, fifteen));
+        };
+        // dr^2 + dg^2 + db^2 of eight entries, as two vectors of four.
+        const auto sums = [&](__m128i r, __m128i g, __m128i b, __m128i& low, __m128i& high) {
+            const __m128i rg_low = _mm_unpacklo_epi16(r, g), rg_high = _mm_unpackhi_epi16(r, g);
+            const __m128i b_low = _mm_unpacklo_epi16(b, zero), b_high = _mm_unpackhi_epi16(b, zero);
+            low = _mm_add_epi32(_mm_madd_epi16(rg_low, rg_low), _mm_madd_epi16(b_low, b_low));
+            high = _mm_add_epi32(_mm_madd_epi16(rg_high, rg_high), _mm_madd_epi16(b_high, b_high));
+        };
+        const auto min32 = [](__m128i a, __m128i b) {
+            const __m128i a_greater = _mm_cmpgt_epi32(a, b);
+            return _mm_or_si128(_mm_and_si128(a_greater, b), _mm_andnot_si128(a_greater, a));
+        };
+        __m128i bounds = _mm_set1_epi32(std::numeric_limits<int>::max());
+        for (; i < count_; i += 8) {
+            __m128i nr, fr, ng, fg, nb, fb, low, high;
+            steps(r16_.data() + i, ra, nr, fr);
+            steps(g16_.data() + i, ga, ng, fg);
+            steps(b16_.data() + i, ba, nb, fb);
+            sums(nr, ng, nb, low, high);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(least + i), low);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(least + i + 4), high);
+            sums(fr, fg, fb, low, high);
+            bounds = min32(bounds, min32(low, high));
+        }
+        alignas(16) int each[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(each), bounds);
+        bound = std::min({each[0], each[1], each[2], each[3]});
+    }
+#endif
+    for (; i < count_; ++i) {
         const int dr = std::max({0, ra - r_[i], r_[i] - ra - 15}), fr = std::max(r_[i] - ra, ra + 15 - r_[i]);
         const int dg = std::max({0, ga - g_[i], g_[i] - ga - 15}), fg = std::max(g_[i] - ga, ga + 15 - g_[i]);
         const int db = std::max({0, ba - b_[i], b_[i] - ba - 15}), fb = std::max(b_[i] - ba, ba + 15 - b_[i]);

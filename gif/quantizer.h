@@ -68,6 +68,7 @@ private:
 
     int count_ = 0;
     std::array<int, 256> r_{}, g_{}, b_{};
+    std::array<std::int16_t, 256> r16_{}, g16_{}, b16_{};  // the same in 16 bits, for the cells' vector loop
     // Per cell: where its candidates start in candidates_ and how many there are; generation_
     // says whether the cell was worked out for the current table.
     std::vector<std::uint32_t> cell_start_;
