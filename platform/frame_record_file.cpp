@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
@@ -13,9 +15,11 @@ namespace gifanim::platform {
 
 namespace {
 
-// "GFR1" little-endian: the first word of every image record, so an offset that lands elsewhere
-// is caught; "GFN1" for a note.
-constexpr std::uint32_t kRecordTag = 0x31524647u;
+// "GFR2" little-endian: the first word of every image record, so an offset that lands elsewhere
+// is caught; "GFN1" for a note. Image records of earlier files, "GFR1", are still read: their
+// checksum is the one notes have.
+constexpr std::uint32_t kRecordTag = 0x32524647u;
+constexpr std::uint32_t kOldRecordTag = 0x31524647u;
 constexpr std::uint32_t kNoteTag = 0x314E4647u;
 // How many taken names are passed over before giving up on a folder.
 constexpr int kNameAttempts = 1 << 16;
@@ -48,8 +52,9 @@ std::string hex_name(std::uint32_t number) {
 
 std::atomic<std::uint32_t> names_made{0};
 
-// FNV-1a over the record's offset and the image's length (8 bytes each, little-endian), then its
-// bytes: a record cut short, damaged, or copied to another place never passes for another frame.
+// The checksum of a note (and of an image record of an earlier file): FNV-1a over the record's
+// offset and the image's length (8 bytes each, little-endian), then its bytes: a record cut short,
+// damaged, or copied to another place never passes for another frame.
 std::uint32_t record_checksum(std::uint64_t offset, std::span<const std::uint8_t> image) {
     std::uint32_t hash = 2166136261u;
     const auto mix = [&hash](std::uint8_t byte) { hash = (hash ^ byte) * 16777619u; };
@@ -59,6 +64,43 @@ std::uint32_t record_checksum(std::uint64_t offset, std::span<const std::uint8_t
     for (std::uint8_t b : place) mix(b);
     for (std::uint8_t b : image) mix(b);
     return hash;
+}
+
+// The checksum of an image record: the same safeguards eight bytes at a time in four lanes, many
+// times faster than a byte at a time, since images of megabytes pass through it on every write
+// and read. Each step is a bijection of the lane for a given word, and of the word for a given
+// lane, so no change of one word goes unseen before the 64 bits are folded to 32.
+std::uint32_t image_checksum(std::uint64_t offset, std::span<const std::uint8_t> image) {
+    constexpr std::uint64_t p1 = 0x9E3779B185EBCA87ull, p2 = 0xC2B2AE3D27D4EB4Full, p3 = 0x165667B19E3779F9ull;
+    const auto word = [](const std::uint8_t* p) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+        return v;
+    };
+    const auto round = [](std::uint64_t lane, std::uint64_t in) { return std::rotl(lane + in * p2, 31) * p1; };
+    const std::uint64_t length = image.size();
+    std::uint64_t lanes[4] = {offset + p1 + p2, length + p2, offset ^ p3, length - p1};
+    const std::uint8_t* p = image.data();
+    std::size_t left = image.size();
+    for (; left >= 32; p += 32, left -= 32) {
+        for (int k = 0; k < 4; ++k) lanes[k] = round(lanes[k], word(p + 8 * k));
+    }
+    std::uint64_t hash = std::rotl(lanes[0], 1) + std::rotl(lanes[1], 7) + std::rotl(lanes[2], 12) +
+                         std::rotl(lanes[3], 18);
+    for (; left >= 8; p += 8, left -= 8) hash = std::rotl(hash ^ round(0, word(p)), 27) * p1 + p3;
+    for (; left > 0; ++p, --left) hash = std::rotl(hash ^ (*p * p3), 11) * p1;
+    hash ^= hash >> 33;
+    hash *= p2;
+    hash ^= hash >> 29;
+    hash *= p3;
+    hash ^= hash >> 32;
+    return static_cast<std::uint32_t>(hash);
+}
+
+// The checksum a record of this tag carries.
+std::uint32_t checksum_of(std::uint32_t tag, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    return tag == kRecordTag ? image_checksum(offset, bytes) : record_checksum(offset, bytes);
 }
 
 }  // namespace
@@ -158,7 +200,7 @@ bool FrameRecordFile::write_record(platform::PositionedFile& file, const RecordS
                                    std::span<const std::uint8_t> image) {
     std::uint8_t header[kRecordHeaderSize];
     put_u32(header, tag);
-    put_u32(header + 4, record_checksum(span.offset, image));
+    put_u32(header + 4, checksum_of(tag, span.offset, image));
     put_u64(header + 8, image.size());
     if (file.write_at(span.offset, header, image)) return true;
     // Whatever part reached the disk lies past the end and is overwritten by the next record.
@@ -248,7 +290,9 @@ bool FrameRecordFile::scan(Store& store, std::uint64_t size,
         if (!store.file->read_at(offset, header)) return false;
         const std::uint32_t tag = get_u32(header);
         const RecordSpan span{offset, get_u64(header + 8)};
-        if ((tag != kRecordTag && tag != kNoteTag) || span.length > size - offset - kRecordHeaderSize) break;
+        if ((tag != kRecordTag && tag != kOldRecordTag && tag != kNoteTag) ||
+            span.length > size - offset - kRecordHeaderSize)
+            break;
         const std::uint64_t end = record_end(span);
         const bool last = end == size;
         bool whole = true;
@@ -310,11 +354,12 @@ FrameImage FrameRecordFile::read_record(const platform::PositionedFile* file, co
     if (!file || span.length > std::numeric_limits<std::size_t>::max()) return nullptr;
     std::uint8_t header[kRecordHeaderSize];
     if (!file->read_at(span.offset, header)) return nullptr;
-    if (get_u32(header) != kRecordTag || get_u64(header + 8) != span.length) return nullptr;
+    const std::uint32_t tag = get_u32(header);
+    if ((tag != kRecordTag && tag != kOldRecordTag) || get_u64(header + 8) != span.length) return nullptr;
     try {
         std::vector<std::uint8_t> image(static_cast<std::size_t>(span.length));
         if (!file->read_at(span.offset + kRecordHeaderSize, image)) return nullptr;
-        if (record_checksum(span.offset, image) != get_u32(header + 4)) return nullptr;
+        if (checksum_of(tag, span.offset, image) != get_u32(header + 4)) return nullptr;
         return std::make_shared<const std::vector<std::uint8_t>>(std::move(image));
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -196,6 +196,17 @@ TEST_F(FrameRecordFileTest, DamagedRecordsReadAsFailuresNeverAsAnotherFrame) {
     EXPECT_FALSE(file.read(1));
     EXPECT_EQ(*file.read(0), image(0, 100));
     EXPECT_EQ(*file.read(2), image(2, 300));
+    // Flips among the last bytes of record 2 (300 bytes: whole blocks of 32, then a word of 8
+    // and 4 single bytes), each caught and mended again.
+    for (const std::uint64_t at : {290u, 299u}) {
+        Bytes last = read_range(path, offset_of(2) + kRecordHeaderSize + at, 1);
+        last[0] ^= 0x01;
+        overwrite(path, offset_of(2) + kRecordHeaderSize + at, last);
+        EXPECT_FALSE(file.read(2)) << at;
+        last[0] ^= 0x01;
+        overwrite(path, offset_of(2) + kRecordHeaderSize + at, last);
+        EXPECT_EQ(*file.read(2), image(2, 300)) << at;
+    }
 
     // A length field that claims more than the index knows.
     Bytes header = read_range(path, offset_of(3), kRecordHeaderSize);
@@ -309,6 +320,41 @@ TEST_F(FrameRecordFileTest, KeepOnlyRebuildsTheFileOrLeavesItWhole) {
     ASSERT_TRUE(file.keep_only({}));
     EXPECT_EQ(file.count(), 0u);
     EXPECT_EQ(files_in(scratch.dir), 1u);
+}
+
+// A file an earlier version left, whose image records carry the tag "GFR1" and the byte-wise
+// checksum notes still have, is still adopted and read; what is added after goes on in the
+// current form.
+TEST_F(FrameRecordFileTest, RecordsOfAnEarlierVersionAreStillRead) {
+    const auto put = [](Bytes& out, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    Bytes left;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const Bytes img = image(k, 150);
+        std::uint32_t hash = 2166136261u;
+        Bytes place;
+        put(place, left.size(), 8);
+        put(place, img.size(), 8);
+        for (const Bytes* part : {static_cast<const Bytes*>(&place), &img})
+            for (const std::uint8_t b : *part) hash = (hash ^ b) * 16777619u;
+        put(left, 0x31524647u, 4);  // "GFR1"
+        put(left, hash, 4);
+        put(left, img.size(), 8);
+        left.insert(left.end(), img.begin(), img.end());
+    }
+    const std::filesystem::path path = scratch.dir / "left.tmp";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(left.data()),
+                                                static_cast<std::streamsize>(left.size()));
+    // Only a file no one else may change is taken.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_TRUE(file.adopt(path, [](std::size_t, std::span<const std::uint8_t>) {}, [] { return true; }));
+    ASSERT_EQ(file.count(), 2u);
+    EXPECT_EQ(*file.read(0), image(0, 150));
+    EXPECT_EQ(*file.read(1), image(1, 150));
+    ASSERT_TRUE(file.append(image(2, 70)));
+    EXPECT_EQ(*file.read(2), image(2, 70));
+    EXPECT_EQ(*file.read(0), image(0, 150));
 }
 
 // An export reads on its own thread through its own cursor while the recording still appends.
