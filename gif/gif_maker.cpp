@@ -32,13 +32,18 @@ constexpr std::size_t kKeptScratch = std::size_t{4} << 20;
 // The largest canvas the optimizing mode takes: 2^26 pixels, an 8K screen's size.
 constexpr std::size_t kLargestOptimisedCanvas = std::size_t{1} << 26;
 
-// Writes to a device or a pipe as it is (there is nothing to rename over it), to anything else
-// through a replacement file, so that a failed save leaves an existing file as it was.
-template <class Write>
-void write_to(const std::filesystem::path& path, Write&& write) {
+// Whether the path names a device, a pipe or the like: something there is nothing to rename over.
+bool is_special(const std::filesystem::path& path) {
     std::error_code ec;
     const auto type = std::filesystem::status(path, ec).type();
-    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec) {
+    return type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::regular && !ec;
+}
+
+// Writes to a device or a pipe as it is, to anything else through a replacement file, so that a
+// failed save leaves an existing file as it was.
+template <class Write>
+void write_to(const std::filesystem::path& path, Write&& write) {
+    if (is_special(path)) {
         platform::File file = platform::File::create(path);
         write(file);
         file.close();
@@ -78,6 +83,7 @@ struct FrameSlot {
     std::unique_ptr<LzwEncoder> encoder;
     std::vector<std::uint8_t> exact;
     bool exact_ready = false;
+    bool held = true;  // the frame is to be held, not written at once
 
     void convert() {
         if (dither) {
@@ -89,7 +95,10 @@ struct FrameSlot {
         encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
                         frame.data);
         // The data at its exact size, copied here rather than on the caller's thread, which decodes
-        // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer.
+        // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer;
+        // a frame that goes straight to the file needs none.
+        exact_ready = false;
+        if (!held) return;
         try {
             exact.assign(frame.data.begin(), frame.data.end());
             exact_ready = true;
@@ -112,6 +121,78 @@ struct GifMaker::State {
     std::unique_ptr<OptimizingPipeline> pipeline;  // the optimizing mode's frames, from the first one on
     bool lost_frame = false;                       // a finished frame could not be held
 
+    // The plain mode's frames on their way to the file beside the target (see StreamTo). The first
+    // frame waits until a second one is added: a single frame is written as a still picture.
+    struct Stream {
+        std::filesystem::path target;  // empty: the frames are held
+        std::unique_ptr<platform::ReplacementFile> file;
+        std::unique_ptr<AnimationStream> writer;
+        std::size_t finished = 0;  // frames finished, and so written or waiting
+        EncodedFrame first;
+        bool saved = false;  // put in the target's place, or failed at that: its frames are gone
+    } stream;
+    bool streaming() const { return !stream.target.empty() && !optimization.enabled; }
+
+    // A finished frame to the stream; false when it is to be held instead (not streaming, or no
+    // file could be made beside the target, and then the frame waiting with it is held first).
+    bool stream_frame(const EncodedFrame& done) {
+        if (!streaming()) return false;
+        const std::size_t index = stream.finished;
+        if (!stream.file && index == 0 && records.size() < 2) {
+            stream.first = done;
+            stream.finished = 1;
+            return true;
+        }
+        if (!stream.file) {
+            std::unique_ptr<platform::ReplacementFile> file;
+            if (!is_special(stream.target)) {
+                try {
+                    file = std::make_unique<platform::ReplacementFile>(stream.target);
+                } catch (const platform::FileError&) {
+                }
+            }
+            if (!file) {
+                stream.target.clear();
+                if (index == 1) frames.push(std::move(stream.first));
+                return false;
+            }
+            stream.file = std::move(file);
+            stream.writer = std::make_unique<AnimationStream>(stream.file->file(), settings);
+            if (index == 1) stream.writer->add(records[0], stream.first);
+            stream.first = EncodedFrame{};
+        }
+        stream.writer->add(records[index], done);
+        stream.finished = index + 1;
+        return true;
+    }
+
+    // SaveGif while streaming: the last frames, the end, and the file in the target's place.
+    // Throws what a frame or the file failed with.
+    void save_streamed(const std::filesystem::path& path) {
+        if (path != stream.target) fail("只能保存到开始时指定的文件");
+        if (stream.saved) fail("帧已经写入文件");
+        try {
+            while (!in_flight.empty() && streaming()) finish_oldest(true);
+            // No file could be made beside the target: the frames are held after all.
+            if (!streaming()) return;
+            stream.saved = true;
+            if (!stream.file) {
+                write_to(path, [&](platform::File& file) {
+                    write_gif(file, settings, records, std::span<const EncodedFrame>(&stream.first, 1));
+                });
+                return;
+            }
+            stream.writer->finish();
+            stream.file->commit();
+        } catch (...) {
+            // The frames cannot be written whole any more: the file beside the target goes now.
+            stream.saved = true;
+            stream.writer.reset();
+            stream.file.reset();
+            throw;
+        }
+    }
+
     // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
     // when the state goes, so no worker touches a slot after it is gone.
     std::vector<std::unique_ptr<FrameSlot>> slots;
@@ -130,6 +211,17 @@ struct GifMaker::State {
         FrameSlot* slot = in_flight.front();
         pool->wait(*slot, help);
         in_flight.erase(in_flight.begin());
+        try {
+            if (stream_frame(slot->frame)) {
+                slot->frame.data.clear();  // the slot keeps the buffer for its next frame
+                free_slots.push_back(slot);
+                return;
+            }
+        } catch (...) {
+            free_slots.push_back(slot);
+            lost_frame = true;
+            throw;
+        }
         EncodedFrame done;
         done.width = slot->frame.width;
         done.height = slot->frame.height;
@@ -272,6 +364,8 @@ void GifMaker::SetOptimization(const Optimization& optimization) {
 
 void GifMaker::SetMemoryBudget(std::size_t bytes) { memory_budget_ = bytes; }
 
+void GifMaker::StreamTo(std::filesystem::path target) { stream_target_ = std::move(target); }
+
 bool GifMaker::Create(const AnimationInfo& info) {
     if (state_) {
         Reset();
@@ -283,6 +377,7 @@ bool GifMaker::Create(const AnimationInfo& info) {
         }
         state_->optimization = optimization_;
         state_->frames.set_budget(memory_budget_);
+        state_->stream.target = stream_target_;
     }
     AnimationSettings& s = state_->settings;
     s.width = static_cast<std::uint16_t>(info.Width);
@@ -309,6 +404,8 @@ void GifMaker::Reset() {
     st.records = {};
     st.frames.clear();
     st.lost_frame = false;
+    st.stream = {};
+    st.stream.target = stream_target_;
     st.pipeline.reset();
     st.optimization = optimization_;
     st.frames.set_budget(memory_budget_);
@@ -384,6 +481,7 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
 
         slot.dither = info.Dither != 0;
         slot.interlace = st.settings.interlace;
+        slot.held = !st.streaming();
         slot.frame.width = static_cast<std::uint16_t>(slot.picture.width);
         slot.frame.height = static_cast<std::uint16_t>(slot.picture.height);
         if (st.records.size() == 1) {
@@ -410,6 +508,10 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
     st.error.clear();
     if (st.pipeline) return st.save_optimised(path);
     try {
+        if (st.streaming()) {
+            st.save_streamed(path);
+            if (st.stream.saved) return true;
+        }
         // The first frames go to the file while the last ones are still being compressed.
         const auto frame_at = [&st](std::size_t i) -> const EncodedFrame& {
             while (st.frames.size() <= i) st.finish_oldest(true);

@@ -6,40 +6,6 @@ namespace gifanim {
 
 namespace {
 
-// Collects small pieces and hands them to the file in large writes.
-class FileOutput {
-public:
-    explicit FileOutput(platform::File& file) : file_(file) { buffer_.reserve(kChunk); }
-
-    void byte(std::uint8_t b) { buffer_.push_back(b); }
-    void word(std::uint16_t v) {
-        byte(static_cast<std::uint8_t>(v & 0xFF));
-        byte(static_cast<std::uint8_t>(v >> 8));
-    }
-    void bytes(std::span<const std::uint8_t> data) {
-        if (buffer_.size() + data.size() > kChunk) {
-            flush();
-            if (data.size() >= kChunk) {
-                file_.write(data);
-                return;
-            }
-        }
-        buffer_.insert(buffer_.end(), data.begin(), data.end());
-    }
-    void text(std::string_view s) {
-        bytes({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()});
-    }
-    void flush() {
-        if (!buffer_.empty()) file_.write(buffer_);
-        buffer_.clear();
-    }
-
-private:
-    static constexpr std::size_t kChunk = 1 << 16;
-    platform::File& file_;
-    std::vector<std::uint8_t> buffer_;
-};
-
 // Appends everything to a buffer in memory.
 class MemoryOutput {
 public:
@@ -80,44 +46,60 @@ void looping_extension(Output& out, const AnimationSettings& settings) {
     out.byte(0x00);
 }
 
+constexpr unsigned kBits = 8;  // every frame of the plain mode has a 256-entry palette
+
+// The header of an animation or still picture: the screen and the global table.
+template <class Output>
+void stream_head(Output& out, const AnimationSettings& settings, std::span<const std::uint8_t> palette) {
+    out.text("GIF89a");
+    out.word(settings.width);
+    out.word(settings.height);
+    out.byte(0x80 + ((kBits - 1) << 4) + (kBits - 1));
+    out.byte(0);  // background colour index
+    out.byte(0);  // pixel aspect ratio
+    out.bytes(palette);
+}
+
+// One frame of an animation: its graphic control extension, comment, descriptor, local table and data.
+template <class Output>
+void animation_frame(Output& out, const AnimationSettings& settings, const FrameRecord& rec,
+                     const EncodedFrame& frame) {
+    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
+    out.byte(0x21);
+    out.byte(0xF9);
+    out.byte(0x04);
+    out.byte(static_cast<std::uint8_t>(((rec.disposal & 7) << 2) | (rec.transparency & 1)));
+    out.word(static_cast<std::uint16_t>(rec.delay));
+    out.byte(0);  // transparent colour index
+    out.byte(0x00);
+    if (!rec.comment.empty()) comment_extension(out, rec.comment);
+    out.byte(0x2C);
+    out.word(static_cast<std::uint16_t>(rec.left));
+    out.word(static_cast<std::uint16_t>(rec.top));
+    out.word(frame.width);
+    out.word(frame.height);
+    out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | (kBits - 1)));
+    out.bytes(frame.palette);
+    out.bytes(frame.data);
+    out.byte(0x00);
+}
+
+template <class Output>
+void stream_end(Output& out, const AnimationSettings& settings) {
+    if (!settings.comment.empty()) comment_extension(out, settings.comment);
+    out.byte(0x3B);
+    out.flush();
+}
+
 // The frames come from frame_at(i), asked for in order, one per record.
 template <class Output, class FrameAt>
 void write_stream(Output& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
                   FrameAt&& frame_at) {
     const std::size_t count = records.size();
-    constexpr unsigned bits = 8;  // every frame has a 256-entry palette
-    out.text("GIF89a");
-    out.word(settings.width);
-    out.word(settings.height);
-    out.byte(0x80 + ((bits - 1) << 4) + (bits - 1));
-    out.byte(0);  // background colour index
-    out.byte(0);  // pixel aspect ratio
-    out.bytes(frame_at(0).palette);
-
-    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
+    stream_head(out, settings, frame_at(0).palette);
     if (count >= 2) {
         if (settings.loop) looping_extension(out, settings);
-        for (std::size_t i = 0; i < count; ++i) {
-            const FrameRecord& rec = records[i];
-            const EncodedFrame& frame = frame_at(i);
-            out.byte(0x21);
-            out.byte(0xF9);
-            out.byte(0x04);
-            out.byte(static_cast<std::uint8_t>(((rec.disposal & 7) << 2) | (rec.transparency & 1)));
-            out.word(static_cast<std::uint16_t>(rec.delay));
-            out.byte(0);  // transparent colour index
-            out.byte(0x00);
-            if (!rec.comment.empty()) comment_extension(out, rec.comment);
-            out.byte(0x2C);
-            out.word(static_cast<std::uint16_t>(rec.left));
-            out.word(static_cast<std::uint16_t>(rec.top));
-            out.word(frame.width);
-            out.word(frame.height);
-            out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | (bits - 1)));
-            out.bytes(frame.palette);
-            out.bytes(frame.data);
-            out.byte(0x00);
-        }
+        for (std::size_t i = 0; i < count; ++i) animation_frame(out, settings, records[i], frame_at(i));
     } else {
         const EncodedFrame& frame = frame_at(0);
         out.byte(0x2C);
@@ -125,13 +107,11 @@ void write_stream(Output& out, const AnimationSettings& settings, std::span<cons
         out.word(0);
         out.word(frame.width);
         out.word(frame.height);
-        out.byte(static_cast<std::uint8_t>(interlace_bit | (bits - 1)));
+        out.byte(static_cast<std::uint8_t>((settings.interlace ? 0x40 : 0x00) | (kBits - 1)));
         out.bytes(frame.data);
         out.byte(0x00);
     }
-    if (!settings.comment.empty()) comment_extension(out, settings.comment);
-    out.byte(0x3B);
-    out.flush();
+    stream_end(out, settings);
 }
 
 // The size field of a colour table of `bytes` bytes (3 x 2^(field + 1)).
@@ -143,9 +123,36 @@ std::uint8_t table_size_field(std::size_t bytes) {
 
 }  // namespace
 
+void BufferedFileOutput::bytes(std::span<const std::uint8_t> data) {
+    if (buffer_.size() + data.size() > kChunk) {
+        flush();
+        if (data.size() >= kChunk) {
+            file_.write(data);
+            return;
+        }
+    }
+    buffer_.insert(buffer_.end(), data.begin(), data.end());
+}
+
+void BufferedFileOutput::flush() {
+    if (!buffer_.empty()) file_.write(buffer_);
+    buffer_.clear();
+}
+
+void AnimationStream::add(const FrameRecord& record, const EncodedFrame& frame) {
+    if (!started_) {
+        stream_head(out_, settings_, frame.palette);
+        if (settings_.loop) looping_extension(out_, settings_);
+        started_ = true;
+    }
+    animation_frame(out_, settings_, record, frame);
+}
+
+void AnimationStream::finish() { stream_end(out_, settings_); }
+
 void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
                       const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
-    FileOutput out(file);
+    BufferedFileOutput out(file);
     out.text("GIF89a");
     out.word(settings.width);
     out.word(settings.height);
@@ -191,13 +198,13 @@ void write_placed_gif(platform::File& file, const AnimationSettings& settings, s
 
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {
-    FileOutput out(file);
+    BufferedFileOutput out(file);
     write_stream(out, settings, records.first(frames.size()), [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
 }
 
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                const std::function<const EncodedFrame&(std::size_t)>& frame_at) {
-    FileOutput out(file);
+    BufferedFileOutput out(file);
     write_stream(out, settings, records, frame_at);
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gif/records.h"
@@ -57,6 +58,42 @@ struct PlacedFrame {
 struct PlacedRecord {
     std::uint16_t delay = 0;
     std::string comment;  // at most 255 bytes
+};
+
+// Collects small pieces and hands them to the file in large writes. File errors throw
+// platform::FileError.
+class BufferedFileOutput {
+public:
+    explicit BufferedFileOutput(platform::File& file) : file_(file) { buffer_.reserve(kChunk); }
+
+    void byte(std::uint8_t b) { buffer_.push_back(b); }
+    void word(std::uint16_t v) {
+        byte(static_cast<std::uint8_t>(v & 0xFF));
+        byte(static_cast<std::uint8_t>(v >> 8));
+    }
+    void bytes(std::span<const std::uint8_t> data);
+    void text(std::string_view s) { bytes({reinterpret_cast<const std::uint8_t*>(s.data()), s.size()}); }
+    void flush();
+
+private:
+    static constexpr std::size_t kChunk = 1 << 16;
+    platform::File& file_;
+    std::vector<std::uint8_t> buffer_;
+};
+
+// The stream write_gif writes for two or more frames, written as the frames come: the first add
+// writes the header (with that frame's palette as the global table) before the frame, and finish
+// the end. File errors throw platform::FileError.
+class AnimationStream {
+public:
+    AnimationStream(platform::File& file, const AnimationSettings& settings) : out_(file), settings_(settings) {}
+    void add(const FrameRecord& record, const EncodedFrame& frame);
+    void finish();
+
+private:
+    BufferedFileOutput out_;
+    AnimationSettings settings_;
+    bool started_ = false;
 };
 
 // Writes the stream of placed frames: the first frame's table is the global one, every later frame

@@ -63,6 +63,8 @@ int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
     info.FrameCount = frames;
     info.ColorNum = 0;
     info.Interlace = 1;
+    // The frames go to the file as they are made, not held and copied there at the end.
+    maker.StreamTo(path);
     maker.Create(info);
 
     // Made before the calls it undoes: either of them may throw after it took effect.
@@ -76,6 +78,7 @@ int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
     }
     shell.SetFrameWindowCaption("当前帧数:" + std::to_string(recorded));
     const bool saved = maker.SaveGif(path);
+    maker.StreamTo({});
     busy.end();
     if (saved) {
         shell.ShowMessage(kExportSucceededText, kExportTitle, kInformationIcon);

@@ -170,6 +170,8 @@ int run_make(const std::vector<Argument>& args) {
     maker.SetOptimization(optimization);
     if (size.max_size || size.estimate)
         return make_fitted(animation, frame, images, shape, optimization, size, *output_argument);
+    // The frames go to the file as they are made, not held and copied there at the end.
+    maker.StreamTo(*output);
     if (shape.changes_anything()) return make_shaped(maker, animation, frame, images, shape, *output);
     if (!maker.Create(animation)) return failure(maker.GetError());
     for (const Argument* image : images)
