@@ -384,14 +384,15 @@ TEST(GifMakerOptimized, TheTemporaryFileGoesWithTheFrames) {
     const std::string saved = old ? old : "";
     setenv("TMPDIR", tmp.c_str(), 1);
     const auto files = [&] { return std::distance(fs::directory_iterator(tmp), fs::directory_iterator()); };
-    const std::vector<Picture> frames = desktop_session(96, 64, 5);
+    // More frames than the plain mode keeps in flight on one thread, so that some are held.
+    const std::vector<Picture> frames = desktop_session(96, 64, 8);
     for (bool optimize : {false, true}) {
         for (int exit_path = 0; exit_path < 3; ++exit_path) {
             {
                 GifMaker maker;
                 maker.SetOptimization({optimize, Optimization::kDefaultQuality});
                 maker.SetMemoryBudget(1);
-                maker.SetThreads(1);  // every frame is held as soon as it is added
+                maker.SetThreads(1);
                 ASSERT_TRUE(maker.Create(AnimationInfo{}));
                 for (const Picture& p : frames) ASSERT_TRUE(maker.AddFrame(FrameInfo{}, {}, bmp_of(p)));
                 if (exit_path == 0) {
