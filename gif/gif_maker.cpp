@@ -50,6 +50,7 @@ void write_to(const std::filesystem::path& path, Write&& write) {
         return;
     }
     platform::ReplacementFile file(path);
+    file.file().bypass_cache();
     write(file.file());
     file.commit();
 }
@@ -156,6 +157,7 @@ struct GifMaker::State {
                 if (index == 1) frames.push(std::move(stream.first));
                 return false;
             }
+            file->file().bypass_cache();
             stream.file = std::move(file);
             stream.writer = std::make_unique<AnimationStream>(stream.file->file(), settings);
             if (index == 1) stream.writer->add(records[0], stream.first);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -44,6 +45,12 @@ public:
     // Reads exactly out.size() bytes from the current position.
     void read(std::span<std::uint8_t> out);
     void write(std::span<const std::uint8_t> bytes);
+    // From now on, for a file being written from its start: the bytes go straight to the disk in
+    // large aligned pieces instead of through the system's file cache, where a long GIF costs a
+    // copy of every byte and pushes out what other programs keep there. The file is written the
+    // same; close and commit_over write the last piece. Where the system or file system does not
+    // allow it, nothing changes.
+    void bypass_cache();
     // Closes the file, reporting a failure to flush; the destructor closes silently.
     void close();
     // Flushes the bytes to the disk, closes the file and renames it from `temp` over `target`.
@@ -55,6 +62,11 @@ private:
     void* handle_ = nullptr;
 #else
     int fd_ = -1;
+    // While the cache is bypassed: the bytes not yet written, in a buffer aligned for the disk.
+    struct Aligned;
+    std::unique_ptr<Aligned> direct_;
+    void write_direct(std::span<const std::uint8_t> bytes);
+    void flush_direct();
 #endif
 };
 

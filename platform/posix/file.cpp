@@ -2,9 +2,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/file.h"
@@ -68,6 +71,7 @@ File File::create_beside(const std::filesystem::path& target, std::filesystem::p
 }
 
 void File::commit_over(const std::filesystem::path& temp, const std::filesystem::path& target) {
+    flush_direct();
     if (::fsync(fd_) != 0) throw_errno();
     close();
     if (::rename(temp.c_str(), target.c_str()) != 0) throw_errno();
@@ -81,12 +85,79 @@ void File::commit_over(const std::filesystem::path& temp, const std::filesystem:
     }
 }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+// Direct writes go in whole blocks of this size, from memory aligned to it, at offsets that are
+// multiples of it: 4 KiB satisfies every file system that takes them.
+constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kDirectBuffer = std::size_t{1} << 20;
+
+struct File::Aligned {
+    struct Free {
+        void operator()(std::uint8_t* p) const { std::free(p); }
+    };
+    std::unique_ptr<std::uint8_t, Free> bytes;
+    std::size_t filled = 0;
+};
+
+void File::bypass_cache() {
+#ifdef O_DIRECT
+    if (fd_ < 0 || direct_) return;
+    auto direct = std::make_unique<Aligned>();
+    direct->bytes.reset(static_cast<std::uint8_t*>(std::aligned_alloc(kBlock, kDirectBuffer)));
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (!direct->bytes || flags < 0 || ::lseek(fd_, 0, SEEK_CUR) != 0 || ::fcntl(fd_, F_SETFL, flags | O_DIRECT) != 0)
+        return;
+    direct_ = std::move(direct);
+#endif
+}
+
+void File::write_direct(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const std::size_t take = std::min(bytes.size(), kDirectBuffer - direct_->filled);
+        std::memcpy(direct_->bytes.get() + direct_->filled, bytes.data(), take);
+        direct_->filled += take;
+        bytes = bytes.subspan(take);
+        if (direct_->filled < kDirectBuffer) return;
+        const ssize_t n = ::write(fd_, direct_->bytes.get(), kDirectBuffer);
+        if (n == static_cast<ssize_t>(kDirectBuffer)) {
+            direct_->filled = 0;
+            continue;
+        }
+        if (n < 0 && errno != EINVAL && errno != EINTR) throw_errno();
+        // The file system took the flag but not the write (or a part of it): the rest goes
+        // through the cache.
+        const std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
+        auto direct = std::move(direct_);
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) throw_errno();
+        write({direct->bytes.get() + done, kDirectBuffer - done});
+        write(bytes);
+        return;
+    }
+}
+
+void File::flush_direct() {
+    if (!direct_) return;
+    auto direct = std::move(direct_);
+    // The whole blocks directly, then the last part of one through the cache.
+    const std::size_t whole = direct->filled / kBlock * kBlock;
+    std::size_t done = 0;
+    if (whole > 0) {
+        const ssize_t n = ::write(fd_, direct->bytes.get(), whole);
+        if (n < 0 && errno != EINVAL) throw_errno();
+        done = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) throw_errno();
+    write({direct->bytes.get() + done, direct->filled - done});
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_), direct_(std::move(other.direct_)) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = other.fd_;
+        direct_ = std::move(other.direct_);
         other.fd_ = -1;
     }
     return *this;
@@ -116,6 +187,10 @@ void File::read(std::span<std::uint8_t> out) {
 }
 
 void File::write(std::span<const std::uint8_t> bytes) {
+    if (direct_) {
+        write_direct(bytes);
+        return;
+    }
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
@@ -129,6 +204,7 @@ void File::write(std::span<const std::uint8_t> bytes) {
 
 void File::close() {
     if (fd_ < 0) return;
+    flush_direct();
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throw_errno();

@@ -148,6 +148,10 @@ void File::read(std::span<std::uint8_t> out) {
     }
 }
 
+// The system's cache is kept: unbuffered writes there need sector-aligned memory and sizes and
+// gain less.
+void File::bypass_cache() {}
+
 void File::write(std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {

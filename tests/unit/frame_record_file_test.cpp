@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/system.h"
 #ifndef _WIN32
 #include <fcntl.h>
@@ -378,6 +379,26 @@ TEST_F(FrameRecordFileTest, ReaderOnAnotherThreadSeesWholeRecordsWhileAppendsGoO
     done = true;
     reader.join();
     EXPECT_EQ(wrong, 0u) << "of " << read;
+}
+
+// A file written past the system's cache holds exactly what was written, whatever the pieces and
+// however the last block ends.
+TEST(PlatformFile, WritesPastTheCacheReadBackTheSame) {
+    test::ScratchDir scratch{"bypass-"};
+    const std::size_t sizes[] = {0, 1, 4095, 4096, 4097, (1u << 20) - 1, 1u << 20, (3u << 20) + 5};
+    for (const std::size_t size : sizes) {
+        const Bytes expected = image(size, size);
+        for (const std::size_t piece : {size + 1, std::size_t{1000}}) {
+            const std::filesystem::path path = scratch.dir / "out.bin";
+            platform::File file = platform::File::create(path);
+            file.bypass_cache();
+            for (std::size_t at = 0; at < size; at += piece)
+                file.write(std::span(expected).subspan(at, std::min(piece, size - at)));
+            file.close();
+            EXPECT_EQ(std::filesystem::file_size(path), size) << size << " in pieces of " << piece;
+            EXPECT_EQ(read_range(path, 0, size), expected) << size << " in pieces of " << piece;
+        }
+    }
 }
 
 TEST(FrameRecordSpan, OffsetsPastFourGibibytesAddUpOrAreRefused) {
