@@ -122,17 +122,55 @@ struct GifMaker::State {
     std::unique_ptr<OptimizingPipeline> pipeline;  // the optimizing mode's frames, from the first one on
     bool lost_frame = false;                       // a finished frame could not be held
 
-    // The plain mode's frames on their way to the file beside the target (see StreamTo). The first
-    // frame waits until a second one is added: a single frame is written as a still picture.
+    // The frames on their way to the file beside the target (see StreamTo). In the plain mode the
+    // first frame waits until a second one is added (a single frame is written as a still
+    // picture); in the optimizing mode each placed frame waits for the next, which settles its
+    // delay.
     struct Stream {
         std::filesystem::path target;  // empty: the frames are held
         std::unique_ptr<platform::ReplacementFile> file;
         std::unique_ptr<AnimationStream> writer;
-        std::size_t finished = 0;  // frames finished, and so written or waiting
+        std::unique_ptr<PlacedStream> placed;
+        std::size_t finished = 0;  // plain frames finished, and so written or waiting
         EncodedFrame first;
+        PlacedFrame waiting;
         bool saved = false;  // put in the target's place, or failed at that: its frames are gone
     } stream;
-    bool streaming() const { return !stream.target.empty() && !optimization.enabled; }
+    bool streaming() const { return !stream.target.empty(); }
+
+    // The file beside the target, made now; false when there is none to be had (the target is a
+    // device, or the folder takes no file), and the frames are then held from here on.
+    bool open_stream() {
+        if (!is_special(stream.target)) {
+            try {
+                stream.file = std::make_unique<platform::ReplacementFile>(stream.target);
+                stream.file->file().bypass_cache();
+                return true;
+            } catch (const platform::FileError&) {
+            }
+        }
+        stream.target.clear();
+        return false;
+    }
+
+    // A placed frame to the stream (the pipeline's sink); false when it is to be held instead.
+    bool stream_placed(PlacedFrame& frame, const PlacedRecord* before) {
+        if (!streaming()) return false;
+        if (!before) {
+            stream.waiting = std::move(frame);
+            return true;
+        }
+        if (!stream.file) {
+            if (!open_stream()) {
+                pipeline->frames().push(std::move(stream.waiting));
+                return false;
+            }
+            stream.placed = std::make_unique<PlacedStream>(stream.file->file(), settings);
+        }
+        stream.placed->add(*before, stream.waiting);
+        stream.waiting = std::move(frame);
+        return true;
+    }
 
     // A finished frame to the stream; false when it is to be held instead (not streaming, or no
     // file could be made beside the target, and then the frame waiting with it is held first).
@@ -145,20 +183,10 @@ struct GifMaker::State {
             return true;
         }
         if (!stream.file) {
-            std::unique_ptr<platform::ReplacementFile> file;
-            if (!is_special(stream.target)) {
-                try {
-                    file = std::make_unique<platform::ReplacementFile>(stream.target);
-                } catch (const platform::FileError&) {
-                }
-            }
-            if (!file) {
-                stream.target.clear();
+            if (!open_stream()) {
                 if (index == 1) frames.push(std::move(stream.first));
                 return false;
             }
-            file->file().bypass_cache();
-            stream.file = std::move(file);
             stream.writer = std::make_unique<AnimationStream>(stream.file->file(), settings);
             if (index == 1) stream.writer->add(records[0], stream.first);
             stream.first = EncodedFrame{};
@@ -281,6 +309,10 @@ struct GifMaker::State {
             try {
                 pipeline = std::make_unique<OptimizingPipeline>(optimization.quality, settings.interlace, threads,
                                                                 frames.budget());
+                if (streaming()) {
+                    pipeline->set_sink(
+                        [this](PlacedFrame& frame, const PlacedRecord* before) { return stream_placed(frame, before); });
+                }
             } catch (const std::bad_alloc&) {
                 fail("为位图分配内存失败");
             }
@@ -320,7 +352,28 @@ struct GifMaker::State {
     // The optimizing mode's SaveGif: the last frames are placed, then everything is written.
     bool save_optimised(const std::filesystem::path& path) {
         try {
+            if (streaming()) {
+                if (path != stream.target) fail("只能保存到开始时指定的文件");
+                if (stream.saved) fail("帧已经写入文件");
+            }
             pipeline->finish();
+            if (streaming()) {
+                stream.saved = true;
+                if (stream.file) {
+                    try {
+                        stream.placed->add(pipeline->records().back(), stream.waiting);
+                        stream.placed->finish();
+                        stream.file->commit();
+                    } catch (...) {
+                        stream.placed.reset();
+                        stream.file.reset();
+                        throw;
+                    }
+                    return true;
+                }
+                // A single placed frame is written as frames are without a stream.
+                pipeline->frames().push(std::move(stream.waiting));
+            }
             write_to(path, [&](platform::File& file) {
                 write_placed_gif(file, settings, pipeline->records(),
                                  [&](std::size_t i) -> const PlacedFrame& { return pipeline->frames().at(i); });

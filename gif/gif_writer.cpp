@@ -150,51 +150,68 @@ void AnimationStream::add(const FrameRecord& record, const EncodedFrame& frame) 
 
 void AnimationStream::finish() { stream_end(out_, settings_); }
 
-void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
-                      const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
-    BufferedFileOutput out(file);
+namespace {
+
+// The header of placed frames: the screen, the first frame's table as the global one, and with
+// two or more frames the looping extension when enabled.
+void placed_head(BufferedFileOutput& out, const AnimationSettings& settings, const PlacedFrame& first,
+                 bool animation) {
     out.text("GIF89a");
     out.word(settings.width);
     out.word(settings.height);
-    {
-        const PlacedFrame& first = frame_at(0);
-        const std::uint8_t field = table_size_field(first.table.size());
-        out.byte(static_cast<std::uint8_t>(0x80 | (field << 4) | field));
-        out.byte(0);  // background colour index
-        out.byte(0);  // pixel aspect ratio
-        out.bytes(first.table);
-    }
-    if (records.size() >= 2 && settings.loop) looping_extension(out, settings);
-    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        const PlacedRecord& rec = records[i];
-        const PlacedFrame& frame = frame_at(i);
-        out.byte(0x21);
-        out.byte(0xF9);
-        out.byte(0x04);
-        out.byte(static_cast<std::uint8_t>((1 << 2) | (frame.transparent ? 1 : 0)));
-        out.word(rec.delay);
-        out.byte(frame.transparent ? frame.transparent_index : 0);
-        out.byte(0x00);
-        if (!rec.comment.empty()) comment_extension(out, rec.comment);
-        out.byte(0x2C);
-        out.word(frame.left);
-        out.word(frame.top);
-        out.word(frame.width);
-        out.word(frame.height);
-        if (i == 0) {
-            out.byte(interlace_bit);
-        } else {
-            out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | table_size_field(frame.table.size())));
-            out.bytes(frame.table);
-        }
-        out.bytes(frame.data);
-        out.byte(0x00);
-    }
-    if (!settings.comment.empty()) comment_extension(out, settings.comment);
-    out.byte(0x3B);
-    out.flush();
+    const std::uint8_t field = table_size_field(first.table.size());
+    out.byte(static_cast<std::uint8_t>(0x80 | (field << 4) | field));
+    out.byte(0);  // background colour index
+    out.byte(0);  // pixel aspect ratio
+    out.bytes(first.table);
+    if (animation && settings.loop) looping_extension(out, settings);
 }
+
+// A placed frame: left in place (disposal 1) with its transparent index; the first one uses the
+// global table, every later one has a local table.
+void placed_frame(BufferedFileOutput& out, const AnimationSettings& settings, const PlacedRecord& rec,
+                  const PlacedFrame& frame, bool first) {
+    const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
+    out.byte(0x21);
+    out.byte(0xF9);
+    out.byte(0x04);
+    out.byte(static_cast<std::uint8_t>((1 << 2) | (frame.transparent ? 1 : 0)));
+    out.word(rec.delay);
+    out.byte(frame.transparent ? frame.transparent_index : 0);
+    out.byte(0x00);
+    if (!rec.comment.empty()) comment_extension(out, rec.comment);
+    out.byte(0x2C);
+    out.word(frame.left);
+    out.word(frame.top);
+    out.word(frame.width);
+    out.word(frame.height);
+    if (first) {
+        out.byte(interlace_bit);
+    } else {
+        out.byte(static_cast<std::uint8_t>(0x80 | interlace_bit | table_size_field(frame.table.size())));
+        out.bytes(frame.table);
+    }
+    out.bytes(frame.data);
+    out.byte(0x00);
+}
+
+}  // namespace
+
+void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
+                      const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
+    BufferedFileOutput out(file);
+    placed_head(out, settings, frame_at(0), records.size() >= 2);
+    for (std::size_t i = 0; i < records.size(); ++i) placed_frame(out, settings, records[i], frame_at(i), i == 0);
+    stream_end(out, settings);
+}
+
+void PlacedStream::add(const PlacedRecord& record, const PlacedFrame& frame) {
+    if (!started_) placed_head(out_, settings_, frame, true);
+    placed_frame(out_, settings_, record, frame, !started_);
+    started_ = true;
+}
+
+void PlacedStream::finish() { stream_end(out_, settings_); }
 
 void write_gif(platform::File& file, const AnimationSettings& settings, std::span<const FrameRecord> records,
                std::span<const EncodedFrame> frames) {

@@ -96,6 +96,20 @@ private:
     bool started_ = false;
 };
 
+// The stream write_placed_gif writes for two or more frames, written as the frames come.
+// File errors throw platform::FileError.
+class PlacedStream {
+public:
+    PlacedStream(platform::File& file, const AnimationSettings& settings) : out_(file), settings_(settings) {}
+    void add(const PlacedRecord& record, const PlacedFrame& frame);
+    void finish();
+
+private:
+    BufferedFileOutput out_;
+    AnimationSettings settings_;
+    bool started_ = false;
+};
+
 // Writes the stream of placed frames: the first frame's table is the global one, every later frame
 // has a local table and a graphic control extension that leaves it in place (disposal 1) with its
 // transparent index; with two or more frames, the looping extension when enabled. frame_at(i) is

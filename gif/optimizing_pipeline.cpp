@@ -125,7 +125,8 @@ void OptimizingPipeline::collect_oldest(std::unique_lock<std::mutex>& lock) {
     const bool keep = !error_ && job->stored;
     lock.unlock();
     try {
-        if (keep) frames_.push(std::move(job->placed));
+        if (keep && !(sink_ && sink_(job->placed, job->has_before ? &job->before : nullptr)))
+            frames_.push(std::move(job->placed));
     } catch (...) {
         lock.lock();
         error_ = std::current_exception();
@@ -320,6 +321,8 @@ void OptimizingPipeline::draw(Job& job) {
     }
     // A frame too long to merge still carries its time, in a rectangle that changes nothing.
     if (!changed) job.frame = empty_frame();
+    job.has_before = !records_.empty();
+    if (job.has_before) job.before = records_.back();
     records_.push_back({job.delay, std::move(job.comment)});
     job.stored = true;
     place(job);

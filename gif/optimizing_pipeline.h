@@ -39,6 +39,10 @@ public:
         std::string comment;
         bool stored = false;      // false: merged into the frame before
         bool shown_only = false;  // taken as shown, with no frame written
+        // For a stored frame after the first: the record of the stored frame before it, which no
+        // later frame can be merged into any more.
+        bool has_before = false;
+        PlacedRecord before;
         FramePlan plan;
         OptimizedFrame frame;
         PlacedFrame placed;
@@ -70,6 +74,12 @@ public:
     // After finish: the records of the placed frames, and the frames.
     const std::vector<PlacedRecord>& records() const { return records_; }
     HeldFrames<PlacedFrame>& frames() { return frames_; }
+
+    // Where each placed frame goes, in order, on the caller's thread, instead of to frames():
+    // given the frame and, after the first, the final record of the one before; false leaves the
+    // frame to frames(). What it throws fails the frame.
+    using Sink = std::function<bool(PlacedFrame& frame, const PlacedRecord* before)>;
+    void set_sink(Sink sink) { sink_ = std::move(sink); }
 
 private:
     void hand_over(Job& job, int left, int top, std::uint16_t delay, std::string comment);
@@ -135,6 +145,7 @@ private:
     std::vector<std::thread> threads_;
 
     HeldFrames<PlacedFrame> frames_;  // the caller's thread only
+    Sink sink_;
 };
 
 }  // namespace gifanim

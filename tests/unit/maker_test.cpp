@@ -310,48 +310,54 @@ TEST(GifMaker, BytesDoNotDependOnTheThreadCount) {
 }
 
 // Frames written beside the target as they are finished make the same bytes as frames held
-// until the save, for a still picture and an animation; nothing is left beside the target, and
-// frames dropped unsaved leave nothing either.
+// until the save, for a still picture and an animation, plain and optimized; nothing is left
+// beside the target, and frames dropped unsaved leave nothing either.
 TEST(GifMaker, StreamedFramesMakeTheSameBytesAndLeaveNothingBehind) {
     TempDir dir;
     std::vector<Bytes> pictures;
     for (int i = 0; i < 9; ++i) {
-        pictures.push_back(make_bmp(40 + 9 * i, 30, [i](int x, int y) { return screen_like_pixel(x + 5 * i, y, i); }));
+        // Every third picture like the one before, so that optimized frames are merged too.
+        const int k = i - (i % 3 == 2);
+        pictures.push_back(make_bmp(60, 30, [k](int x, int y) { return screen_like_pixel(x + 5 * k, y, k); }));
     }
-    const auto make = [&](GifMaker& maker, std::size_t count) {
-        AnimationInfo info;
-        info.Interlace = 1;
-        ASSERT_TRUE(maker.Create(info));
-        for (std::size_t i = 0; i < count; ++i) {
-            FrameInfo frame;
-            frame.DelayTime = static_cast<std::int16_t>(3 + i);
-            ASSERT_TRUE(maker.AddFrame(frame, {}, pictures[i])) << maker.GetError();
+    const auto files = [&] { return std::distance(fs::directory_iterator(dir.dir), {}); };
+    for (const bool optimize : {false, true}) {
+        const auto make = [&](GifMaker& maker, std::size_t count) {
+            maker.SetOptimization({optimize, Optimization::kDefaultQuality});
+            AnimationInfo info;
+            info.Interlace = 1;
+            ASSERT_TRUE(maker.Create(info));
+            for (std::size_t i = 0; i < count; ++i) {
+                FrameInfo frame;
+                frame.DelayTime = static_cast<std::int16_t>(3 + i);
+                ASSERT_TRUE(maker.AddFrame(frame, {}, pictures[i])) << maker.GetError();
+            }
+        };
+        for (const std::size_t count : {std::size_t{1}, pictures.size()}) {
+            GifMaker held;
+            make(held, count);
+            ASSERT_TRUE(held.SaveGif(dir / "held.gif")) << held.GetError();
+            GifMaker streamed;
+            streamed.SetThreads(2);
+            streamed.StreamTo(dir / "streamed.gif");
+            make(streamed, count);
+            EXPECT_FALSE(fs::exists(dir / "streamed.gif"));
+            ASSERT_TRUE(streamed.SaveGif(dir / "streamed.gif")) << streamed.GetError();
+            EXPECT_EQ(read_bytes(dir / "streamed.gif"), read_bytes(dir / "held.gif")) << count << " " << optimize;
+            EXPECT_FALSE(streamed.SaveGif(dir / "streamed.gif"));  // its frames are in the file now
+            EXPECT_EQ(files(), 2) << count;
+            fs::remove(dir / "held.gif");
+            fs::remove(dir / "streamed.gif");
         }
-    };
-    for (const std::size_t count : {std::size_t{1}, pictures.size()}) {
-        GifMaker held;
-        make(held, count);
-        ASSERT_TRUE(held.SaveGif(dir / "held.gif")) << held.GetError();
-        GifMaker streamed;
-        streamed.SetThreads(2);
-        streamed.StreamTo(dir / "streamed.gif");
-        make(streamed, count);
-        // The first frames of the animation are in a file of their own beside the target by now.
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.dir), {}), count > 1 ? 2 : 1) << count;
-        EXPECT_FALSE(fs::exists(dir / "streamed.gif"));
-        ASSERT_TRUE(streamed.SaveGif(dir / "streamed.gif")) << streamed.GetError();
-        EXPECT_EQ(read_bytes(dir / "streamed.gif"), read_bytes(dir / "held.gif")) << count;
-        EXPECT_FALSE(streamed.SaveGif(dir / "streamed.gif"));  // its frames are in the file now
-        EXPECT_EQ(std::distance(fs::directory_iterator(dir.dir), {}), 2) << count;
-        fs::remove(dir / "held.gif");
-        fs::remove(dir / "streamed.gif");
+        // The first frames are in a file of their own beside the target before the save.
+        GifMaker elsewhere;
+        elsewhere.StreamTo(dir / "meant.gif");
+        make(elsewhere, pictures.size());
+        EXPECT_EQ(files(), 1) << optimize;
+        EXPECT_FALSE(elsewhere.SaveGif(dir / "other.gif"));
+        elsewhere.Reset();
+        EXPECT_EQ(files(), 0) << optimize;
     }
-    GifMaker elsewhere;
-    elsewhere.StreamTo(dir / "meant.gif");
-    make(elsewhere, pictures.size());
-    EXPECT_FALSE(elsewhere.SaveGif(dir / "other.gif"));
-    elsewhere.Reset();
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.dir), {}), 0);
 }
 
 // The same on recorded frames: twelve JPEG frames of the screen-like corpus, by path, for 1, 2
