@@ -215,12 +215,18 @@ struct GifMaker::State {
             stream.writer->finish();
             stream.file->commit();
         } catch (...) {
-            // The frames cannot be written whole any more: the file beside the target goes now.
-            stream.saved = true;
-            stream.writer.reset();
-            stream.file.reset();
+            drop_stream();
             throw;
         }
+    }
+
+    // After a failed save: the frames cannot be written whole any more, and the file beside the
+    // target goes now.
+    void drop_stream() {
+        stream.saved = true;
+        stream.writer.reset();
+        stream.placed.reset();
+        stream.file.reset();
     }
 
     // Frames in flight, oldest first, and the slots free for the next frame. The pool goes first
@@ -356,23 +362,23 @@ struct GifMaker::State {
                 if (path != stream.target) fail("只能保存到开始时指定的文件");
                 if (stream.saved) fail("帧已经写入文件");
             }
-            pipeline->finish();
-            if (streaming()) {
-                stream.saved = true;
-                if (stream.file) {
-                    try {
+            const bool streamed = streaming();
+            try {
+                pipeline->finish();
+                if (streaming()) {
+                    stream.saved = true;
+                    if (stream.file) {
                         stream.placed->add(pipeline->records().back(), stream.waiting);
                         stream.placed->finish();
                         stream.file->commit();
-                    } catch (...) {
-                        stream.placed.reset();
-                        stream.file.reset();
-                        throw;
+                        return true;
                     }
-                    return true;
+                    // A single placed frame is written as frames are without a stream.
+                    pipeline->frames().push(std::move(stream.waiting));
                 }
-                // A single placed frame is written as frames are without a stream.
-                pipeline->frames().push(std::move(stream.waiting));
+            } catch (...) {
+                if (streamed) drop_stream();
+                throw;
             }
             write_to(path, [&](platform::File& file) {
                 write_placed_gif(file, settings, pipeline->records(),

@@ -233,14 +233,18 @@ TEST_F(ExportTest, AFailedSaveLeavesTheFileItWouldHaveReplaced) {
     const Bytes old(64, 'x');
     std::ofstream(target, std::ios::binary).write(reinterpret_cast<const char*>(old.data()), 64);
     ui.answer = target;
-    {
-        test::WritesRefusedPastEnd refuse(target, 100);  // the new GIF is larger than 164 bytes
-        EXPECT_EQ(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), 0);
-    }
-    EXPECT_EQ(read_all(target), old);
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.dir)) {
-        const std::string name = entry.path().filename().string();
-        EXPECT_TRUE(name == "keep.gif" || entry.path() == session.store().DiskFrames().path()) << name;
+    for (const bool optimize : {false, true}) {
+        maker.SetOptimization({optimize, Optimization::kDefaultQuality});
+        {
+            test::WritesRefusedPastEnd refuse(target, 100);  // the new GIF is larger than 164 bytes
+            EXPECT_EQ(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), 0);
+        }
+        EXPECT_EQ(read_all(target), old);
+        for (const auto& entry : std::filesystem::directory_iterator(scratch.dir)) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "keep.gif" || entry.path() == session.store().DiskFrames().path())
+                << name << " " << optimize;
+        }
     }
 }
 #endif
