@@ -63,7 +63,16 @@ int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
     info.FrameCount = frames;
     info.ColorNum = 0;
     info.Interlace = 1;
-    // The frames go to the file as they are made, not held and copied there at the end.
+    // The frames go to the file as they are made, not held and copied there at the end. An export
+    // cut short by an exception is over: its frames go, with the file beside the target.
+    struct Streaming {
+        GifMaker& maker;
+        bool saved = false;
+        ~Streaming() {
+            maker.StreamTo({});
+            if (!saved) maker.Reset();
+        }
+    } streaming{maker};
     maker.StreamTo(path);
     maker.Create(info);
 
@@ -78,7 +87,7 @@ int RunExport(AnimationInfo info, std::int32_t frames, std::int32_t recorded,
     }
     shell.SetFrameWindowCaption("当前帧数:" + std::to_string(recorded));
     const bool saved = maker.SaveGif(path);
-    maker.StreamTo({});
+    streaming.saved = true;
     busy.end();
     if (saved) {
         shell.ShowMessage(kExportSucceededText, kExportTitle, kInformationIcon);

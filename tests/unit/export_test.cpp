@@ -200,6 +200,18 @@ TEST_F(ExportTest, AnExceptionAnywhereAfterTheDisableStillEnablesTheFrameWindowA
     EXPECT_EQ(ui.calls.back(), "box 64 Zovaro提示您：|Zovaro提示您：\r\n\r\n导出成功");
 }
 
+// An export cut short after frames went to the file beside the target leaves no such file.
+TEST_F(ExportTest, AnExportCutShortLeavesNothingBesideTheTarget) {
+    record(9);
+    maker.SetThreads(1);  // fewer frames in flight than the export adds
+    ui.throw_at = "caption";
+    ui.answer = scratch.dir / "cut.gif";
+    EXPECT_THROW(ExportFrames(session.store().Snapshot(), ExportDirection::forward, maker, ui), std::runtime_error);
+    EXPECT_EQ(maker.FrameCount(), 0);
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.dir))
+        EXPECT_EQ(entry.path(), session.store().DiskFrames().path()) << entry.path().filename().string();
+}
+
 TEST_F(ExportTest, CancellingTheDialogChangesNothing) {
     record(2);
     maker.Create(AnimationInfo{});
