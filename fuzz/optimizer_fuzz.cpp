@@ -90,10 +90,12 @@ std::vector<Frame> draw_frames(Draw& d, bool few_colours) {
     return frames;
 }
 
+// The GIF of the frames, its frames held until the save or (`stream`) written as they are placed.
 Bytes write(const std::vector<Frame>& frames, int quality, unsigned threads, std::size_t budget,
-            const std::filesystem::path& path) {
+            const std::filesystem::path& path, bool stream) {
     gifanim::GifMaker maker;
     maker.SetThreads(threads);
+    if (stream) maker.StreamTo(path);
     maker.SetMemoryBudget(budget);
     maker.SetOptimization({true, quality});
     check(maker.Create(gifanim::AnimationInfo{}), "Create");
@@ -185,9 +187,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static const std::filesystem::path dir = std::filesystem::temp_directory_path();
     const std::string name = "optimizer_fuzz-" + std::to_string(getpid());
-    const Bytes one = write(frames, quality, 1, budget, dir / (name + "-1.gif"));
-    const Bytes three = write(frames, quality, 3, budget, dir / (name + "-3.gif"));
-    check(one == three, "the same bytes on one thread and on three");
+    const Bytes one = write(frames, quality, 1, budget, dir / (name + "-1.gif"), false);
+    const Bytes three = write(frames, quality, 3, budget, dir / (name + "-3.gif"), true);
+    check(one == three, "the same bytes on one thread, held, and on three, streamed");
     // With few colours every table is exact, so a pixel strays only as far as the quality lets it:
     // s = 100 - quality levels a channel at most.
     const int s = 100 - quality;
