@@ -199,8 +199,7 @@ struct GifMaker::State {
     // SaveGif while streaming: the last frames, the end, and the file in the target's place.
     // Throws what a frame or the file failed with.
     void save_streamed(const std::filesystem::path& path) {
-        if (path != stream.target) fail("只能保存到开始时指定的文件");
-        if (stream.saved) fail("帧已经写入文件");
+        check_stream_save(path);
         try {
             while (!in_flight.empty() && streaming()) finish_oldest(true);
             // No file could be made beside the target: the frames are held after all.
@@ -218,6 +217,12 @@ struct GifMaker::State {
             drop_stream();
             throw;
         }
+    }
+
+    // A save while streaming must name the target, once.
+    void check_stream_save(const std::filesystem::path& path) const {
+        if (path != stream.target) fail("只能保存到开始时指定的文件");
+        if (stream.saved) fail("帧已经写入文件");
     }
 
     // After a failed save: the frames cannot be written whole any more, and the file beside the
@@ -358,11 +363,8 @@ struct GifMaker::State {
     // The optimizing mode's SaveGif: the last frames are placed, then everything is written.
     bool save_optimised(const std::filesystem::path& path) {
         try {
-            if (streaming()) {
-                if (path != stream.target) fail("只能保存到开始时指定的文件");
-                if (stream.saved) fail("帧已经写入文件");
-            }
             const bool streamed = streaming();
+            if (streamed) check_stream_save(path);
             try {
                 pipeline->finish();
                 if (streaming()) {

@@ -79,14 +79,14 @@ public:
     static constexpr std::size_t kDefaultMemoryBudget = std::size_t{32} << 20;
     void SetMemoryBudget(std::size_t bytes);
 
-    // For a caller that knows where the GIF goes before the first frame: in the plain mode the
-    // frames are then written into a new file beside `target` as they are finished, instead of
-    // being held until SaveGif, so that a long animation is written once rather than held on disk
-    // and copied, and SaveGif only writes the end and puts the file in the target's place (the
-    // same bytes). SaveGif must then name that target, once; the new file is removed when the
-    // frames are dropped unsaved. Where no such file can be made (or the target is a device), the
-    // frames are held as without. Empty (the default): frames are held. Takes effect with the next
-    // Create or Reset; the optimizing mode holds its frames either way.
+    // For a caller that knows where the GIF goes before the first frame: the frames are then
+    // written into a new file beside `target` as they are finished (in the optimizing mode, once
+    // the next one settles a frame's delay), instead of being held until SaveGif, so that a long
+    // animation is written once rather than held on disk and copied, and SaveGif only writes the
+    // end and puts the file in the target's place (the same bytes). SaveGif must then name that
+    // target, once; the new file is removed when the frames are dropped unsaved or the save fails.
+    // Where no such file can be made (or the target is a device), the frames are held as without.
+    // Empty (the default): frames are held. Takes effect with the next Create or Reset.
     void StreamTo(std::filesystem::path target);
 
 private:

@@ -67,6 +67,8 @@ private:
     std::unique_ptr<Aligned> direct_;
     void write_direct(std::span<const std::uint8_t> bytes);
     void flush_direct();
+    // Leaves the direct mode: the buffer's bytes from `done` on go through the cache.
+    void end_direct(std::size_t done);
 #endif
 };
 

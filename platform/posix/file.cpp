@@ -125,11 +125,7 @@ void File::write_direct(std::span<const std::uint8_t> bytes) {
         if (n < 0 && errno != EINVAL && errno != EINTR) throw_errno();
         // The file system took the flag but not the write (or a part of it): the rest goes
         // through the cache.
-        const std::size_t done = n > 0 ? static_cast<std::size_t>(n) : 0;
-        auto direct = std::move(direct_);
-        const int flags = ::fcntl(fd_, F_GETFL);
-        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) throw_errno();
-        write({direct->bytes.get() + done, kDirectBuffer - done});
+        end_direct(n > 0 ? static_cast<std::size_t>(n) : 0);
         write(bytes);
         return;
     }
@@ -137,15 +133,19 @@ void File::write_direct(std::span<const std::uint8_t> bytes) {
 
 void File::flush_direct() {
     if (!direct_) return;
-    auto direct = std::move(direct_);
     // The whole blocks directly, then the last part of one through the cache.
-    const std::size_t whole = direct->filled / kBlock * kBlock;
+    const std::size_t whole = direct_->filled / kBlock * kBlock;
     std::size_t done = 0;
     if (whole > 0) {
-        const ssize_t n = ::write(fd_, direct->bytes.get(), whole);
+        const ssize_t n = ::write(fd_, direct_->bytes.get(), whole);
         if (n < 0 && errno != EINVAL) throw_errno();
         done = n > 0 ? static_cast<std::size_t>(n) : 0;
     }
+    end_direct(done);
+}
+
+void File::end_direct(std::size_t done) {
+    const std::unique_ptr<Aligned> direct = std::move(direct_);
     const int flags = ::fcntl(fd_, F_GETFL);
     if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) throw_errno();
     write({direct->bytes.get() + done, direct->filled - done});
