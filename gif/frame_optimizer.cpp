@@ -154,6 +154,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     const int x0 = std::max(0, left), y0 = std::max(0, top);
     const int x1 = std::min(width_, left + picture.width), y1 = std::min(height_, top + picture.height);
     const std::size_t w = static_cast<std::size_t>(width_);
+    const std::size_t places = w * static_cast<std::size_t>(height_);
     const bool first = first_;
     plan.first = first;
     // Only the first frame is worked in parts: a later one is planned while the one before is
@@ -213,8 +214,8 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     const std::size_t plan_width = static_cast<std::size_t>(plan.width);
     const std::size_t area = plan_width * static_cast<std::size_t>(plan.height);
     const std::size_t origin = static_cast<std::size_t>(all.y0) * w + static_cast<std::size_t>(all.x0);
-    plan.wanted.resize(area);
-    plan.changes.resize(area);
+    resize_within(plan.wanted, area, places);
+    resize_within(plan.changes, area, places);
     changed_.clear();
     const auto wanted_rows = [&](int from, int to) {
         for (int y = from; y < to; ++y) {
@@ -244,7 +245,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         wanted_rows(0, plan.height);
     }
     if (!with_table) return;
-    plan.nearest.resize(area);
+    resize_within(plan.nearest, area, places);
     // Room for the transparent entry, which every frame but the first may need.
     plan.palette =
         make_colour_table(first ? std::span<const Rgb>(plan.wanted) : std::span<const Rgb>(changed_), first ? 256 : 255,
@@ -274,8 +275,8 @@ void FrameDrawer::start(int width, int height, const QualityBounds& bounds, bool
     interlace_ = interlace;
     bounds_ = bounds;
     const std::size_t places = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    shown_.assign(places, 0);
-    accepted_.assign(places, 0);
+    shown_.reset(places);
+    accepted_.reset(places);
 }
 
 void FrameDrawer::take_as_shown(const FramePlan& plan) {
@@ -296,12 +297,13 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     if (!plan.changed) return false;
     const bool first = plan.first;
     const std::size_t w = static_cast<std::size_t>(width_);
+    const std::size_t places = w * static_cast<std::size_t>(height_);
     const std::size_t plan_width = static_cast<std::size_t>(plan.width);
     const std::size_t plan_origin = static_cast<std::size_t>(plan.top) * w + static_cast<std::size_t>(plan.left);
 
     // The changed places whose shown colour is now too far from their pixel.
     const std::size_t plan_area = plan_width * static_cast<std::size_t>(plan.height);
-    redraw_.resize(plan_area);
+    resize_within(redraw_, plan_area, places);
     const unsigned keep = bounds_.keep_distance2;
     const RowParts plan_parts = row_parts(plan.height, plan_width);
     part_bounds_.assign(plan_parts.count, MarkedRect{plan.width, plan.height});
@@ -361,15 +363,15 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
     const Rgb* wanted_here = plan.wanted.data() + plan_at;
     const Rgb* shown_here = shown_.data() + origin;
     if (width != plan_width) {
-        wanted_here_.resize(area);
+        resize_within(wanted_here_, area, places);
         wanted_here = wanted_here_.data();
     }
     if (width != w) {
-        shown_here_.resize(area);
+        resize_within(shown_here_, area, places);
         shown_here = shown_here_.data();
     }
-    fallback_.resize(area);
-    loose_.resize(area);
+    resize_within(fallback_, area, places);
+    resize_within(loose_, area, places);
     const RowParts parts = row_parts(out.height, width);
     const auto choose_fallbacks = [&, width, clear](int first_row, int end_row) {
         // Locals, so that the loop keeps them in registers.
@@ -386,8 +388,7 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
                             wanted_here_.begin() + static_cast<std::ptrdiff_t>(at));
             }
             if (width != w) {
-                std::copy_n(shown_.begin() + static_cast<std::ptrdiff_t>(row), width,
-                            shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
+                std::copy_n(shown_.data() + row, width, shown_here_.begin() + static_cast<std::ptrdiff_t>(at));
             }
             std::uint8_t* fallback = fallback_.data() + at;
             std::uint8_t* loose = loose_.data() + at;
@@ -439,8 +440,8 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
         choices.detail_scale = std::max(choices.detail_scale, bounds_.rough_detail_scale);
     }
     out.data.clear();
-    chosen_.resize(area);
-    if (choices.max_tolerance2 > 0) tolerances_.resize(area);
+    resize_within(chosen_, area, places);
+    if (choices.max_tolerance2 > 0) resize_within(tolerances_, area, places);
     // The same parts of rows, in the order they are sent.
     if (part_scratch_.size() < parts.count) part_scratch_.resize(parts.count);
     parts_.resize(parts.count);

@@ -1,6 +1,7 @@
 #pragma once
 // What a viewer shows frame by frame, and the least each next frame must store to show its own
 // pixels within a bound: the rectangle around the pixels that must change, the rest transparent.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -16,29 +17,6 @@
 #include "platform/picture.h"
 
 namespace gifanim {
-
-// An array of zeros that costs nothing until written: for a size this large calloc hands out
-// fresh pages, where a vector would write every byte first. For trivial types.
-template <class T>
-class ZeroedArray {
-public:
-    // Throws std::bad_alloc.
-    void reset(std::size_t count) {
-        data_.reset();
-        data_.reset(static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T))));
-        if (!data_) throw std::bad_alloc();
-    }
-    T* data() { return data_.get(); }
-    const T* data() const { return data_.get(); }
-    T& operator[](std::size_t i) { return data_.get()[i]; }
-    const T& operator[](std::size_t i) const { return data_.get()[i]; }
-
-private:
-    struct Free {
-        void operator()(T* p) const { std::free(p); }
-    };
-    std::unique_ptr<T, Free> data_;
-};
 
 // Where the marked places of some rows lie: the first and last column and row, and how many there
 // are (when counted). Empty while x1 < 0.
@@ -166,8 +144,8 @@ private:
     int height_ = 0;
     bool interlace_ = false;
     QualityBounds bounds_;
-    std::vector<Rgb> shown_;               // what the viewer shows
-    std::vector<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
+    ZeroedArray<Rgb> shown_;               // what the viewer shows
+    ZeroedArray<std::uint32_t> accepted_;  // the squared error each shown pixel was drawn with
     Unset<std::uint8_t> redraw_;           // per place of the plan: to be redrawn
     std::vector<MarkedRect> part_bounds_;  // per part of the plan: where its redrawn places lie
     std::vector<std::uint8_t> drew_;       // per part of the rectangle: whether it drew a place

@@ -10,6 +10,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "gif/unset_vector.h"
+
 namespace gifanim {
 
 namespace {
@@ -118,7 +120,7 @@ public:
     static constexpr std::size_t kBins = std::size_t{1} << 18;
 
     void add(std::span<const Rgb> pixels) {
-        if (bins_.empty()) bins_.assign(kBins, Bin{{0, 0, 0}, 0});
+        if (!bins_.data()) bins_.reset(kBins);
         // A run of one colour goes into its bin at once.
         for (std::size_t i = 0; i < pixels.size();) {
             const Rgb c = pixels[i];
@@ -139,7 +141,7 @@ public:
 
     // Adds what `other` holds, emptying it.
     void take(Bins& other) {
-        if (bins_.empty()) bins_.assign(kBins, Bin{{0, 0, 0}, 0});
+        if (!bins_.data()) bins_.reset(kBins);
         for (const std::uint32_t index : other.touched_) {
             Bin& from = other.bins_[index];
             Bin& to = bins_[index];
@@ -183,7 +185,7 @@ private:
         Sum sums[3];
         Sum count;
     };
-    std::vector<Bin> bins_;
+    ZeroedArray<Bin> bins_;  // only the pages of bins touched are ever taken
     std::vector<std::uint32_t> touched_;
 };
 

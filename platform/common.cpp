@@ -15,7 +15,8 @@ void Dib24::allocate(int w, int h) {
     if (needed > capacity) {
         bits.reset();
         capacity = 0;
-        bits = std::make_unique_for_overwrite<std::uint8_t[]>(needed);
+        bits = std::unique_ptr<std::uint8_t[], BufferDeleter>(
+            static_cast<std::uint8_t*>(allocate_buffer(needed, false)), BufferDeleter{needed});
         capacity = needed;
     }
 }
@@ -45,8 +46,7 @@ LoadResult check_picture_size(long long width, long long height) {
     return LoadResult::ok;
 }
 
-LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes,
-                              unsigned max_pixels_per_byte) {
+LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes, unsigned max_pixels_per_byte) {
     if (const LoadResult r = check_picture_size(width, height); r != LoadResult::ok) return r;
     const long long pixels = width * height;
     if (pixels <= kPlausiblePixels) return LoadResult::ok;

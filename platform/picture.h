@@ -5,6 +5,8 @@
 #include <memory>
 #include <span>
 
+#include "platform/memory.h"
+
 namespace gifanim::platform {
 
 // 24-bit true-colour pixels: rows bottom-up (row 0 in memory is the bottom row of the picture),
@@ -12,9 +14,9 @@ namespace gifanim::platform {
 struct Dib24 {
     int width = 0;
     int height = 0;
-    std::size_t stride = 0;  // ((width * 24 + 31) / 32) * 4
-    std::unique_ptr<std::uint8_t[]> bits;
-    std::size_t capacity = 0;  // bytes held by bits
+    std::size_t stride = 0;                               // ((width * 24 + 31) / 32) * 4
+    std::unique_ptr<std::uint8_t[], BufferDeleter> bits;  // from allocate_buffer
+    std::size_t capacity = 0;                             // bytes held by bits
 
     static std::size_t stride_for(int width) { return ((static_cast<std::size_t>(width) * 24 + 31) / 32) * 4; }
     // Makes room for width x height pixels (contents unspecified) plus a few slack bytes, so that
@@ -44,8 +46,7 @@ LoadResult check_picture_size(long long width, long long height);
 // `max_pixels_per_byte` pixels into a byte could not fill the picture. Pictures of up to
 // kPlausiblePixels pass whatever their data, so only a size out of all proportion is refused.
 inline constexpr long long kPlausiblePixels = 1ll << 24;
-LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes,
-                              unsigned max_pixels_per_byte);
+LoadResult check_picture_data(long long width, long long height, std::size_t data_bytes, unsigned max_pixels_per_byte);
 
 // Whether this platform's picture loader and image codecs read and write GIF themselves (Win32:
 // OleLoadPicture and GDI+). Where they do not, they refuse GIF bytes and the GIF library above
