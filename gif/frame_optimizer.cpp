@@ -6,6 +6,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace gifanim {
 
 namespace {
@@ -47,6 +51,21 @@ std::uint32_t load32(const std::uint8_t* p) {
     if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
     return v;
 }
+
+#if defined(__SSE2__)
+// The squared distances of four pairs of colours at once, as distance2 gives them.
+__m128i distances2(__m128i a, __m128i b) {
+    const __m128i d = _mm_and_si128(_mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a)), _mm_set1_epi32(0xFFFFFF));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i low = _mm_unpacklo_epi8(d, zero), high = _mm_unpackhi_epi8(d, zero);
+    // Per colour, blue^2 + green^2 and red^2 side by side; added, each sum lands in lanes 0 and 2.
+    __m128i l = _mm_madd_epi16(low, low), h = _mm_madd_epi16(high, high);
+    l = _mm_add_epi32(l, _mm_shuffle_epi32(l, _MM_SHUFFLE(2, 3, 0, 1)));
+    h = _mm_add_epi32(h, _mm_shuffle_epi32(h, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_unpacklo_epi64(_mm_shuffle_epi32(l, _MM_SHUFFLE(3, 1, 2, 0)),
+                              _mm_shuffle_epi32(h, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+#endif
 
 unsigned bits_for(std::size_t entries) {
     unsigned bits = 1;
@@ -319,7 +338,33 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             // Without branches, so that the loop runs on whole vectors; the row's first and last
             // redrawn places are found after.
             std::size_t in_row = 0;
-            for (std::size_t x = 0; x < plan_width; ++x) {
+            std::size_t x = 0;
+#if defined(__SSE2__)
+            if (!first) {
+                // Four places at a time; squared distances stay far below 2^31, so signed compares do.
+                const __m128i keep4 = _mm_set1_epi32(static_cast<int>(std::min(keep, 0x7FFFFFFFu)));
+                const __m128i zero = _mm_setzero_si128();
+                __m128i count = zero;
+                const auto at = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+                for (; x + 4 <= plan_width; x += 4) {
+                    const __m128i d = distances2(at(shown + x), at(wanted + x));
+                    const __m128i far = _mm_and_si128(_mm_cmpgt_epi32(d, keep4), _mm_cmpgt_epi32(d, at(accepted + x)));
+                    std::uint32_t four;
+                    std::memcpy(&four, changes + x, 4);
+                    const __m128i changed =
+                        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero), zero);
+                    const __m128i r = _mm_and_si128(far, changed);  // 0 or 1 a lane
+                    count = _mm_add_epi32(count, r);
+                    four =
+                        static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(r, zero), zero)));
+                    std::memcpy(redraw + x, &four, 4);
+                }
+                alignas(16) std::uint32_t counts[4];
+                _mm_store_si128(reinterpret_cast<__m128i*>(counts), count);
+                in_row = std::size_t{counts[0]} + counts[1] + counts[2] + counts[3];
+            }
+#endif
+            for (; x < plan_width; ++x) {
                 const bool far = first || distance2(shown[x], wanted[x]) > std::max(keep, accepted[x]);
                 const auto r = static_cast<std::uint8_t>(changes[x] & static_cast<std::uint8_t>(far));
                 redraw[x] = r;
