@@ -439,28 +439,86 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             std::uint8_t* loose = loose_.data() + at;
             const Rgb* wanted = wanted_here + at;
             const Rgb* shown = shown_here + at;
-            int since = kNear + 1;
-            for (std::size_t x = 0; x < width; ++x) {
-                if (!redraws[from + x]) {
+            const std::uint8_t* redrawn = redraws + from;
+            const std::uint8_t* near = nearest + from;
+            std::size_t x = 0;
+#if defined(__SSE2__)
+            if (transparent) {
+                // Four places at a time; a place not redrawn reads entry 0 (its nearest is unset).
+                const __m128i zero = _mm_setzero_si128(), clear4 = _mm_set1_epi32(clear);
+                const auto at4 = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+                for (; x + 4 <= width; x += 4) {
+                    std::uint32_t four;
+                    std::memcpy(&four, redrawn + x, 4);
+                    if (four == 0) {
+                        std::memset(fallback + x, clear, 4);
+                        continue;
+                    }
+                    alignas(16) std::uint32_t index[4], entry[4];
+                    for (std::size_t k = 0; k < 4; ++k) {
+                        index[k] = redrawn[x + k] ? near[x + k] : 0;
+                        entry[k] = palette[index[k]];
+                    }
+                    const __m128i c = at4(wanted + x);
+                    // The entry where it is closer than what is shown, on a place redrawn.
+                    const __m128i redraw4 = _mm_cmpgt_epi32(
+                        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero), zero),
+                        zero);
+                    const __m128i take = _mm_and_si128(
+                        redraw4, _mm_cmpgt_epi32(distances2(at4(shown + x), c), distances2(at4(entry), c)));
+                    const __m128i chosen =
+                        _mm_or_si128(_mm_and_si128(take, at4(index)), _mm_andnot_si128(take, clear4));
+                    four = static_cast<std::uint32_t>(
+                        _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(chosen, zero), zero)));
+                    std::memcpy(fallback + x, &four, 4);
+                }
+            }
+#endif
+            for (; x < width; ++x) {
+                if (!redrawn[x]) {
                     fallback[x] = clear;
-                    loose[x] = ++since <= kNear;
                     continue;
                 }
-                const std::uint8_t i = nearest[from + x];
+                const std::uint8_t i = near[x];
                 const Rgb c = wanted[x];
                 fallback[x] = transparent && distance2(palette[i], c) >= distance2(shown[x], c) ? clear : i;
-                since = 0;
-                loose[x] = 1;
             }
             if (!transparent) {
                 std::fill_n(loose, width, std::uint8_t{1});  // every place is drawn, so every one may stray
                 continue;
             }
-            since = kNear + 1;
-            for (std::size_t x = width; x-- > 0;) {
-                since = fallback[x] != clear ? 0 : since + 1;
-                loose[x] |= since <= kNear;
+            // Loose within kNear places after a redrawn one or before one not left transparent.
+            // The row's length and the transparent entry are locals, kept in registers (a store of
+            // a byte could change anything else, as far as the compiler knows).
+            const std::size_t n = width;
+            const std::uint8_t none = clear;
+            constexpr std::size_t reach = kNear;
+            const auto one = [&](std::size_t at) {
+                std::uint8_t m = 0;
+                for (std::size_t k = at >= reach ? at - reach : 0; k <= at; ++k) m |= redrawn[k];
+                for (std::size_t k = at; k < std::min(n, at + reach + 1); ++k) m |= fallback[k] != none;
+                return m;
+            };
+            x = 0;
+#if defined(__SSE2__)
+            // Sixteen places at a time, away from the row's ends: the redrawn marks (0 or 1) of
+            // the places up to kNear before, and the fallbacks up to kNear after, side by side.
+            for (; x < reach && x < n; ++x) loose[x] = one(x);
+            const __m128i ones = _mm_set1_epi8(1), none16 = _mm_set1_epi8(static_cast<char>(none));
+            const auto at16 = [](const std::uint8_t* p) {
+                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            };
+            for (; x + 16 + reach <= n; x += 16) {
+                __m128i after = _mm_setzero_si128(), all_clear = _mm_cmpeq_epi8(after, after);
+                for (std::size_t k = 0; k <= reach; ++k) {
+                    after = _mm_or_si128(after, at16(redrawn + x - k));
+                    all_clear = _mm_and_si128(all_clear, _mm_cmpeq_epi8(at16(fallback + x + k), none16));
+                }
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(loose + x),
+                                 _mm_or_si128(after, _mm_andnot_si128(all_clear, ones)));
             }
+#endif
+            for (; x < n; ++x) loose[x] = one(x);
         }
     };
     run_row_parts(run_parts, parts, [&](std::size_t, int from, int to) { choose_fallbacks(from, to); });
