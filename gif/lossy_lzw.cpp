@@ -278,13 +278,8 @@ private:
         }
     }
 
-    unsigned error(const Place& p, unsigned k) const {
-        const Rgb entry = table_[k], now = px_.shown[p.i];
-        const Rgb shows = k == transparent_ ? now : entry;
-        return distance2(shows, px_.wanted[p.i]);
-    }
-
-    unsigned tolerance(const Place& p) const { return results_.tolerances[p.i]; }
+    // How far entry k shows a pixel wanted in colour `want` from it, where `now` is shown.
+    unsigned error(Rgb want, Rgb now, unsigned k) const { return distance2(k == transparent_ ? now : table_[k], want); }
 
     // The children of `node` that may show pixel p, into codes and entries; returns how many.
     // The lookahead asks the same of the pixels just ahead again and again, so its answers are
@@ -309,11 +304,17 @@ private:
             }
             return a.found;
         }
+        // The pixel's colours, its tolerance and the arrays in locals: the stores below could
+        // change them as far as the compiler knows.
+        const Rgb want = px_.wanted[p.i], now = px_.shown[p.i];
+        const unsigned tolerance = results_.tolerances[p.i];
+        const std::int16_t* next_sibling = s_.next_sibling.data();
+        const std::uint8_t* pixel_of = s_.pixel_of.data();
+        const unsigned transparent = transparent_;
         int n = 0;
-        for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren;
-             c = s_.next_sibling[static_cast<std::size_t>(c)]) {
-            const unsigned k = s_.pixel_of[static_cast<std::size_t>(c)];
-            if (k != own && error(p, k) > tolerance(p)) continue;
+        for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren; c = next_sibling[c]) {
+            const unsigned k = pixel_of[c];
+            if (k != own && distance2(k == transparent ? now : table_[k], want) > tolerance) continue;
             codes[n] = c;
             entries[n++] = k;
         }
@@ -351,9 +352,10 @@ private:
             const int found = children(node, p, codes, entries, true);
             if (found == 0) break;
             int best = 0;
-            unsigned best_error = error(p, entries[0]);
+            const Rgb want = px_.wanted[p.i], now = px_.shown[p.i];
+            unsigned best_error = error(want, now, entries[0]);
             for (int m = 1; m < found; ++m) {
-                const unsigned e = error(p, entries[m]);
+                const unsigned e = error(want, now, entries[m]);
                 if (e < best_error) {
                     best = m;
                     best_error = e;
@@ -378,8 +380,9 @@ private:
             // far, and none displaces one that reaches the whole lookahead.
             int order[kMaxChildren];
             unsigned errors[kMaxChildren];
+            const Rgb want = px_.wanted[p.i], now = px_.shown[p.i];
             for (int m = 0; m < found; ++m) {
-                const unsigned e = error(p, entries[m]);
+                const unsigned e = error(want, now, entries[m]);
                 int at = m;
                 for (; at > 0 && errors[at - 1] > e; --at) {
                     errors[at] = errors[at - 1];
