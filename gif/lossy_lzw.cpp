@@ -1,6 +1,7 @@
 #include "gif/lossy_lzw.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <limits>
 
@@ -193,15 +194,37 @@ private:
         return px_.transparent >= 0 && static_cast<int>(px_.fallback[i]) == px_.transparent &&
                (px_.max_tolerance2 == 0 || !px_.loose[i]);
     }
-    unsigned clear_run_len(int code) const { return s_.run_len[static_cast<std::size_t>(code)]; }
+    // How many pixels from i on (at least one, at most `left`) can only be transparent, given
+    // that pixel i can.
+    std::size_t clear_stretch(std::size_t i, std::size_t left) const {
+        std::size_t n = 1;
+#if defined(__SSE2__)
+        // Sixteen at a time, in locals (the stores of the encoding could change any field, as far
+        // as the compiler knows).
+        const std::uint8_t* fallback = px_.fallback + i;
+        const std::uint8_t* loose = px_.max_tolerance2 > 0 ? px_.loose + i : nullptr;
+        const __m128i clear = _mm_set1_epi8(static_cast<char>(px_.transparent)), zero = _mm_setzero_si128();
+        const auto at = [](const std::uint8_t* q) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)); };
+        for (; n + 16 <= left; n += 16) {
+            __m128i fixed = _mm_cmpeq_epi8(at(fallback + n), clear);
+            if (loose) fixed = _mm_and_si128(fixed, _mm_cmpeq_epi8(at(loose + n), zero));
+            const auto mask = static_cast<unsigned>(_mm_movemask_epi8(fixed));
+            if (mask != 0xFFFF) return n + static_cast<std::size_t>(std::countr_one(mask));
+        }
+#endif
+        while (n < left && fixed_clear(i + n)) ++n;
+        return n;
+    }
+    unsigned clear_run_len(int code) const {
+        return s_.run_len[static_cast<std::size_t>(code)];
+    }
 
     // Pixels from i on (at most `left` of them, along the row) that can only be transparent,
     // taken on while `current` is a run of transparent pixels: a long transparent stretch costs
     // a step per code rather than per pixel. Returns how many pixels it took (at least one);
     // `current` goes on as the string they end in.
     std::size_t clear_run(int& current, std::size_t i, int left) {
-        std::size_t n = 1;
-        while (n < static_cast<std::size_t>(left) && fixed_clear(i + n)) ++n;
+        const std::size_t n = clear_stretch(i, static_cast<std::size_t>(left));
         std::fill_n(results_.chosen + i, n, static_cast<std::uint8_t>(px_.transparent));
         std::size_t remaining = n;
         unsigned length = clear_run_len(current);
@@ -279,7 +302,9 @@ private:
     }
 
     // How far entry k shows a pixel wanted in colour `want` from it, where `now` is shown.
-    unsigned error(Rgb want, Rgb now, unsigned k) const { return distance2(k == transparent_ ? now : table_[k], want); }
+    unsigned error(Rgb want, Rgb now, unsigned k) const {
+        return distance2(k == transparent_ ? now : table_[k], want);
+    }
 
     // The children of `node` that may show pixel p, into codes and entries; returns how many.
     // The lookahead asks the same of the pixels just ahead again and again, so its answers are
