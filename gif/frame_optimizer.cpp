@@ -236,21 +236,40 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
     resize_within(plan.wanted, area, places);
     resize_within(plan.changes, area, places);
     changed_.clear();
+    if (!first && changed_.capacity() < area) changed_.reserve(places);
     const auto wanted_rows = [&](int from, int to) {
         for (int y = from; y < to; ++y) {
             const std::size_t row = origin + static_cast<std::size_t>(y) * w;
             const std::size_t at = static_cast<std::size_t>(y) * plan_width;
             const std::uint8_t* t = target_.data() + 3 * row;
             Rgb* wanted = plan.wanted.data() + at;
+            std::size_t x = 0;
+#if defined(__SSE2__)
+            // Four places at a time, away from the row's end: the three bytes of place k moved to
+            // the low ones of the lane k.
+            const __m128i lane0 = _mm_set_epi32(0, 0, 0, 0xFFFFFF), lane1 = _mm_set_epi32(0, 0, 0xFFFFFF, 0),
+                          lane2 = _mm_set_epi32(0, 0xFFFFFF, 0, 0), lane3 = _mm_set_epi32(0xFFFFFF, 0, 0, 0);
+            for (; x + 6 <= plan_width; x += 4, t += 12) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+                __m128i r = _mm_or_si128(_mm_and_si128(v, lane0), _mm_and_si128(_mm_slli_si128(v, 1), lane1));
+                r = _mm_or_si128(r, _mm_and_si128(_mm_slli_si128(v, 2), lane2));
+                r = _mm_or_si128(r, _mm_and_si128(_mm_slli_si128(v, 3), lane3));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(wanted + x), r);
+            }
+#endif
             // B, G, R and the byte after (the array has one past its last place) read as one.
-            for (std::size_t x = 0; x < plan_width; ++x, t += 3) wanted[x] = load32(t) & 0xFFFFFF;
+            for (; x < plan_width; ++x, t += 3) wanted[x] = load32(t) & 0xFFFFFF;
             if (first) {
                 std::fill_n(plan.changes.data() + at, plan_width, std::uint8_t{1});
                 continue;
             }
             std::uint8_t* changes = changes_.data() + row;
-            for (std::size_t x = 0; x < plan_width; ++x)
-                if (changes[x]) changed_.push_back(wanted[x]);
+            const std::size_t had = changed_.size();
+            changed_.resize(had + plan_width);  // within the room taken for the plan
+            Rgb* kept = changed_.data() + had;
+            for (x = 0; x < plan_width; ++x)
+                if (changes[x]) *kept++ = wanted[x];
+            changed_.resize(static_cast<std::size_t>(kept - changed_.data()));
             std::copy_n(changes, plan_width, plan.changes.data() + at);
             std::fill_n(changes, plan_width, std::uint8_t{0});
         }

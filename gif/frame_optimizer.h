@@ -114,7 +114,7 @@ private:
     QualityBounds bounds_;
     ZeroedArray<std::uint8_t> target_;     // the latest pixel of every place, B, G, R, rows top-down
     ZeroedArray<std::uint8_t> changes_;    // per place: changed in the frame being planned
-    std::vector<Rgb> changed_;             // the colours of those places, in row order (not kept when all are)
+    Unset<Rgb> changed_;                   // the colours of those places, in row order (not kept when all are)
     std::vector<MarkedRect> part_bounds_;  // per part of the picture's rows: where its changes lie
     Lookup lookups_[2];
     std::array<NearestColour, 2> nearest_;
