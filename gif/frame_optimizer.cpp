@@ -298,10 +298,22 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         nearest.reset(plan.palette);
         l.keys.assign(kCacheSize, 0);
         l.values.resize(kCacheSize);
+        Rgb last = 0;
+        std::uint8_t last_entry = 0;
+        bool found = false;
         for (std::size_t from = k * block; from < area; from += halves * block) {
             const std::size_t to = std::min(area, from + block);
-            for (std::size_t i = from; i < to; ++i)
-                if (plan.changes[i]) plan.nearest[i] = l.find(nearest, plan.wanted[i]);
+            for (std::size_t i = from; i < to; ++i) {
+                if (!plan.changes[i]) continue;
+                // Runs of one colour are common on screens: they are looked up once.
+                const Rgb c = plan.wanted[i];
+                if (c != last || !found) {
+                    last = c;
+                    last_entry = l.find(nearest, c);
+                    found = true;
+                }
+                plan.nearest[i] = last_entry;
+            }
         }
     };
     run_each(runner, halves, look_up);
@@ -586,17 +598,35 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
         for (std::size_t y = static_cast<std::size_t>(from); y < static_cast<std::size_t>(to); ++y) {
             const std::size_t row = origin + y * w;
             const std::size_t at = y * width;
-            for (std::size_t x = 0; x < width; ++x) {
-                const std::uint8_t i = chosen[at + x];
-                const std::size_t p = row + x;
+            std::size_t x = 0;
+            const auto one = [&](std::size_t col) {
+                const std::uint8_t i = chosen[at + col];
+                const std::size_t p = row + col;
                 if (transparent && i == clear) {
-                    if (fallback[at + x] != clear) accepted[p] = distance2(shown[p], wanted_here[at + x]);
-                    continue;
+                    if (fallback[at + col] != clear) accepted[p] = distance2(shown[p], wanted_here[at + col]);
+                    return;
                 }
                 shown[p] = palette[i];
-                accepted[p] = distance2(palette[i], wanted_here[at + x]);
+                accepted[p] = distance2(palette[i], wanted_here[at + col]);
                 ++drawn;
+            };
+#if defined(__SSE2__)
+            if (transparent) {
+                // Sixteen places at a time where all of them are left transparent and needed no
+                // change, which changes nothing; the others one by one.
+                const __m128i clear16 = _mm_set1_epi8(static_cast<char>(clear));
+                const auto at16 = [](const std::uint8_t* q) {
+                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+                };
+                for (; x + 16 <= width; x += 16) {
+                    const __m128i untouched = _mm_and_si128(_mm_cmpeq_epi8(at16(chosen + at + x), clear16),
+                                                            _mm_cmpeq_epi8(at16(fallback + at + x), clear16));
+                    if (_mm_movemask_epi8(untouched) == 0xFFFF) continue;
+                    for (std::size_t k = x; k < x + 16; ++k) one(k);
+                }
             }
+#endif
+            for (; x < width; ++x) one(x);
         }
         return drawn > 0;
     };
