@@ -53,6 +53,11 @@ std::uint32_t load32(const std::uint8_t* p) {
 }
 
 #if defined(__SSE2__)
+// 16 bytes from anywhere.
+__m128i load128(const void* p) {
+    return _mm_loadu_si128(static_cast<const __m128i*>(p));
+}
+
 // Four places of three bytes (the first twelve of v) as four lanes of 32 bits, each byte of a
 // place moved to the low three of its lane, the high one zero.
 __m128i spread_places(__m128i v) {
@@ -216,12 +221,9 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             std::size_t i = 0;
 #if defined(__SSE2__)
             // Four places at a time, away from the row's end (16 bytes are read for 12).
-            const auto at16 = [](const std::uint8_t* q) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-            };
             for (; i + 6 <= n; i += 4) {
-                const __m128i same = _mm_cmpeq_epi32(spread_places(_mm_xor_si128(at16(src + 3 * i), at16(tgt + 3 * i))),
-                                                     _mm_setzero_si128());
+                const __m128i same = _mm_cmpeq_epi32(
+                    spread_places(_mm_xor_si128(load128(src + 3 * i), load128(tgt + 3 * i))), _mm_setzero_si128());
                 const __m128i moved = _mm_andnot_si128(same, _mm_set1_epi32(1));
                 const auto four = static_cast<std::uint32_t>(_mm_cvtsi128_si32(
                     _mm_packus_epi16(_mm_packs_epi32(moved, _mm_setzero_si128()), _mm_setzero_si128())));
@@ -272,7 +274,7 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
 #if defined(__SSE2__)
             // Four places at a time, away from the row's end (16 bytes are read for 12).
             for (; x + 6 <= plan_width; x += 4, t += 12) {
-                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t));
+                const __m128i v = load128(t);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(wanted + x), spread_places(v));
             }
 #endif
@@ -395,10 +397,10 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
                 const __m128i keep4 = _mm_set1_epi32(static_cast<int>(std::min(keep, 0x7FFFFFFFu)));
                 const __m128i zero = _mm_setzero_si128();
                 __m128i count = zero;
-                const auto at = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
                 for (; x + 4 <= plan_width; x += 4) {
-                    const __m128i d = distances2(at(shown + x), at(wanted + x));
-                    const __m128i far = _mm_and_si128(_mm_cmpgt_epi32(d, keep4), _mm_cmpgt_epi32(d, at(accepted + x)));
+                    const __m128i d = distances2(load128(shown + x), load128(wanted + x));
+                    const __m128i far =
+                        _mm_and_si128(_mm_cmpgt_epi32(d, keep4), _mm_cmpgt_epi32(d, load128(accepted + x)));
                     std::uint32_t four;
                     std::memcpy(&four, changes + x, 4);
                     const __m128i changed =
@@ -496,7 +498,6 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             if (transparent) {
                 // Four places at a time; a place not redrawn reads entry 0 (its nearest is unset).
                 const __m128i zero = _mm_setzero_si128(), clear4 = _mm_set1_epi32(clear);
-                const auto at4 = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
                 for (; x + 4 <= width; x += 4) {
                     std::uint32_t four;
                     std::memcpy(&four, redrawn + x, 4);
@@ -509,15 +510,15 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
                         index[k] = redrawn[x + k] ? near[x + k] : 0;
                         entry[k] = palette[index[k]];
                     }
-                    const __m128i c = at4(wanted + x);
+                    const __m128i c = load128(wanted + x);
                     // The entry where it is closer than what is shown, on a place redrawn.
                     const __m128i redraw4 = _mm_cmpgt_epi32(
                         _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), zero), zero),
                         zero);
                     const __m128i take = _mm_and_si128(
-                        redraw4, _mm_cmpgt_epi32(distances2(at4(shown + x), c), distances2(at4(entry), c)));
+                        redraw4, _mm_cmpgt_epi32(distances2(load128(shown + x), c), distances2(load128(entry), c)));
                     const __m128i chosen =
-                        _mm_or_si128(_mm_and_si128(take, at4(index)), _mm_andnot_si128(take, clear4));
+                        _mm_or_si128(_mm_and_si128(take, load128(index)), _mm_andnot_si128(take, clear4));
                     four = static_cast<std::uint32_t>(
                         _mm_cvtsi128_si32(_mm_packus_epi16(_mm_packs_epi32(chosen, zero), zero)));
                     std::memcpy(fallback + x, &four, 4);
@@ -555,14 +556,11 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
             // the places up to kNear before, and the fallbacks up to kNear after, side by side.
             for (; x < reach && x < n; ++x) loose[x] = one(x);
             const __m128i ones = _mm_set1_epi8(1), none16 = _mm_set1_epi8(static_cast<char>(none));
-            const auto at16 = [](const std::uint8_t* p) {
-                return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            };
             for (; x + 16 + reach <= n; x += 16) {
                 __m128i after = _mm_setzero_si128(), all_clear = _mm_cmpeq_epi8(after, after);
                 for (std::size_t k = 0; k <= reach; ++k) {
-                    after = _mm_or_si128(after, at16(redrawn + x - k));
-                    all_clear = _mm_and_si128(all_clear, _mm_cmpeq_epi8(at16(fallback + x + k), none16));
+                    after = _mm_or_si128(after, load128(redrawn + x - k));
+                    all_clear = _mm_and_si128(all_clear, _mm_cmpeq_epi8(load128(fallback + x + k), none16));
                 }
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(loose + x),
                                  _mm_or_si128(after, _mm_andnot_si128(all_clear, ones)));
@@ -634,12 +632,9 @@ bool FrameDrawer::draw(const FramePlan& plan, OptimizedFrame& out, const PartRun
                 // Sixteen places at a time where all of them are left transparent and needed no
                 // change, which changes nothing; the others one by one.
                 const __m128i clear16 = _mm_set1_epi8(static_cast<char>(clear));
-                const auto at16 = [](const std::uint8_t* q) {
-                    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-                };
                 for (; x + 16 <= width; x += 16) {
-                    const __m128i untouched = _mm_and_si128(_mm_cmpeq_epi8(at16(chosen + at + x), clear16),
-                                                            _mm_cmpeq_epi8(at16(fallback + at + x), clear16));
+                    const __m128i untouched = _mm_and_si128(_mm_cmpeq_epi8(load128(chosen + at + x), clear16),
+                                                            _mm_cmpeq_epi8(load128(fallback + at + x), clear16));
                     if (_mm_movemask_epi8(untouched) == 0xFFFF) continue;
                     for (std::size_t k = x; k < x + 16; ++k) one(k);
                 }

@@ -1,7 +1,6 @@
 #pragma once
 // What a viewer shows frame by frame, and the least each next frame must store to show its own
 // pixels within a bound: the rectangle around the pixels that must change, the rest transparent.
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>

@@ -185,7 +185,7 @@ private:
         Sum sums[3];
         Sum count;
     };
-    ZeroedArray<Bin> bins_;  // only the pages of bins touched are ever taken
+    ZeroedArray<Bin> bins_;
     std::vector<std::uint32_t> touched_;
 };
 

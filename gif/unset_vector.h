@@ -52,8 +52,8 @@ void resize_within(V& v, std::size_t n, std::size_t most) {
     v.resize(n);
 }
 
-// An array of zeros that costs nothing until written: a large one is fresh pages, where a vector
-// would write every byte first. For trivial types.
+// An array of zeros in the memory of large buffers, for trivial types: unlike a vector, it is
+// zeroed in one pass, with no element constructed.
 template <class T>
 class ZeroedArray {
 public:
