@@ -144,9 +144,11 @@ public:
         return picture_.create(hwnd(), kViewerPictureId, 0, 0, client.right, client.bottom);
     }
     void show(const capture::FrameImage& image, const std::string& caption) {
+        // The caption first: shown before it, the window would name no frame, or the one it
+        // showed last, until the text came.
+        SetWindowTextW(hwnd(), wide(caption).c_str());
         picture_.show(image);
         ShowWindow(hwnd(), SW_SHOWNORMAL);
-        SetWindowTextW(hwnd(), wide(caption).c_str());
     }
 
 private:
