@@ -59,6 +59,14 @@ std::uint64_t load64(const std::uint8_t* p) {
     return v;
 }
 
+// The first place in [from, to) whose mark is nonzero, or `to`: eight places at a time while they
+// hold none.
+std::size_t first_mark(const std::uint8_t* marks, std::size_t from, std::size_t to) {
+    while (from + 8 <= to && load64(marks + from) == 0) from += 8;
+    while (from < to && !marks[from]) ++from;
+    return from;
+}
+
 #if defined(__SSE2__)
 // 16 bytes from anywhere.
 __m128i load128(const void* p) {
@@ -98,10 +106,9 @@ unsigned bits_for(std::size_t entries) {
 }  // namespace
 
 void MarkedRect::add_row(int y, int left, const std::uint8_t* marks, std::size_t n) {
-    // Eight places at a time from each end while they hold no mark, then one at a time.
-    std::size_t a = 0, b = n;
-    while (a + 8 <= n && load64(marks + a) == 0) a += 8;
-    while (!marks[a]) ++a;
+    // From the end, too, eight places at a time while they hold no mark.
+    const std::size_t a = first_mark(marks, 0, n);
+    std::size_t b = n;
     while (b >= a + 8 && load64(marks + b - 8) == 0) b -= 8;
     --b;
     while (!marks[b]) --b;
@@ -299,14 +306,8 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
             const std::size_t had = changed_.size();
             changed_.resize(had + plan_width);  // within the room taken for the plan
             Rgb* kept = changed_.data() + had;
-            for (x = 0; x < plan_width; ++x) {
-                // Eight unchanged places at once where the row has them.
-                if (x + 8 <= plan_width && load64(changes + x) == 0) {
-                    x += 7;
-                    continue;
-                }
-                if (changes[x]) *kept++ = wanted[x];
-            }
+            for (x = first_mark(changes, 0, plan_width); x < plan_width; x = first_mark(changes, x + 1, plan_width))
+                *kept++ = wanted[x];
             changed_.resize(static_cast<std::size_t>(kept - changed_.data()));
             std::copy_n(changes, plan_width, plan.changes.data() + at);
             std::fill_n(changes, plan_width, std::uint8_t{0});
@@ -341,12 +342,8 @@ void ChangeFinder::find(const platform::Dib24& picture, int left, int top, Frame
         bool found = false;
         for (std::size_t from = k * block; from < area; from += halves * block) {
             const std::size_t to = std::min(area, from + block);
-            for (std::size_t i = from; i < to; ++i) {
-                if (i + 8 <= to && load64(plan.changes.data() + i) == 0) {
-                    i += 7;  // eight places that did not change
-                    continue;
-                }
-                if (!plan.changes[i]) continue;
+            const std::uint8_t* changes = plan.changes.data();
+            for (std::size_t i = first_mark(changes, from, to); i < to; i = first_mark(changes, i + 1, to)) {
                 // Runs of one colour are common on screens: they are looked up once.
                 const Rgb c = plan.wanted[i];
                 if (c != last || !found) {
