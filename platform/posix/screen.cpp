@@ -8,6 +8,7 @@
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -379,11 +380,25 @@ Selection select_screen_rect(ScreenRect& out) {
     const int screen = DefaultScreen(d);
     const Cursor cross = XCreateFontCursor(d, XC_crosshair);
     const unsigned events = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
-    if (XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime) != GrabSuccess) {
+    // Another program may hold the pointer or keyboard for a moment (an open menu, a drag): the
+    // grab is tried again for up to two seconds before the choice fails.
+    const auto take = [](const auto& grab) {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            const int r = grab();
+            if (r == GrabSuccess) return true;
+            if (r != AlreadyGrabbed && r != GrabFrozen) return false;
+            usleep(10000);
+        }
+        return false;
+    };
+    const auto grab_pointer = [&] {
+        return XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime);
+    };
+    if (!take(grab_pointer)) {
         XFreeCursor(d, cross);
         return Selection::failed;
     }
-    if (XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) != GrabSuccess) {
+    if (!take([&] { return XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime); })) {
         XUngrabPointer(d, CurrentTime);
         XFreeCursor(d, cross);
         return Selection::failed;

@@ -522,6 +522,27 @@ TEST_F(RecordTest, APauseLeavesItsTimeOutAndHeldButtonsShowAsRings) {
 }
 
 // --select: a drag gives its rectangle, a click the window's, Escape nothing.
+// A pointer held by another program when the choice starts (an open menu, say) is waited for.
+TEST_F(RecordTest, SelectWaitsForAPointerAnotherProgramHolds) {
+    ShowWindow window(display_);
+    using W = ShowWindow;
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(XGrabPointer(other, DefaultRootWindow(other), False, ButtonPressMask, GrabModeAsync, GrabModeAsync, 0,
+                           0, CurrentTime),
+              GrabSuccess);
+    XSync(other, False);
+    Child click(scratch_.dir, "click");
+    click.start({"-o", click.out, "--select", "--seconds", "0.5"});
+    usleep(300000);  // the tool has tried the pointer by now
+    XCloseDisplay(other);
+    ASSERT_TRUE(pointer_held_elsewhere(display_)) << "the tool gave up on the pointer";
+    ASSERT_TRUE(xdotool("mousemove " + std::to_string(W::kLeft + 300) + " " + std::to_string(W::kTop + 400) +
+                        " click 1"));
+    click.finish();
+    EXPECT_EQ(click.exit_code(), 0) << click.stderr_text;
+}
+
 TEST_F(RecordTest, SelectTakesADraggedRectangleOrAClickedWindowAndEscapeCancels) {
     ShowWindow window(display_);
     using W = ShowWindow;
