@@ -50,7 +50,7 @@ Run run_once(const std::vector<std::filesystem::path>& inputs, const std::filesy
     std::vector<EncodedFrame> frames;
     LzwEncoder encoder;
     IndexedImage indexed;
-    std::vector<std::uint16_t> bins;
+    Unset<std::uint16_t> bins;
 
     for (const auto& path : inputs) {
         auto t = Clock::now();

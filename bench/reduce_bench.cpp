@@ -30,7 +30,7 @@ std::int64_t pixels(const platform::Dib24& p) {
 void popularity(benchmark::State& state, const platform::Dib24& (*picture)()) {
     const platform::Dib24& p = picture();
     IndexedImage out;
-    std::vector<std::uint16_t> bins;
+    Unset<std::uint16_t> bins;
     for (auto _ : state) {
         popularity_reduce(p, out, bins);
         benchmark::DoNotOptimize(out.indices.data());

@@ -120,7 +120,7 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
     return result;
 }
 
-void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, std::vector<std::uint16_t>& bins) {
+void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<std::uint16_t>& bins) {
     prepare(picture, out);
     const int w = picture.width, h = picture.height;
     bins.resize(out.indices.size());

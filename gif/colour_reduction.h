@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "gif/unset_vector.h"
 #include "platform/picture.h"
 
 namespace gifanim {
@@ -14,7 +15,7 @@ struct IndexedImage {
     int width = 0;
     int height = 0;
     std::array<std::uint8_t, 768> palette{};
-    std::vector<std::uint8_t> indices;
+    Unset<std::uint8_t> indices;
 };
 
 // Colour bin of a pixel: the top four bits of blue, green and red, in that order from bit 11 down.
@@ -31,7 +32,7 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
 
 // Per-frame popularity palette: the 256 most frequent bins, the rest mapped to the nearest of them.
 // `bins` is scratch space kept by the caller between frames. Throws std::bad_alloc.
-void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, std::vector<std::uint16_t>& bins);
+void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<std::uint16_t>& bins);
 
 // Ordered dither to the fixed 6x6x6 colour cube with an 8x8 threshold matrix. Throws std::bad_alloc.
 void dither_reduce(const platform::Dib24& picture, IndexedImage& out);

@@ -80,7 +80,7 @@ struct FrameSlot {
     bool interlace = false;
     EncodedFrame frame;
     IndexedImage indexed;
-    std::vector<std::uint16_t> bins;
+    Unset<std::uint16_t> bins;
     std::unique_ptr<LzwEncoder> encoder;
     std::vector<std::uint8_t> exact;
     bool exact_ready = false;

@@ -12,6 +12,7 @@ namespace {
 
 constexpr unsigned kMaxCode = 4095;
 constexpr unsigned kRunCapacity = 4096;
+constexpr std::size_t kRunCodeBytes = 256 * kRunCapacity * sizeof(std::uint16_t);
 
 // Room for the packed codes of n pixels: at most one 12-bit code per pixel, plus clear codes, the
 // end code and slack for the word-wide stores of the bit packer.
@@ -59,15 +60,14 @@ void LzwEncoder::reserve(std::size_t pixels) {
 }
 
 LzwEncoder::LzwEncoder()
-    // Left unset: a run's code is read only up to run_max_, and each is written on the way there,
-    // so the pages of values that never run are never touched.
-    : run_code_(new std::uint16_t[256 * kRunCapacity]),
+    // Left unset: a run's code is read only up to run_max_, and each is written on the way there.
+    // It lies in large pages: the runs of every value touch a page of their own.
+    : run_code_(static_cast<std::uint16_t*>(platform::allocate_buffer(kRunCodeBytes, false)),
+                platform::BufferDeleter{kRunCodeBytes}),
       pair_code_(std::make_unique<std::uint16_t[]>(256 * 256)),
       slots_(std::make_unique<std::uint32_t[]>(kSlots)),
       successor_(std::make_unique<std::uint32_t[]>(4096)) {
     pairs_set_.reserve(4096);  // more than one generation of codes, so encode() never allocates here
-    // The run of length one of a value is the value's root code, whatever the dictionary holds.
-    for (unsigned c = 0; c < 256; ++c) run_code_[c * kRunCapacity + 1] = static_cast<std::uint16_t>(c);
 }
 
 void LzwEncoder::reset_dictionary() {

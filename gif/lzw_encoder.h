@@ -48,8 +48,8 @@ private:
 
     // The dictionary in three parts, so that most steps of the greedy match are one load.
     // Runs of one pixel value, matched in one step however long: run_code_[value * 4096 + len] is
-    // the code of the value repeated len times, for len up to run_max_[value].
-    std::unique_ptr<std::uint16_t[]> run_code_;
+    // the code of the value repeated len times, for len from 2 up to run_max_[value].
+    std::unique_ptr<std::uint16_t, platform::BufferDeleter> run_code_;
     // Two different pixels: pair_code_[first << 8 | second] is their code, 0 while they have none;
     // pairs_set_ lists the entries set since the dictionary last started over.
     std::unique_ptr<std::uint16_t[]> pair_code_;

@@ -12,7 +12,7 @@ std::vector<std::uint8_t> encode_still_gif(const platform::Dib24& picture) {
     frame.height = static_cast<std::uint16_t>(picture.height);
     {
         IndexedImage indexed;
-        std::vector<std::uint16_t> bins;
+        Unset<std::uint16_t> bins;
         popularity_reduce(picture, indexed, bins);
         frame.palette = indexed.palette;
         LzwEncoder encoder;

@@ -100,7 +100,7 @@ TEST(PopularityReduce, LowBitsFallIntoOneBinAndFrequencyOrdersThePalette) {
         return Rgb{0, 0, 0xFF};
     });
     IndexedImage out;
-    std::vector<std::uint16_t> scratch;
+    Unset<std::uint16_t> scratch;
     popularity_reduce(dib, out, scratch);
     ASSERT_EQ(out.width, 9);
     ASSERT_EQ(out.height, 2);
@@ -116,10 +116,11 @@ TEST(PopularityReduce, LowBitsFallIntoOneBinAndFrequencyOrdersThePalette) {
 TEST(PopularityReduce, RowsComeOutTopDown) {
     const auto dib = picture(3, 4, [](int, int y) { return y == 0 ? Rgb{255, 255, 255} : Rgb{0, 0, 0}; });
     IndexedImage out;
-    std::vector<std::uint16_t> scratch;
+    Unset<std::uint16_t> scratch;
     popularity_reduce(dib, out, scratch);
     // Black is more frequent (index 0); the top row is white (index 1).
-    EXPECT_EQ(out.indices, (std::vector<std::uint8_t>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(std::vector<std::uint8_t>(out.indices.begin(), out.indices.end()),
+              (std::vector<std::uint8_t>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(DitherReduce, BlackAndWhiteBecomeTheDullCorners) {

@@ -130,7 +130,7 @@ TEST(GrabRegion, BmpLayoutOfScreenPixels) {
 // order, the LZW data, trailer.
 Bytes reference_still_gif(const platform::Dib24& dib) {
     IndexedImage indexed;
-    std::vector<std::uint16_t> bins;
+    Unset<std::uint16_t> bins;
     popularity_reduce(dib, indexed, bins);
     Bytes file = {'G', 'I', 'F', '8', '9', 'a'};
     auto word = [&](int v) {

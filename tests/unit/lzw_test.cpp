@@ -165,9 +165,10 @@ TEST(LzwEncoder, MatchesReferenceOnScreenLikeFrames) {
             }
         }
         IndexedImage reduced;
-        std::vector<std::uint16_t> scratch;
+        Unset<std::uint16_t> scratch;
         popularity_reduce(dib, reduced, scratch);
-        expect_same({reduced.width, reduced.height, reduced.indices}, "screen-like " + std::to_string(seed));
+        expect_same({reduced.width, reduced.height, {reduced.indices.begin(), reduced.indices.end()}},
+                    "screen-like " + std::to_string(seed));
     }
 }
 
@@ -178,7 +179,7 @@ TEST(LzwEncoder, MatchesReferenceOnCorpusFrames) {
     const std::filesystem::path base(dir);
     ASSERT_TRUE(std::filesystem::exists(base / "seq720" / "jpg")) << base;
     IndexedImage reduced;
-    std::vector<std::uint16_t> scratch;
+    Unset<std::uint16_t> scratch;
     for (const char* name : {"000.jpg", "017.jpg", "042.jpg"}) {
         platform::File f = platform::File::open_read(base / "seq720" / "jpg" / name);
         std::vector<std::uint8_t> bytes(static_cast<std::size_t>(f.size()));
@@ -186,7 +187,7 @@ TEST(LzwEncoder, MatchesReferenceOnCorpusFrames) {
         platform::Dib24 dib;
         ASSERT_EQ(platform::load_picture(bytes, dib), platform::LoadResult::ok) << name;
         popularity_reduce(dib, reduced, scratch);
-        expect_same({reduced.width, reduced.height, reduced.indices}, name);
+        expect_same({reduced.width, reduced.height, {reduced.indices.begin(), reduced.indices.end()}}, name);
     }
 }
 
