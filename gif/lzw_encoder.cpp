@@ -12,7 +12,6 @@ namespace {
 
 constexpr unsigned kMaxCode = 4095;
 constexpr unsigned kRunCapacity = 4096;
-constexpr std::size_t kRunCodeBytes = 256 * kRunCapacity * sizeof(std::uint16_t);
 
 // Room for the packed codes of n pixels: at most one 12-bit code per pixel, plus clear codes, the
 // end code and slack for the word-wide stores of the bit packer.
@@ -61,9 +60,9 @@ void LzwEncoder::reserve(std::size_t pixels) {
 
 LzwEncoder::LzwEncoder()
     // Left unset: a run's code is read only up to run_max_, and each is written on the way there.
-    // It lies in large pages: the runs of every value touch a page of their own.
-    : run_code_(static_cast<std::uint16_t*>(platform::allocate_buffer(kRunCodeBytes, false)),
-                platform::BufferDeleter{kRunCodeBytes}),
+    // Runs of one length lie side by side, so that only as many pages are touched as the longest
+    // run needs.
+    : run_code_(new std::uint16_t[kRunCapacity * 256]),
       pair_code_(std::make_unique<std::uint16_t[]>(256 * 256)),
       slots_(std::make_unique<std::uint32_t[]>(kSlots)),
       successor_(std::make_unique<std::uint32_t[]>(4096)) {
@@ -182,7 +181,7 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
                         count_run(p, std::min<std::size_t>(avail, longest - 1), avail, static_cast<std::uint8_t>(c));
                     p += r;
                     k += static_cast<unsigned>(r);
-                    prefix = run_code[c * kRunCapacity + k];
+                    prefix = run_code[k * 256 + c];
                     if (p == end) break;
                 }
                 if (*p == c) {
@@ -190,7 +189,7 @@ std::size_t LzwEncoder::encode_sequence(const std::uint8_t* in, std::size_t n) {
                     const unsigned before = next;
                     if (next <= kMaxCode) {
                         run_max[c] = static_cast<std::uint16_t>(k + 1);
-                        run_code[c * kRunCapacity + k + 1] = static_cast<std::uint16_t>(next);
+                        run_code[(k + 1) * 256 + c] = static_cast<std::uint16_t>(next);
                         ++next;
                     }
                     after_code(before);

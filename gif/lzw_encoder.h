@@ -47,9 +47,9 @@ private:
     std::size_t encode_sequence(const std::uint8_t* in, std::size_t n);
 
     // The dictionary in three parts, so that most steps of the greedy match are one load.
-    // Runs of one pixel value, matched in one step however long: run_code_[value * 4096 + len] is
+    // Runs of one pixel value, matched in one step however long: run_code_[len * 256 + value] is
     // the code of the value repeated len times, for len from 2 up to run_max_[value].
-    std::unique_ptr<std::uint16_t, platform::BufferDeleter> run_code_;
+    std::unique_ptr<std::uint16_t[]> run_code_;
     // Two different pixels: pair_code_[first << 8 | second] is their code, 0 while they have none;
     // pairs_set_ lists the entries set since the dictionary last started over.
     std::unique_ptr<std::uint16_t[]> pair_code_;
@@ -67,7 +67,7 @@ private:
     unsigned clear_code_ = 256;
     unsigned first_code_ = 258;
     Unset<std::uint8_t> sequence_;  // pixels in sending order, when they are not contiguous
-    Unset<std::uint8_t> packed_;    // the codes as a bit stream, before the sub-blocks
+    UnsetSmallPages<std::uint8_t> packed_;  // the codes as a bit stream, before the sub-blocks
 };
 
 }  // namespace gifanim

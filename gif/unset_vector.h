@@ -14,19 +14,31 @@ namespace gifanim {
 // A vector whose resize leaves new elements unset, for buffers whose every element is written
 // before it is read: a large one then costs no pass of zeros first, and lies in the memory of large
 // buffers.
-template <class T>
+// Without `large`, it lies in small pages however large: for a buffer sized for the worst case of
+// which little is used at a time, whose untouched pages then cost nothing.
+template <class T, bool large = true>
 struct UnsetAllocator : std::allocator<T> {
     UnsetAllocator() = default;
     template <class U>
-    UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    UnsetAllocator(const UnsetAllocator<U, large>&) noexcept {}
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-        return static_cast<T*>(platform::allocate_buffer(n * sizeof(T), false));
+        if constexpr (large) {
+            return static_cast<T*>(platform::allocate_buffer(n * sizeof(T), false));
+        } else {
+            return static_cast<T*>(::operator new(n * sizeof(T)));
+        }
     }
-    void deallocate(T* p, std::size_t n) noexcept { platform::free_buffer(p, n * sizeof(T)); }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if constexpr (large) {
+            platform::free_buffer(p, n * sizeof(T));
+        } else {
+            ::operator delete(p);
+        }
+    }
     template <class U>
     struct rebind {
-        using other = UnsetAllocator<U>;
+        using other = UnsetAllocator<U, large>;
     };
     template <class U>
     void construct(U* p) noexcept {
@@ -39,6 +51,8 @@ struct UnsetAllocator : std::allocator<T> {
 };
 template <class T>
 using Unset = std::vector<T, UnsetAllocator<T>>;
+template <class T>
+using UnsetSmallPages = std::vector<T, UnsetAllocator<T, false>>;
 
 // Resizes a buffer whose elements are all written before they are read to n, taking room for
 // `most` the first time it must grow: a buffer per place of a frame's rectangle is then never
