@@ -48,7 +48,7 @@ for set in seq720 xrec; do
     asked=$(stat -c %s "$work/asked.gif")
     est_s=$(median_wall "$TOOL" make --delay 10 "${flags[@]}" --estimate -o "$work/e.gif" "${frames[@]}")
     est=$(awk '{print $2}' "$work/out.txt")
-    printf '%-7s %-10s %-8s %10s %7s %8s %6s  estimate %s (%+.1f%%), %.1f%% of the export time\n' "$set" "$mode" - \
+    printf '%-7s %-10s %-8s %10s %7s %8.3f %6s  estimate %s (%+.1f%%), %.1f%% of the export time\n' "$set" "$mode" - \
       "$asked" - "$asked_s" - "$est" "$(echo "($est - $asked) * 100 / $asked" | bc -l)" \
       "$(echo "$est_s * 100 / $asked_s" | bc -l)"
     for limit in 1MB 5MB 10MB; do
@@ -57,7 +57,7 @@ for set in seq720 xrec; do
       fit_s=$(median_wall "$TOOL" make --delay 10 "${flags[@]}" --max-size "$limit" -o "$work/fit.gif" "${frames[@]}" || true)
       if [ -f "$work/fit.gif" ]; then
         bytes=$(stat -c %s "$work/fit.gif")
-        printf '%-7s %-10s %-8s %10s %6.1f%% %8s %6.2f  %s\n' "$set" "$mode" "$limit" "$bytes" \
+        printf '%-7s %-10s %-8s %10s %6.1f%% %8.3f %6.2f  %s\n' "$set" "$mode" "$limit" "$bytes" \
           "$(echo "$bytes * 100 / $bytes_limit" | bc -l)" "$fit_s" "$(echo "$fit_s / $export_s" | bc -l)" \
           "$(cat "$work/out.txt")"
       else
