@@ -249,8 +249,10 @@ std::vector<std::uint32_t> changes_in_halves(const FrameSource& source, const st
     return first;
 }
 
+// A fit's estimates only pick the step its exports then check (`quick`): they sample an optimized
+// export as thinly as a plain one and count every frame given.
 std::uint64_t estimate(const FrameSource& source, ExportDirection direction, const ExportShape& asked,
-                       const Optimization& optimization, ChangeCache* cache = nullptr) {
+                       const Optimization& optimization, ChangeCache* cache = nullptr, bool quick = false) {
     const ExportShape shape = resolved_for(asked, source.size);
     const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);
     const std::size_t n = timing.size();
@@ -270,10 +272,11 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     // more runs.
     const bool plain = !optimization.enabled;
     const bool by_size = plain && static_cast<bool>(source.image_size) && !shape.crop;
-    const std::size_t runs = by_size ? std::clamp<std::size_t>(n / 30, 2, 64)
-                             : plain ? std::clamp<std::size_t>(n / 12, 4, 16)
-                                     : std::clamp<std::size_t>(n / 12, 6, 16);
-    const std::size_t length = by_size ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64) + (plain ? 0 : 1);
+    const bool prepared = !plain && !quick;  // the first frame given in each run is not counted
+    const std::size_t runs = by_size     ? std::clamp<std::size_t>(n / 30, 2, 64)
+                             : !prepared ? std::clamp<std::size_t>(n / 12, 4, 16)
+                                         : std::clamp<std::size_t>(n / 12, 6, 16);
+    const std::size_t length = by_size ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64) + (prepared ? 1 : 0);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
     const auto run_start = [&](std::size_t r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not like
@@ -373,7 +376,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     for (std::size_t i = 0; i < sample.size(); ++i) {
         if (shown_only[i]) continue;
         given_places.push_back(sample_places[i]);
-        preparing.push_back(!plain && i > 0 && shown_only[i - 1]);
+        preparing.push_back(prepared && i > 0 && shown_only[i - 1]);
     }
     std::vector<std::uint64_t> bytes;
     std::uint64_t overhead = 0;
@@ -449,7 +452,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
     FitResult result;
     ChangeCache measured;
     const auto estimated_as = [&](const ExportShape& shape, const Optimization& mode) {
-        return estimate(source, direction, shape, mode, &measured);
+        return estimate(source, direction, shape, mode, &measured, true);
     };
     result.asked_bytes = estimated_as(asked, optimization);
     const int recorded_fps = recorded_frame_rate(source.infos);
