@@ -273,9 +273,8 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const bool plain = !optimization.enabled;
     const bool by_size = plain && static_cast<bool>(source.image_size) && !shape.crop;
     const bool prepared = !plain && !quick;  // the first frame given in each run is not counted
-    const std::size_t runs = by_size     ? std::clamp<std::size_t>(n / 30, 2, 64)
-                             : !prepared ? std::clamp<std::size_t>(n / 12, 4, 16)
-                                         : std::clamp<std::size_t>(n / 12, 6, 16);
+    const std::size_t runs =
+        by_size ? std::clamp<std::size_t>(n / 30, 2, 64) : std::clamp<std::size_t>(n / 12, prepared ? 6 : 4, 16);
     const std::size_t length = by_size ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64) + (prepared ? 1 : 0);
     if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
     const auto run_start = [&](std::size_t r) {

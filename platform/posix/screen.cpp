@@ -391,10 +391,9 @@ Selection select_screen_rect(ScreenRect& out) {
         }
         return false;
     };
-    const auto grab_pointer = [&] {
-        return XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime);
-    };
-    if (!take(grab_pointer)) {
+    if (!take([&] {
+            return XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime);
+        })) {
         XFreeCursor(d, cross);
         return Selection::failed;
     }
