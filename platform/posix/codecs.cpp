@@ -15,6 +15,7 @@
 #include "platform/bmp.h"
 #include "platform/codecs.h"
 #include "platform/picture.h"
+#include "platform/posix/loaded_library.h"
 
 namespace gifanim::platform {
 
@@ -26,6 +27,16 @@ bool is_tiff(std::span<const std::uint8_t> b) {
     return b.size() >= 4 && ((b[0] == 'I' && b[1] == 'I' && b[2] == 42 && b[3] == 0) ||
                              (b[0] == 'M' && b[1] == 'M' && b[2] == 0 && b[3] == 42));
 }
+
+// libtiff, loaded the first time a TIFF is read or written.
+// clang-format off
+#define GIFANIM_TIFF_FUNCTIONS(F)                                                                         \
+    F(TIFFClientOpenExt) F(TIFFClose) F(TIFFDefaultStripSize) F(TIFFGetField) F(TIFFGetFieldDefaulted)    \
+    F(TIFFIsTiled) F(TIFFOpenOptionsAlloc) F(TIFFOpenOptionsFree) F(TIFFOpenOptionsSetErrorHandlerExtR)   \
+    F(TIFFOpenOptionsSetWarningHandlerExtR) F(TIFFRGBAImageBegin) F(TIFFRGBAImageEnd) F(TIFFRGBAImageGet) \
+    F(TIFFRGBAImageOK) F(TIFFSetField) F(TIFFWriteDirectory) F(TIFFWriteScanline)
+// clang-format on
+GIFANIM_LOADED_LIBRARY(TiffLibrary, tiff_library, GIFANIM_TIFF_SONAME, GIFANIM_TIFF_FUNCTIONS)
 
 // libtiff reports through callbacks; a file we cannot read is simply undecodable, so its messages
 // are dropped instead of going to stderr.
@@ -93,21 +104,24 @@ int tiff_map(thandle_t h, void** base, toff_t* size) {
 void tiff_unmap(thandle_t, void*, toff_t) {}
 
 struct TiffCloser {
-    void operator()(TIFF* t) const { TIFFClose(t); }
+    void operator()(TIFF* t) const { tiff_library()->TIFFClose(t); }
 };
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 struct OptionsFree {
-    void operator()(TIFFOpenOptions* o) const { TIFFOpenOptionsFree(o); }
+    void operator()(TIFFOpenOptions* o) const { tiff_library()->TIFFOpenOptionsFree(o); }
 };
 
 TiffPtr open_tiff(TiffStream& stream, const char* mode) {
-    std::unique_ptr<TIFFOpenOptions, OptionsFree> opts(TIFFOpenOptionsAlloc());
+    const TiffLibrary* loaded = tiff_library();
+    if (!loaded) return nullptr;  // no libtiff: no TIFF is read or written
+    const TiffLibrary& tiff = *loaded;
+    std::unique_ptr<TIFFOpenOptions, OptionsFree> opts(tiff.TIFFOpenOptionsAlloc());
     if (!opts) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), quiet_tiff_handler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quiet_tiff_handler, nullptr);
-    return TiffPtr(TIFFClientOpenExt("memory", mode, &stream, tiff_read, tiff_write, tiff_seek, tiff_close,
-                                     tiff_size, tiff_map, tiff_unmap, opts.get()));
+    tiff.TIFFOpenOptionsSetErrorHandlerExtR(opts.get(), quiet_tiff_handler, nullptr);
+    tiff.TIFFOpenOptionsSetWarningHandlerExtR(opts.get(), quiet_tiff_handler, nullptr);
+    return TiffPtr(tiff.TIFFClientOpenExt("memory", mode, &stream, tiff_read, tiff_write, tiff_seek, tiff_close,
+                                          tiff_size, tiff_map, tiff_unmap, opts.get()));
 }
 
 // The most pixels one byte of the file can stand for under each compression, so that a header
@@ -131,7 +145,7 @@ unsigned tiff_pixels_per_byte(std::uint16_t compression, std::uint32_t width) {
 }
 
 struct RgbaImageEnd {
-    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
+    void operator()(TIFFRGBAImage* image) const { tiff_library()->TIFFRGBAImageEnd(image); }
 };
 
 // Rows are decoded a band at a time into a small raster and go straight into the picture, so a
@@ -143,34 +157,35 @@ LoadResult decode_tiff(std::span<const std::uint8_t> bytes, Dib24& out) {
     stream.input_size = bytes.size();
     TiffPtr tif = open_tiff(stream, "r");
     if (!tif) return LoadResult::undecodable;
+    const TiffLibrary& tiff = *tiff_library();
     TIFF* t = tif.get();
     std::uint32_t w = 0, h = 0;
-    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h))
+    if (!tiff.TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &w) || !tiff.TIFFGetField(t, TIFFTAG_IMAGELENGTH, &h))
         return LoadResult::undecodable;
     std::uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    tiff.TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
     if (const LoadResult r = check_picture_data(w, h, bytes.size(), tiff_pixels_per_byte(compression, w));
         r != LoadResult::ok)
         return r;
 
     char message[1024] = {};
-    if (!TIFFRGBAImageOK(t, message)) return LoadResult::undecodable;
+    if (!tiff.TIFFRGBAImageOK(t, message)) return LoadResult::undecodable;
     TIFFRGBAImage image{};
-    if (!TIFFRGBAImageBegin(&image, t, 0, message)) return LoadResult::undecodable;
+    if (!tiff.TIFFRGBAImageBegin(&image, t, 0, message)) return LoadResult::undecodable;
     const std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> end(&image);
     // Rows are asked for in the file's own vertical order, so that a band is never flipped within
     // itself; libtiff still mirrors rows stored right to left.
     std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+    tiff.TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
     const bool bottom_first = orientation == ORIENTATION_BOTLEFT || orientation == ORIENTATION_BOTRIGHT ||
                               orientation == ORIENTATION_LEFTBOT || orientation == ORIENTATION_RIGHTBOT;
     image.req_orientation = bottom_first ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT;
 
     std::uint32_t unit = 0;  // rows that libtiff decodes together
-    if (TIFFIsTiled(t)) {
-        TIFFGetField(t, TIFFTAG_TILELENGTH, &unit);
+    if (tiff.TIFFIsTiled(t)) {
+        tiff.TIFFGetField(t, TIFFTAG_TILELENGTH, &unit);
     } else {
-        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &unit);
+        tiff.TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &unit);
     }
     unit = std::clamp<std::uint32_t>(unit, 1, h);
     constexpr std::uint64_t kBandBytes = 4 << 20;
@@ -182,7 +197,7 @@ LoadResult decode_tiff(std::span<const std::uint8_t> bytes, Dib24& out) {
     for (std::uint32_t first = 0; first < h; first += band) {
         const std::uint32_t rows = std::min(band, h - first);
         image.row_offset = static_cast<int>(first);
-        if (!TIFFRGBAImageGet(&image, raster.data(), w, rows)) return LoadResult::undecodable;
+        if (!tiff.TIFFRGBAImageGet(&image, raster.data(), w, rows)) return LoadResult::undecodable;
         for (std::uint32_t r = 0; r < rows; ++r) {
             // File row first + r is picture row (from the top) first + r, or counted from the bottom.
             const std::uint32_t from_top = bottom_first ? h - 1 - (first + r) : first + r;
@@ -205,18 +220,19 @@ bool encode_tiff(const Dib24& dib, std::vector<std::uint8_t>& out) {
     {
         TiffPtr tif = open_tiff(stream, "w");
         if (!tif) return false;
+        const TiffLibrary& tiff = *tiff_library();
         TIFF* t = tif.get();
         const auto w = static_cast<std::uint32_t>(dib.width);
         const auto h = static_cast<std::uint32_t>(dib.height);
-        TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
-        TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-        TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-        TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-        TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-        TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-        TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-        TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-        TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+        tiff.TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+        tiff.TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+        tiff.TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+        tiff.TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+        tiff.TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        tiff.TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        tiff.TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+        tiff.TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        tiff.TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, tiff.TIFFDefaultStripSize(t, 0));
         std::vector<std::uint8_t> line(static_cast<std::size_t>(w) * 3);
         bool written = true;
         for (std::uint32_t r = 0; written && r < h; ++r) {
@@ -226,9 +242,9 @@ bool encode_tiff(const Dib24& dib, std::vector<std::uint8_t>& out) {
                 line[i + 1] = src[i + 1];
                 line[i + 2] = src[i];
             }
-            written = TIFFWriteScanline(t, line.data(), r, 0) >= 0;
+            written = tiff.TIFFWriteScanline(t, line.data(), r, 0) >= 0;
         }
-        written = written && TIFFWriteDirectory(t);
+        written = written && tiff.TIFFWriteDirectory(t);
         if (!written && !stream.out_of_memory) return false;
     }  // closing flushes the last of the file into `file`
     // Memory that ran out under libtiff is reported here, in our own frames.

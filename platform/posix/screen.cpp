@@ -19,14 +19,30 @@
 
 #include "platform/bit_channel.h"
 #include "platform/bmp.h"
+#include "platform/posix/loaded_library.h"
 #include "platform/screen.h"
 
 namespace gifanim::platform {
 
 namespace {
 
+// Xlib and its extensions' libraries, loaded the first time the screen is asked for. Without
+// Xext or Xfixes the screen is read as without MIT-SHM, or without the cursor.
+// clang-format off
+#define GIFANIM_X11_FUNCTIONS(F)                                                                      \
+    F(XCloseDisplay) F(XCreateFontCursor) F(XCreateGC) F(XDrawRectangle) F(XFree) F(XFreeCursor)      \
+    F(XFreeGC) F(XGetImage) F(XGetWindowAttributes) F(XGrabKeyboard) F(XGrabPointer) F(XLookupKeysym) \
+    F(XNextEvent) F(XOpenDisplay) F(XQueryColors) F(XQueryPointer) F(XSetErrorHandler) F(XSync)       \
+    F(XTranslateCoordinates) F(XUngrabKeyboard) F(XUngrabPointer)
+#define GIFANIM_XEXT_FUNCTIONS(F) F(XShmAttach) F(XShmCreateImage) F(XShmDetach) F(XShmGetImage) F(XShmQueryExtension)
+#define GIFANIM_XFIXES_FUNCTIONS(F) F(XFixesGetCursorImage) F(XFixesQueryExtension)
+// clang-format on
+GIFANIM_LOADED_LIBRARY(X11Library, x11, GIFANIM_X11_SONAME, GIFANIM_X11_FUNCTIONS)
+GIFANIM_LOADED_LIBRARY(XextLibrary, xext, GIFANIM_Xext_SONAME, GIFANIM_XEXT_FUNCTIONS)
+GIFANIM_LOADED_LIBRARY(XfixesLibrary, xfixes, GIFANIM_Xfixes_SONAME, GIFANIM_XFIXES_FUNCTIONS)
+
 struct DisplayCloser {
-    void operator()(Display* d) const { XCloseDisplay(d); }
+    void operator()(Display* d) const { x11()->XCloseDisplay(d); }
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
@@ -36,7 +52,7 @@ struct ImageDestroyer {
 using ImagePtr = std::unique_ptr<XImage, ImageDestroyer>;
 
 struct XFreeDeleter {
-    void operator()(void* p) const { XFree(p); }
+    void operator()(void* p) const { x11()->XFree(p); }
 };
 
 // Xlib's default error handler ends the process. A failed read (a window torn down under us, a
@@ -50,18 +66,18 @@ int count_x_error(Display*, XErrorEvent*) {
 
 class ErrorTrap {
 public:
-    explicit ErrorTrap(Display* d) : display_(d), previous_(XSetErrorHandler(count_x_error)) { g_x_errors = 0; }
+    explicit ErrorTrap(Display* d) : display_(d), previous_(x11()->XSetErrorHandler(count_x_error)) { g_x_errors = 0; }
     ~ErrorTrap() {
-        XSync(display_, False);
-        XSetErrorHandler(previous_);
+        x11()->XSync(display_, False);
+        x11()->XSetErrorHandler(previous_);
     }
     // Whether any request so far failed; waits for the server's answers first.
     bool failed() {
-        XSync(display_, False);
+        x11()->XSync(display_, False);
         return g_x_errors != 0;
     }
     void clear() {
-        XSync(display_, False);
+        x11()->XSync(display_, False);
         g_x_errors = 0;
     }
     ErrorTrap(const ErrorTrap&) = delete;
@@ -85,10 +101,10 @@ public:
         if (addr == reinterpret_cast<void*>(-1)) return;
         info_.shmaddr = static_cast<char*>(addr);
         info_.readOnly = False;
-        attached_ = XShmAttach(d, &info_) && !trap.failed();
+        attached_ = xext()->XShmAttach(d, &info_) && !trap.failed();
     }
     ~ShmSegment() {
-        if (attached_) XShmDetach(display_, &info_);
+        if (attached_) xext()->XShmDetach(display_, &info_);
         if (info_.shmaddr) shmdt(info_.shmaddr);
     }
     ShmSegment(const ShmSegment&) = delete;
@@ -132,7 +148,7 @@ Connection& connection() {
     const std::string name = env ? env : "";
     if (!c.display || name != c.name) {
         c.shm.reset();
-        c.display.reset(XOpenDisplay(nullptr));
+        c.display.reset(x11() ? x11()->XOpenDisplay(nullptr) : nullptr);
         c.name = name;
         c.shm_failed = false;
     }
@@ -217,7 +233,7 @@ void convert_rows(XImage* image, Display* d, Colormap colormap, Visual* visual, 
     const int entries = std::min(visual->map_entries, 1 << std::min(image->depth, 16));
     std::vector<XColor> colours(static_cast<std::size_t>(entries));
     for (int i = 0; i < entries; ++i) colours[static_cast<std::size_t>(i)].pixel = static_cast<unsigned long>(i);
-    XQueryColors(d, colormap, colours.data(), entries);
+    x11()->XQueryColors(d, colormap, colours.data(), entries);
     for (int j = 0; j < h; ++j) {
         std::uint8_t* dst = dst_row(j);
         for (int x = 0; x < w; ++x, dst += bmp_bits / 8) {
@@ -236,8 +252,8 @@ void convert_rows(XImage* image, Display* d, Colormap colormap, Visual* visual, 
 void draw_cursor_into(Display* d, const ScreenRect& rect, int bmp_bits, std::size_t stride, int out_height,
                       std::uint8_t* out) {
     int event_base = 0, error_base = 0;
-    if (!XFixesQueryExtension(d, &event_base, &error_base)) return;
-    std::unique_ptr<XFixesCursorImage, XFreeDeleter> cursor(XFixesGetCursorImage(d));
+    if (!xfixes() || !xfixes()->XFixesQueryExtension(d, &event_base, &error_base)) return;
+    std::unique_ptr<XFixesCursorImage, XFreeDeleter> cursor(xfixes()->XFixesGetCursorImage(d));
     if (!cursor || !cursor->pixels) return;
     const int bytes = bmp_bits / 8;
     const long left = std::max<long>(cursor->x, rect.left), right = std::min<long>(cursor->x + cursor->width, rect.right);
@@ -284,7 +300,7 @@ bool pointer_state(PointerState& out) {
     Window root = 0, child = 0;
     int x = 0, y = 0, wx = 0, wy = 0;
     unsigned mask = 0;
-    if (!XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask)) return false;
+    if (!x11()->XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask)) return false;
     out = {x, y, (mask & Button1Mask) != 0, (mask & Button3Mask) != 0};
     return true;
 }
@@ -324,8 +340,9 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
         const auto column = static_cast<std::size_t>(x0 - rect.left) * static_cast<std::size_t>(bits / 8);
         ErrorTrap trap(d);
         bool done = false;
-        if (!conn.shm_failed && XShmQueryExtension(d)) {
-            ShmHeaderPtr image(XShmCreateImage(d, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, nullptr, cw, ch));
+        if (!conn.shm_failed && xext() && xext()->XShmQueryExtension(d)) {
+            ShmHeaderPtr image(
+                xext()->XShmCreateImage(d, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, nullptr, cw, ch));
             if (image) {
                 const std::size_t need = static_cast<std::size_t>(image->bytes_per_line) * ch;
                 if (!conn.shm || conn.shm->size() < need) {
@@ -341,7 +358,8 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
                 if (conn.shm->ready()) {
                     image->data = conn.shm->info()->shmaddr;
                     image->obdata = reinterpret_cast<char*>(conn.shm->info());
-                    if (XShmGetImage(d, root, image.get(), static_cast<int>(x0), static_cast<int>(y0), AllPlanes) &&
+                    if (xext()->XShmGetImage(d, root, image.get(), static_cast<int>(x0), static_cast<int>(y0),
+                                             AllPlanes) &&
                         !trap.failed()) {
                         convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows, stride,
                                      static_cast<int>(height), first_row, column);
@@ -359,7 +377,8 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
         }
         if (!done) {
             trap.clear();
-            ImagePtr image(XGetImage(d, root, static_cast<int>(x0), static_cast<int>(y0), cw, ch, AllPlanes, ZPixmap));
+            ImagePtr image(
+                x11()->XGetImage(d, root, static_cast<int>(x0), static_cast<int>(y0), cw, ch, AllPlanes, ZPixmap));
             if (!image || trap.failed()) return false;
             convert_rows(image.get(), d, DefaultColormap(d, screen), visual, bits, rows, stride,
                          static_cast<int>(height), first_row, column);
@@ -373,12 +392,12 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
 
 Selection select_screen_rect(ScreenRect& out) {
     // A connection of its own: the choice takes as long as the user, and grabs keep theirs.
-    const DisplayPtr display(XOpenDisplay(nullptr));
+    const DisplayPtr display(x11() ? x11()->XOpenDisplay(nullptr) : nullptr);
     Display* d = display.get();
     if (!d) return Selection::failed;
     const Window root = DefaultRootWindow(d);
     const int screen = DefaultScreen(d);
-    const Cursor cross = XCreateFontCursor(d, XC_crosshair);
+    const Cursor cross = x11()->XCreateFontCursor(d, XC_crosshair);
     const unsigned events = ButtonPressMask | ButtonReleaseMask | PointerMotionMask;
     // Another program may hold the pointer or keyboard for a moment (an open menu, a drag): the
     // grab is tried again for up to two seconds before the choice fails.
@@ -392,14 +411,14 @@ Selection select_screen_rect(ScreenRect& out) {
         return false;
     };
     if (!take([&] {
-            return XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime);
+            return x11()->XGrabPointer(d, root, False, events, GrabModeAsync, GrabModeAsync, None, cross, CurrentTime);
         })) {
-        XFreeCursor(d, cross);
+        x11()->XFreeCursor(d, cross);
         return Selection::failed;
     }
-    if (!take([&] { return XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime); })) {
-        XUngrabPointer(d, CurrentTime);
-        XFreeCursor(d, cross);
+    if (!take([&] { return x11()->XGrabKeyboard(d, root, False, GrabModeAsync, GrabModeAsync, CurrentTime); })) {
+        x11()->XUngrabPointer(d, CurrentTime);
+        x11()->XFreeCursor(d, cross);
         return Selection::failed;
     }
     // The band is drawn with XOR over every window, so drawing it again takes it away.
@@ -408,21 +427,21 @@ Selection select_screen_rect(ScreenRect& out) {
     values.foreground = WhitePixel(d, screen) ^ BlackPixel(d, screen);
     values.subwindow_mode = IncludeInferiors;
     values.line_width = 1;
-    const GC gc = XCreateGC(d, root, GCFunction | GCForeground | GCSubwindowMode | GCLineWidth, &values);
+    const GC gc = x11()->XCreateGC(d, root, GCFunction | GCForeground | GCSubwindowMode | GCLineWidth, &values);
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     bool pressed = false, band = false;
     const auto draw_band = [&] {
-        XDrawRectangle(d, root, gc, std::min(x0, x1), std::min(y0, y1), static_cast<unsigned>(std::abs(x1 - x0)),
-                       static_cast<unsigned>(std::abs(y1 - y0)));
+        x11()->XDrawRectangle(d, root, gc, std::min(x0, x1), std::min(y0, y1), static_cast<unsigned>(std::abs(x1 - x0)),
+                              static_cast<unsigned>(std::abs(y1 - y0)));
         band = !band;
     };
     Selection result = Selection::failed;
     for (bool done = false; !done;) {
         XEvent e;
-        XNextEvent(d, &e);
+        x11()->XNextEvent(d, &e);
         switch (e.type) {
             case KeyPress:
-                if (XLookupKeysym(&e.xkey, 0) == XK_Escape) {
+                if (x11()->XLookupKeysym(&e.xkey, 0) == XK_Escape) {
                     result = Selection::cancelled;
                     done = true;
                 }
@@ -455,8 +474,8 @@ Selection select_screen_rect(ScreenRect& out) {
                     XWindowAttributes a{};
                     int wx = 0, wy = 0;
                     Window ignored = 0;
-                    if (child != 0 && XGetWindowAttributes(d, child, &a) &&
-                        XTranslateCoordinates(d, child, root, 0, 0, &wx, &wy, &ignored)) {
+                    if (child != 0 && x11()->XGetWindowAttributes(d, child, &a) &&
+                        x11()->XTranslateCoordinates(d, child, root, 0, 0, &wx, &wy, &ignored)) {
                         out = {wx, wy, wx + a.width, wy + a.height};
                     }
                 }
@@ -469,11 +488,11 @@ Selection select_screen_rect(ScreenRect& out) {
             default: break;
         }
     }
-    XFreeGC(d, gc);
-    XUngrabKeyboard(d, CurrentTime);
-    XUngrabPointer(d, CurrentTime);
-    XFreeCursor(d, cross);
-    XSync(d, False);
+    x11()->XFreeGC(d, gc);
+    x11()->XUngrabKeyboard(d, CurrentTime);
+    x11()->XUngrabPointer(d, CurrentTime);
+    x11()->XFreeCursor(d, cross);
+    x11()->XSync(d, False);
     return result;
 }
 

@@ -331,5 +331,32 @@ TEST_F(GrabTest, GrabUnderAMemoryLimitGivesNothing) {
     EXPECT_NE(text.find("could not be read"), std::string::npos) << text;
 }
 
+// The tool maps libtiff and Xlib only once it reads a TIFF or the screen, so that the runs needing
+// neither start faster; those that need them still work. The dynamic loader lists what it opens.
+TEST_F(GrabTest, TheToolOpensXlibAndLibtiffOnlyWhenItNeedsThem) {
+    const std::string dir = "/tmp/gifanim-lazy-" + std::to_string(getpid());
+    const auto run = [&](const std::string& words) {
+        const std::string log = dir + "/loader.txt";
+        const int status = std::system(("LD_DEBUG=files '" GIFANIM_TOOL "' " + words + " >/dev/null 2>" + log).c_str());
+        const std::string text(std::istreambuf_iterator<char>(std::ifstream(log).rdbuf()), {});
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << words << "\n" << text;
+        return std::make_pair(text.find("file=libX11.so") != std::string::npos,
+                              text.find("file=libtiff.so") != std::string::npos);
+    };
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    QuadrantWindow w(d());
+    EXPECT_EQ(run("grab --rect 100,80,300,200 --format bmp " + dir + "/grab.bmp"), std::make_pair(true, false));
+    EXPECT_EQ(run("convert --format png " + dir + "/grab.bmp " + dir + "/grab.png"), std::make_pair(false, false));
+    EXPECT_EQ(run("convert --format tiff " + dir + "/grab.png " + dir + "/grab.tif"), std::make_pair(false, true));
+    EXPECT_EQ(run("convert --format bmp " + dir + "/grab.tif " + dir + "/tif.bmp"), std::make_pair(false, true));
+    EXPECT_EQ(run("convert --format bmp " + dir + "/grab.png " + dir + "/png.bmp"), std::make_pair(false, false));
+    const auto bytes = [](const std::string& path) {
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {});
+    };
+    EXPECT_GT(bytes(dir + "/png.bmp").size(), 200u * 120 * 3);
+    EXPECT_EQ(bytes(dir + "/tif.bmp"), bytes(dir + "/png.bmp")) << "the TIFF changed the pixels";
+    EXPECT_EQ(std::system(("rm -r " + dir).c_str()), 0);
+}
+
 }  // namespace
 }  // namespace gifanim::platform
