@@ -1,5 +1,6 @@
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -10,6 +11,9 @@ namespace gifanim::platform {
 namespace {
 
 std::string convert(std::string_view in, const char* to, const char* from) {
+    // ASCII is the same in both: no converter to open (the first one loads a module).
+    if (std::all_of(in.begin(), in.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(in);
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
     std::string out;
