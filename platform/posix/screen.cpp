@@ -46,6 +46,11 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
+// A connection to $DISPLAY; null without one, or without Xlib.
+DisplayPtr open_display() {
+    return DisplayPtr(x11() ? x11()->XOpenDisplay(nullptr) : nullptr);
+}
+
 struct ImageDestroyer {
     void operator()(XImage* i) const { XDestroyImage(i); }
 };
@@ -148,7 +153,7 @@ Connection& connection() {
     const std::string name = env ? env : "";
     if (!c.display || name != c.name) {
         c.shm.reset();
-        c.display.reset(x11() ? x11()->XOpenDisplay(nullptr) : nullptr);
+        c.display = open_display();
         c.name = name;
         c.shm_failed = false;
     }
@@ -392,7 +397,7 @@ bool grab_screen(const ScreenRect& rect, bool draw_cursor, ScreenPixels& out) {
 
 Selection select_screen_rect(ScreenRect& out) {
     // A connection of its own: the choice takes as long as the user, and grabs keep theirs.
-    const DisplayPtr display(x11() ? x11()->XOpenDisplay(nullptr) : nullptr);
+    const DisplayPtr display = open_display();
     Display* d = display.get();
     if (!d) return Selection::failed;
     const Window root = DefaultRootWindow(d);
