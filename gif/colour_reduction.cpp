@@ -120,10 +120,13 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
     return result;
 }
 
-void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<std::uint16_t>& bins) {
-    prepare(picture, out);
+namespace {
+
+// The bins of every pixel into `bins`, then each pixel's palette index into `indices`, which may
+// be the bins' own memory.
+void reduce(const platform::Dib24& picture, std::array<std::uint8_t, 768>& palette, Unset<std::uint16_t>& bins,
+            std::uint8_t* indices) {
     const int w = picture.width, h = picture.height;
-    bins.resize(out.indices.size());
 
     // Four histograms side by side, so that runs of one colour do not serialise on one counter.
     std::array<std::array<std::uint32_t, 4096>, 4> partial{};
@@ -155,12 +158,28 @@ void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<
     for (std::size_t i = 0; i < 4096; ++i) histogram[i] = partial[0][i] + partial[1][i] + partial[2][i] + partial[3][i];
 
     const PopularityPalette pal = popularity_palette(histogram);
-    out.palette = pal.palette;
+    palette = pal.palette;
     const std::uint8_t* map = pal.index_of_bin.data();
     const std::uint16_t* in = bins.data();
-    std::uint8_t* idx = out.indices.data();
-    const std::size_t count = out.indices.size();
-    for (std::size_t i = 0; i < count; ++i) idx[i] = map[in[i]];
+    const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+    // Forwards: byte i lies in bin i / 2, which is read by then.
+    for (std::size_t i = 0; i < count; ++i) indices[i] = map[in[i]];
+}
+
+}  // namespace
+
+void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<std::uint16_t>& bins) {
+    prepare(picture, out);
+    bins.resize(out.indices.size());
+    reduce(picture, out.palette, bins, out.indices.data());
+}
+
+const std::uint8_t* popularity_reduce_in_place(const platform::Dib24& picture, std::array<std::uint8_t, 768>& palette,
+                                               Unset<std::uint16_t>& bins) {
+    bins.resize(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height));
+    std::uint8_t* indices = reinterpret_cast<std::uint8_t*>(bins.data());
+    reduce(picture, palette, bins, indices);
+    return indices;
 }
 
 void dither_reduce(const platform::Dib24& picture, IndexedImage& out) {

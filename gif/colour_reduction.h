@@ -33,6 +33,11 @@ PopularityPalette popularity_palette(const std::array<std::uint32_t, 4096>& hist
 // Per-frame popularity palette: the 256 most frequent bins, the rest mapped to the nearest of them.
 // `bins` is scratch space kept by the caller between frames. Throws std::bad_alloc.
 void popularity_reduce(const platform::Dib24& picture, IndexedImage& out, Unset<std::uint16_t>& bins);
+// The same reduction with the palette index of pixel i written over byte i of `bins` (each bin is
+// read before its bytes are written over): the indices, rows top-down, then lie at the start of
+// the bins' memory, which saves a buffer of a byte a pixel. Throws std::bad_alloc.
+const std::uint8_t* popularity_reduce_in_place(const platform::Dib24& picture, std::array<std::uint8_t, 768>& palette,
+                                               Unset<std::uint16_t>& bins);
 
 // Ordered dither to the fixed 6x6x6 colour cube with an 8x8 threshold matrix. Throws std::bad_alloc.
 void dither_reduce(const platform::Dib24& picture, IndexedImage& out);

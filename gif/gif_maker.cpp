@@ -87,14 +87,15 @@ struct FrameSlot {
     bool held = true;  // the frame is to be held, not written at once
 
     void convert() {
+        const std::uint8_t* indices = nullptr;
         if (dither) {
             dither_reduce(picture, indexed);
+            frame.palette = indexed.palette;
+            indices = indexed.indices.data();
         } else {
-            popularity_reduce(picture, indexed, bins);
+            indices = popularity_reduce_in_place(picture, frame.palette, bins);
         }
-        frame.palette = indexed.palette;
-        encoder->encode(indexed.indices.data(), indexed.width, indexed.height, indexed.width, 8, interlace,
-                        frame.data);
+        encoder->encode(indices, picture.width, picture.height, picture.width, 8, interlace, frame.data);
         // The data at its exact size, copied here rather than on the caller's thread, which decodes
         // the next frames meanwhile. Without memory for the copy the frame keeps the large buffer;
         // a frame that goes straight to the file needs none.
@@ -198,7 +199,7 @@ struct GifMaker::State {
 
     // SaveGif while streaming: the last frames, the end, and the file in the target's place.
     // Throws what a frame or the file failed with.
-    void save_streamed(const std::filesystem::path& path) {
+    void save_streamed(const std::filesystem::path* path) {
         check_stream_save(path);
         try {
             while (!in_flight.empty() && streaming()) finish_oldest(true);
@@ -206,7 +207,7 @@ struct GifMaker::State {
             if (!streaming()) return;
             stream.saved = true;
             if (!stream.file) {
-                write_to(path, [&](platform::File& file) {
+                write_to(*path, [&](platform::File& file) {
                     write_gif(file, settings, records, std::span<const EncodedFrame>(&stream.first, 1));
                 });
                 return;
@@ -219,9 +220,9 @@ struct GifMaker::State {
         }
     }
 
-    // A save while streaming must name the target, once.
-    void check_stream_save(const std::filesystem::path& path) const {
-        if (path != stream.target) fail("只能保存到开始时指定的文件");
+    // A save while streaming must name the target (a file, not memory), once.
+    void check_stream_save(const std::filesystem::path* path) const {
+        if (!path || *path != stream.target) fail("只能保存到开始时指定的文件");
         if (stream.saved) fail("帧已经写入文件");
     }
 
@@ -360,8 +361,17 @@ struct GifMaker::State {
         pipeline->submit(job, info.Left, info.Top, static_cast<std::uint16_t>(info.DelayTime), std::move(comment));
     }
 
-    // The optimizing mode's SaveGif: the last frames are placed, then everything is written.
-    bool save_optimised(const std::filesystem::path& path) {
+    // Empties `memory` and gives it room for the GIF of frames that take `frames` bytes, so that it
+    // is written without a copy as it grows.
+    void reserve_for(std::vector<std::uint8_t>& memory, std::size_t frames) const {
+        memory.clear();
+        // The header and tables, and per frame its extensions and descriptor, come to less.
+        memory.reserve(frames + 1024 + 512 * records.size());
+    }
+
+    // The optimizing mode's SaveGif: the last frames are placed, then everything is written (into
+    // `memory` when given).
+    bool save_optimised(const std::filesystem::path* path, std::vector<std::uint8_t>* memory) {
         try {
             const bool streamed = streaming();
             if (streamed) check_stream_save(path);
@@ -382,10 +392,15 @@ struct GifMaker::State {
                 if (streamed) drop_stream();
                 throw;
             }
-            write_to(path, [&](platform::File& file) {
-                write_placed_gif(file, settings, pipeline->records(),
-                                 [&](std::size_t i) -> const PlacedFrame& { return pipeline->frames().at(i); });
-            });
+            const auto frame_at = [&](std::size_t i) -> const PlacedFrame& { return pipeline->frames().at(i); };
+            if (memory) {
+                reserve_for(*memory, pipeline->frames().bytes());
+                write_placed_gif(*memory, settings, pipeline->records(), frame_at);
+            } else {
+                write_to(*path, [&](platform::File& file) {
+                    write_placed_gif(file, settings, pipeline->records(), frame_at);
+                });
+            }
             return true;
         } catch (...) {
             error = current_error_text();
@@ -521,8 +536,11 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             static_cast<std::size_t>(slot.picture.width) * static_cast<std::size_t>(slot.picture.height);
         try {
             if (!slot.encoder) slot.encoder = std::make_unique<LzwEncoder>();
-            slot.indexed.indices.reserve(pixels);
-            if (info.Dither == 0) slot.bins.reserve(pixels);
+            if (info.Dither == 0) {
+                slot.bins.reserve(pixels);
+            } else {
+                slot.indexed.indices.reserve(pixels);
+            }
             slot.encoder->reserve(pixels);
             slot.frame.data.clear();
             slot.frame.data.reserve(LzwEncoder::max_data_size(pixels));
@@ -563,6 +581,14 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
 }
 
 bool GifMaker::SaveGif(const std::filesystem::path& path) {
+    return save(&path, nullptr);
+}
+
+bool GifMaker::SaveGif(std::vector<std::uint8_t>& out) {
+    return save(nullptr, &out);
+}
+
+bool GifMaker::save(const std::filesystem::path* path, std::vector<std::uint8_t>* memory) {
     if (!state_) return false;
     State& st = *state_;
     if (st.records.empty()) {
@@ -570,7 +596,7 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
         return false;
     }
     st.error.clear();
-    if (st.pipeline) return st.save_optimised(path);
+    if (st.pipeline) return st.save_optimised(path, memory);
     try {
         if (st.streaming()) {
             st.save_streamed(path);
@@ -581,7 +607,13 @@ bool GifMaker::SaveGif(const std::filesystem::path& path) {
             while (st.frames.size() <= i) st.finish_oldest(true);
             return st.frames.at(i);
         };
-        write_to(path, [&](platform::File& file) { write_gif(file, st.settings, st.records, frame_at); });
+        if (memory) {
+            while (!st.in_flight.empty()) st.finish_oldest(true);
+            st.reserve_for(*memory, st.frames.bytes());
+            write_gif(*memory, st.settings, st.records, frame_at);
+        } else {
+            write_to(*path, [&](platform::File& file) { write_gif(file, st.settings, st.records, frame_at); });
+        }
         return true;
     } catch (...) {
         st.error = current_error_text();

@@ -60,6 +60,9 @@ public:
     bool AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t> data);
     // Writes all frames to a new file at `path`. The frames stay, so saving may be repeated.
     bool SaveGif(const std::filesystem::path& path);
+    // The same bytes into `out` (its contents replaced) instead of a file, for a caller that only
+    // looks at them. Not while streaming (see StreamTo): that fails, and the stream stays.
+    bool SaveGif(std::vector<std::uint8_t>& out);
     std::string GetError() const;
 
     // The number of frames added so far (0 on a maker that is not created).
@@ -90,6 +93,9 @@ public:
     void StreamTo(std::filesystem::path target);
 
 private:
+    // To a new file put in place of *path, or into *memory.
+    bool save(const std::filesystem::path* path, std::vector<std::uint8_t>* memory);
+
     struct State;
     std::unique_ptr<State> state_;
     unsigned threads_ = 0;

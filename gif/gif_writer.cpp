@@ -154,8 +154,8 @@ namespace {
 
 // The header of placed frames: the screen, the first frame's table as the global one, and with
 // two or more frames the looping extension when enabled.
-void placed_head(BufferedFileOutput& out, const AnimationSettings& settings, const PlacedFrame& first,
-                 bool animation) {
+template <class Output>
+void placed_head(Output& out, const AnimationSettings& settings, const PlacedFrame& first, bool animation) {
     out.text("GIF89a");
     out.word(settings.width);
     out.word(settings.height);
@@ -169,8 +169,9 @@ void placed_head(BufferedFileOutput& out, const AnimationSettings& settings, con
 
 // A placed frame: left in place (disposal 1) with its transparent index; the first one uses the
 // global table, every later one has a local table.
-void placed_frame(BufferedFileOutput& out, const AnimationSettings& settings, const PlacedRecord& rec,
-                  const PlacedFrame& frame, bool first) {
+template <class Output>
+void placed_frame(Output& out, const AnimationSettings& settings, const PlacedRecord& rec, const PlacedFrame& frame,
+                  bool first) {
     const std::uint8_t interlace_bit = settings.interlace ? 0x40 : 0x00;
     out.byte(0x21);
     out.byte(0xF9);
@@ -195,14 +196,27 @@ void placed_frame(BufferedFileOutput& out, const AnimationSettings& settings, co
     out.byte(0x00);
 }
 
+template <class Output>
+void write_placed(Output& out, const AnimationSettings& settings, std::span<const PlacedRecord> records,
+                  const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
+    placed_head(out, settings, frame_at(0), records.size() >= 2);
+    for (std::size_t i = 0; i < records.size(); ++i) placed_frame(out, settings, records[i], frame_at(i), i == 0);
+    stream_end(out, settings);
+}
+
 }  // namespace
 
 void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
                       const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
     BufferedFileOutput out(file);
-    placed_head(out, settings, frame_at(0), records.size() >= 2);
-    for (std::size_t i = 0; i < records.size(); ++i) placed_frame(out, settings, records[i], frame_at(i), i == 0);
-    stream_end(out, settings);
+    write_placed(out, settings, records, frame_at);
+}
+
+void write_placed_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
+                      std::span<const PlacedRecord> records,
+                      const std::function<const PlacedFrame&(std::size_t)>& frame_at) {
+    MemoryOutput memory(out);
+    write_placed(memory, settings, records, frame_at);
 }
 
 void PlacedStream::add(const PlacedRecord& record, const PlacedFrame& frame) {
@@ -230,6 +244,12 @@ void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings
     MemoryOutput memory(out);
     write_stream(memory, settings, records.first(frames.size()),
                  [&](std::size_t i) -> const EncodedFrame& { return frames[i]; });
+}
+
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               const std::function<const EncodedFrame&(std::size_t)>& frame_at) {
+    MemoryOutput memory(out);
+    write_stream(memory, settings, records, frame_at);
 }
 
 }  // namespace gifanim

@@ -117,6 +117,10 @@ private:
 // platform::FileError.
 void write_placed_gif(platform::File& file, const AnimationSettings& settings, std::span<const PlacedRecord> records,
                       const std::function<const PlacedFrame&(std::size_t)>& frame_at);
+// The same stream appended to `out`. Throws std::bad_alloc, and what frame_at throws.
+void write_placed_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
+                      std::span<const PlacedRecord> records,
+                      const std::function<const PlacedFrame&(std::size_t)>& frame_at);
 
 // Writes the whole stream. Two or more frames give an animation with a looping extension (when
 // enabled), and per frame a graphic control extension, comment, descriptor and local table; one
@@ -133,5 +137,8 @@ void write_gif(platform::File& file, const AnimationSettings& settings, std::spa
 // The same stream appended to `out`. Throws std::bad_alloc.
 void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings,
                std::span<const FrameRecord> records, std::span<const EncodedFrame> frames);
+// The same, the frames handed over one at a time. Throws std::bad_alloc, and what frame_at throws.
+void write_gif(std::vector<std::uint8_t>& out, const AnimationSettings& settings, std::span<const FrameRecord> records,
+               const std::function<const EncodedFrame&(std::size_t)>& frame_at);
 
 }  // namespace gifanim

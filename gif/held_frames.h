@@ -31,11 +31,14 @@ public:
         memory_ = {};
         file_.close();
         memory_bytes_ = 0;
+        bytes_ = 0;
         spilled_ = false;
         scratch_ = Frame{};
     }
 
     std::size_t size() const { return memory_.size() + file_.count(); }
+    // What the frames take, in memory or not: at least their tables and data.
+    std::size_t bytes() const { return bytes_; }
 
     // Makes room for this many frames in memory, so that adding them there allocates nothing.
     // Throws std::bad_alloc.
@@ -50,6 +53,7 @@ public:
         if (!spilled_ && memory_bytes_ + bytes <= budget_) {
             memory_.push_back(std::move(frame));
             memory_bytes_ += bytes;
+            bytes_ += bytes;
             return;
         }
         if (!spilled_) {
@@ -59,6 +63,7 @@ public:
         blob_.clear();
         serialise(frame, blob_);
         if (!file_.append(blob_)) fail("写入临时文件失败");
+        bytes_ += bytes;
     }
 
     // Frame i (from 0), valid until the next call.
@@ -74,6 +79,7 @@ private:
     std::size_t budget_ = 0;
     std::vector<Frame> memory_;
     std::size_t memory_bytes_ = 0;
+    std::size_t bytes_ = 0;
     bool spilled_ = false;
     platform::FrameRecordFile file_;
     std::vector<std::uint8_t> blob_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gif/gif_index.h"
+#include "gif/lzw_encoder.h"
 #include "gif/picture_loader.h"
 #include "imaging/resize.h"
 #include "platform/file.h"
@@ -59,12 +60,28 @@ struct TrialFile {
     }
 };
 
+// Where a trial GIF goes: a scratch file, or memory (`gif`) when it cannot take much of it.
+struct TrialGif {
+    std::unique_ptr<TrialFile> file;
+    std::vector<std::uint8_t> gif;
+    // Memory for `frames` frames of this canvas, unless they may come to more than a maker holds
+    // in memory.
+    static TrialGif for_frames(std::size_t frames, PictureSize canvas) {
+        constexpr std::size_t kInMemory = GifMaker::kDefaultMemoryBudget;
+        const std::size_t most =
+            LzwEncoder::max_data_size(static_cast<std::size_t>(canvas.width) * static_cast<std::size_t>(canvas.height));
+        TrialGif t;
+        if (most > kInMemory / std::max<std::size_t>(frames, 1)) t.file = std::make_unique<TrialFile>();
+        return t;
+    }
+};
+
 // One encoding: frames [from, to) of the export as an animation of their own, in `maker`; those
 // marked in `shown_only` (when given) are taken as shown and not written. Answers the size of the
 // GIF written to `trial`; 0 when it could not be written.
 std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vector<TimedFrame>& timing,
                      std::size_t from, std::size_t to, const ExportShape& shape, const Optimization& optimization,
-                     const TrialFile& trial, const std::vector<bool>* shown_only = nullptr) {
+                     TrialGif& trial, const std::vector<bool>* shown_only = nullptr) {
     const PictureSize canvas = shaped_size(shape, source.size);
     AnimationInfo info = source.animation;
     info.Width = static_cast<std::int16_t>(canvas.width);
@@ -75,9 +92,10 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
     ShapingScratch scratch;
     for (std::size_t i = from; i < to; ++i)
         add_shaped_frame(maker, source, timing[i], shape, scratch, shown_only && (*shown_only)[i]);
-    if (!maker.SaveGif(trial.path)) return 0;
+    if (!trial.file) return maker.SaveGif(trial.gif) ? trial.gif.size() : 0;
+    if (!maker.SaveGif(trial.file->path)) return 0;
     std::error_code ec;
-    const auto size = std::filesystem::file_size(trial.path, ec);
+    const auto size = std::filesystem::file_size(trial.file->path, ec);
     return ec ? 0 : static_cast<std::uint64_t>(size);
 }
 
@@ -86,15 +104,17 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
 // The rest of the file (header, tables, trailer) goes to `overhead`; `headed` gets the part of
 // the bytes of the frames given from `from` on that comes ahead of their image data (extensions,
 // descriptor, local table). False when the file cannot be read back.
-bool bytes_by_frame(const std::filesystem::path& gif_path, std::size_t given, std::size_t from,
-                    std::vector<std::uint64_t>& bytes, std::uint64_t& overhead, std::uint64_t& headed) {
-    std::vector<std::uint8_t> gif;
-    try {
-        platform::File file = platform::File::open_read(gif_path);
-        gif.resize(static_cast<std::size_t>(file.size()));
-        file.read(gif);
-    } catch (const platform::FileError&) {
-        return false;
+bool bytes_by_frame(TrialGif& trial, std::size_t given, std::size_t from, std::vector<std::uint64_t>& bytes,
+                    std::uint64_t& overhead, std::uint64_t& headed) {
+    std::vector<std::uint8_t>& gif = trial.gif;
+    if (trial.file) {
+        try {
+            platform::File file = platform::File::open_read(trial.file->path);
+            gif.resize(static_cast<std::size_t>(file.size()));
+            file.read(gif);
+        } catch (const platform::FileError&) {
+            return false;
+        }
     }
     if (gif.size() < 14) return false;
     const GifIndex index = build_index(gif);
@@ -258,7 +278,6 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const std::size_t n = timing.size();
     if (n == 0) return 0;
     GifMaker maker;
-    TrialFile trial;
     // The first frame, then runs of consecutive frames spread over the rest, given one after
     // another: the first frame of each run is only what the others are stored against, and they
     // cost what they cost in the export. A plain frame stands on its own and costs about what its
@@ -276,7 +295,11 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     const std::size_t runs =
         by_size ? std::clamp<std::size_t>(n / 30, 2, 64) : std::clamp<std::size_t>(n / 12, prepared ? 6 : 4, 16);
     const std::size_t length = by_size ? 2 : std::clamp<std::size_t>(n / 25 / runs + 1, 2, 64) + (prepared ? 1 : 0);
-    if (1 + runs * length >= n) return encode(maker, source, timing, 0, n, shape, optimization, trial);
+    const PictureSize canvas = shaped_size(shape, source.size);
+    if (1 + runs * length >= n) {
+        TrialGif whole = TrialGif::for_frames(n, canvas);
+        return encode(maker, source, timing, 0, n, shape, optimization, whole);
+    }
     const auto run_start = [&](std::size_t r) {
         // In the middle of each of `runs` equal parts: frames just after the first are not like
         // the rest, and neither are the last ones.
@@ -362,6 +385,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
         }
     }
     for (TimedFrame& t : sample) t.delay = 1;
+    TrialGif trial = TrialGif::for_frames(sample.size(), canvas);
     encode(maker, source, sample, 0, sample.size(), shape, optimization, trial, &shown_only);
     if (measuring.joinable()) measuring.join();
     if (measure_error) std::rethrow_exception(measure_error);
@@ -380,7 +404,7 @@ std::uint64_t estimate(const FrameSource& source, ExportDirection direction, con
     std::vector<std::uint64_t> bytes;
     std::uint64_t overhead = 0;
     std::uint64_t headed = 0;  // of the frames measured
-    if (!bytes_by_frame(trial.path, given_places.size(), from, bytes, overhead, headed)) return 0;
+    if (!bytes_by_frame(trial, given_places.size(), from, bytes, overhead, headed)) return 0;
     std::uint64_t measured = 0, frames = 0;
     double measured_change = 0;
     for (std::size_t i = from; i < given_places.size(); ++i) {
@@ -521,7 +545,7 @@ FitResult FitUnder(const FrameSource& source, ExportDirection direction, const E
         return lo;
     };
     GifMaker maker;
-    TrialFile trial;
+    TrialGif trial{std::make_unique<TrialFile>(), {}};  // a whole export: it may be large
     const auto export_step = [&](std::size_t step) {
         const ExportShape shape = resolved_for(ladder[step].shape, source.size);
         const std::vector<TimedFrame> timing = export_timing(source.infos, direction, shape);

@@ -310,8 +310,9 @@ TEST(GifMaker, BytesDoNotDependOnTheThreadCount) {
 }
 
 // Frames written beside the target as they are finished make the same bytes as frames held
-// until the save, for a still picture and an animation, plain and optimized; nothing is left
-// beside the target, and frames dropped unsaved leave nothing either.
+// until the save, for a still picture and an animation, plain and optimized, and so does a save
+// into memory, of frames held in memory or in the temporary file; nothing is left beside the
+// target, and frames dropped unsaved leave nothing either.
 TEST(GifMaker, StreamedFramesMakeTheSameBytesAndLeaveNothingBehind) {
     TempDir dir;
     std::vector<Bytes> pictures;
@@ -337,11 +338,20 @@ TEST(GifMaker, StreamedFramesMakeTheSameBytesAndLeaveNothingBehind) {
             GifMaker held;
             make(held, count);
             ASSERT_TRUE(held.SaveGif(dir / "held.gif")) << held.GetError();
+            Bytes memory{1, 2, 3};
+            ASSERT_TRUE(held.SaveGif(memory)) << held.GetError();
+            EXPECT_EQ(memory, read_bytes(dir / "held.gif")) << count << " " << optimize;
+            GifMaker spilled;
+            spilled.SetMemoryBudget(1);
+            make(spilled, count);
+            ASSERT_TRUE(spilled.SaveGif(memory)) << spilled.GetError();
+            EXPECT_EQ(memory, read_bytes(dir / "held.gif")) << count << " " << optimize;
             GifMaker streamed;
             streamed.SetThreads(2);
             streamed.StreamTo(dir / "streamed.gif");
             make(streamed, count);
             EXPECT_FALSE(fs::exists(dir / "streamed.gif"));
+            EXPECT_FALSE(streamed.SaveGif(memory));  // the frames go to the target, and still can
             ASSERT_TRUE(streamed.SaveGif(dir / "streamed.gif")) << streamed.GetError();
             EXPECT_EQ(read_bytes(dir / "streamed.gif"), read_bytes(dir / "held.gif")) << count << " " << optimize;
             EXPECT_FALSE(streamed.SaveGif(dir / "streamed.gif"));  // its frames are in the file now
