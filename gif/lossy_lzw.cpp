@@ -347,11 +347,14 @@ private:
         const std::uint8_t* pixel_of = s_.pixel_of.data();
         const unsigned transparent = transparent_;
         int n = 0;
+        // Written whether taken or not, and counted when taken: which child is close enough is
+        // too irregular to guess.
         for (int c = s_.first_child[at]; c != kNone && n < kMaxChildren; c = next_sibling[c]) {
             const unsigned k = pixel_of[c];
-            if (k != own && distance2(k == transparent ? now : table_[k], want) > tolerance) continue;
+            const bool taken = (k == own) | (distance2(k == transparent ? now : table_[k], want) <= tolerance);
             codes[n] = c;
-            entries[n++] = k;
+            entries[n] = k;
+            n += taken;
         }
         if (!keep) return n;
         for (int m = 0; m < n; ++m) {
