@@ -64,6 +64,19 @@ void check_decoded(platform::LoadResult result) {
     }
 }
 
+// A frame's picture into `out`: the image's bytes decoded, or the picture given taken over in
+// exchange for out's buffer. Throws Failure.
+void take_picture(std::span<const std::uint8_t> data, platform::Dib24* decoded, platform::Dib24& out) {
+    if (!decoded) return check_decoded(decode_picture(data, out));
+    const platform::Dib24& p = *decoded;
+    check_decoded(platform::check_picture_size(p.width, p.height));
+    if (!p.bits || p.stride != platform::Dib24::stride_for(p.width) ||
+        p.capacity < p.stride * static_cast<std::size_t>(p.height)) {
+        check_decoded(platform::LoadResult::undecodable);
+    }
+    std::swap(out, *decoded);
+}
+
 // The threads a frame is worked with: those asked for, or every core when none were.
 unsigned threads_for(unsigned asked) {
     return asked != 0 ? asked : std::max(1u, std::thread::hardware_concurrency());
@@ -315,8 +328,8 @@ struct GifMaker::State {
 
     // The optimizing mode's AddFrame after the file was read: the picture is decoded into the
     // pipeline's next job and handed over.
-    void add_optimised(const FrameInfo& info, std::span<const std::uint8_t> data, unsigned threads,
-                       bool shown_only = false) {
+    void add_optimised(const FrameInfo& info, std::span<const std::uint8_t> data, platform::Dib24* decoded,
+                       unsigned threads, bool shown_only = false) {
         if (!pipeline) {
             try {
                 pipeline = std::make_unique<OptimizingPipeline>(optimization.quality, settings.interlace, threads,
@@ -332,7 +345,7 @@ struct GifMaker::State {
         OptimizingPipeline::Job& job = pipeline->take();
         std::string comment;
         try {
-            check_decoded(decode_picture(data, job.picture));
+            take_picture(data, decoded, job.picture);
             if (shown_only) {
                 pipeline->submit_shown(job, info.Left, info.Top);
                 return;
@@ -506,19 +519,32 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             set_error(st.error, "不是有效的图片数据");
             return false;
         }
+        return add(info, data, nullptr);
     }
+    std::vector<std::uint8_t> contents;
+    try {
+        platform::File file = platform::File::open_read(path);
+        contents = read_contents(file, file.size());
+    } catch (...) {
+        st.error = current_error_text();
+        return false;
+    }
+    return add(info, contents, nullptr, &contents);
+}
+
+bool GifMaker::AddFrame(const FrameInfo& info, platform::Dib24& picture) {
+    return state_ && add(info, {}, &picture);
+}
+
+bool GifMaker::add(const FrameInfo& info, std::span<const std::uint8_t> data, platform::Dib24* decoded,
+                   std::vector<std::uint8_t>* read) {
+    State& st = *state_;
     st.error.clear();
     FrameSlot* taken = nullptr;
     try {
-        std::vector<std::uint8_t> contents;
-        if (has_path) {
-            platform::File file = platform::File::open_read(path);
-            contents = read_contents(file, file.size());
-            data = contents;
-        }
         const unsigned threads = threads_for(threads_);
         if (st.optimization.enabled) {
-            st.add_optimised(info, data, threads);
+            st.add_optimised(info, data, decoded, threads);
             return true;
         }
         try {
@@ -527,8 +553,8 @@ bool GifMaker::AddFrame(const FrameInfo& info, const std::filesystem::path& path
             fail("为位图分配内存失败");
         }
         FrameSlot& slot = *taken;
-        check_decoded(decode_picture(data, slot.picture));
-        contents = {};
+        take_picture(data, decoded, slot.picture);
+        if (read) *read = {};
 
         // Every buffer the frame needs on its way is allocated here, so that a shortage is reported
         // by this call and the work on a worker's thread cannot fail.
@@ -630,6 +656,18 @@ std::string GifMaker::GetError() const {
 }
 
 bool GifMaker::AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t> data) {
+    if (state_ && data.size() < 54 && state_->optimization.enabled && !state_->records.empty()) {
+        set_error(state_->error, "不是有效的图片数据");
+        return false;
+    }
+    return add_shown(info, data, nullptr);
+}
+
+bool GifMaker::AddShownFrame(const FrameInfo& info, platform::Dib24& picture) {
+    return add_shown(info, {}, &picture);
+}
+
+bool GifMaker::add_shown(const FrameInfo& info, std::span<const std::uint8_t> data, platform::Dib24* decoded) {
     if (!state_) return false;
     State& st = *state_;
     if (!st.optimization.enabled) return true;
@@ -637,14 +675,10 @@ bool GifMaker::AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t
         set_error(st.error, "需要先加入一帧");
         return false;
     }
-    if (data.size() < 54) {
-        set_error(st.error, "不是有效的图片数据");
-        return false;
-    }
     st.error.clear();
     try {
         const unsigned threads = threads_for(threads_);
-        st.add_optimised(info, data, threads, true);
+        st.add_optimised(info, data, decoded, threads, true);
         return true;
     } catch (...) {
         st.error = current_error_text();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gif/records.h"
+#include "platform/picture.h"
 
 namespace gifanim {
 
@@ -53,11 +54,17 @@ public:
     // appends it. An empty path or empty data counts as not given.
     bool AddFrame(const FrameInfo& info, const std::filesystem::path& path = {},
                   std::span<const std::uint8_t> data = {});
+    // The same with the image decoded already (as platform::load_picture gives it): the maker
+    // takes its pixels and leaves `picture` with a buffer to use again (or none). A picture
+    // without pixels, or larger than a GIF holds, fails as an undecodable or too large image.
+    bool AddFrame(const FrameInfo& info, platform::Dib24& picture);
     // The optimizing mode only: takes the image as what the viewer shows from now on, exactly,
     // with no frame written for it, so that the frames after it are stored against it (a size
     // estimate encodes runs of a recording's frames, each starting from the frame before it, so).
     // Needs a frame added before it; does not count as a frame. In the plain mode it does nothing.
     bool AddShownFrame(const FrameInfo& info, std::span<const std::uint8_t> data);
+    // The same with the image decoded already, taken as AddFrame takes it.
+    bool AddShownFrame(const FrameInfo& info, platform::Dib24& picture);
     // Writes all frames to a new file at `path`. The frames stay, so saving may be repeated.
     bool SaveGif(const std::filesystem::path& path);
     // The same bytes into `out` (its contents replaced) instead of a file, for a caller that only
@@ -95,6 +102,11 @@ public:
 private:
     // To a new file put in place of *path, or into *memory.
     bool save(const std::filesystem::path* path, std::vector<std::uint8_t>* memory);
+    // AddFrame once the image's bytes are in memory (`decoded` null) or its picture given; the
+    // bytes read from a file (`read`) are let go once decoded.
+    bool add(const FrameInfo& info, std::span<const std::uint8_t> data, platform::Dib24* decoded,
+             std::vector<std::uint8_t>* read = nullptr);
+    bool add_shown(const FrameInfo& info, std::span<const std::uint8_t> data, platform::Dib24* decoded);
 
     struct State;
     std::unique_ptr<State> state_;

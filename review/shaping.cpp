@@ -6,7 +6,6 @@
 
 #include "gif/picture_loader.h"
 #include "imaging/resize.h"
-#include "platform/bmp.h"
 
 namespace gifanim::review {
 
@@ -23,17 +22,6 @@ std::optional<long> whole(std::string_view s) {
 
 int rounded_side(double v) {
     return static_cast<int>(std::clamp(std::lround(v), 1L, 65535L));
-}
-
-// A picture as BMP bytes, the layout the maker reads fastest.
-std::vector<std::uint8_t> as_bmp(const platform::Dib24& picture) {
-    const std::size_t rows = picture.stride * static_cast<std::size_t>(picture.height);
-    std::vector<std::uint8_t> bmp(platform::kBmpHeadersSize + rows);
-    platform::write_bmp_headers(
-        std::span<std::uint8_t, platform::kBmpHeadersSize>(bmp.data(), platform::kBmpHeadersSize), picture.width,
-        picture.height, 24, 0, static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(platform::kBmpHeadersSize));
-    std::copy_n(picture.bits.get(), rows, bmp.begin() + static_cast<std::ptrdiff_t>(platform::kBmpHeadersSize));
-    return bmp;
 }
 
 // The sides of the shaped picture before they are rounded; 0 x 0 when the crop leaves nothing.
@@ -129,20 +117,18 @@ std::vector<TimedFrame> export_timing(const std::vector<FrameInfo>& infos, Expor
     return split_long_delays(frames, kLongestDelay);
 }
 
-std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, const ExportShape& shape,
-                                         ShapingScratch& scratch, PictureSize& size) {
-    size = {};
-    if (decode_picture(image, scratch.decoded) != platform::LoadResult::ok) return {};
+bool shape_picture(std::span<const std::uint8_t> image, const ExportShape& shape, ShapingScratch& scratch) {
+    if (decode_picture(image, scratch.decoded) != platform::LoadResult::ok) return false;
     const platform::Dib24& picture = scratch.decoded;
     // A picture of another size than the recording (the panel resized while recording) gets the
     // same crop, cut to it, and the same scale; none is made that the crop misses or that no GIF
     // holds.
-    if (shape_problem(shape, {picture.width, picture.height}) != ShapeProblem::none) return {};
-    size = shaped_size(shape, {picture.width, picture.height});
+    if (shape_problem(shape, {picture.width, picture.height}) != ShapeProblem::none) return false;
+    const PictureSize size = shaped_size(shape, {picture.width, picture.height});
     const platform::ScreenRect whole{0, 0, picture.width, picture.height};
     imaging::crop_and_scale(picture, imaging::clamp_crop(shape.crop.value_or(whole), picture.width, picture.height),
                             size.width, size.height, scratch.shaped);
-    return as_bmp(scratch.shaped);
+    return true;
 }
 
 FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
@@ -154,23 +140,31 @@ FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
             [&frames](std::size_t i) { return frames.ImageSize(i + 1); }};
 }
 
+bool prepare_shaped_frame(const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
+                          ShapingScratch& scratch) {
+    const capture::FrameImage image = source.image(t.source);
+    if (!image) return false;
+    if (shape.changes_pictures()) return shape_picture(*image, shape, scratch);
+    return decode_picture(*image, scratch.shaped) == platform::LoadResult::ok;
+}
+
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch, bool shown_only) {
+                      ShapingScratch& scratch, bool shown_only, std::optional<bool> prepared) {
     FrameInfo frame = source.infos[t.source];
     frame.DelayTime = static_cast<std::int16_t>(t.delay);
     const auto add = [&](std::span<const std::uint8_t> bytes) {
         return shown_only ? maker.AddShownFrame(frame, bytes) : maker.AddFrame(frame, {}, bytes);
     };
-    const capture::FrameImage image = source.image(t.source);
-    if (image && !shape.changes_pictures()) return add(*image);
-    std::vector<std::uint8_t> bytes;
-    if (image) {
-        PictureSize size;
-        bytes = shaped_picture(*image, shape, scratch, size);
-        frame.Width = static_cast<std::int16_t>(size.width);
-        frame.Depth = static_cast<std::int16_t>(size.height);
+    if (!prepared) {
+        const capture::FrameImage image = source.image(t.source);
+        // Unshaped, the maker decodes the image itself.
+        if (image && !shape.changes_pictures()) return add(*image);
+        prepared = image && shape_picture(*image, shape, scratch);
     }
-    return add(bytes);
+    if (!*prepared) return add({});  // fails as a frame without an image
+    frame.Width = static_cast<std::int16_t>(scratch.shaped.width);
+    frame.Depth = static_cast<std::int16_t>(scratch.shaped.height);
+    return shown_only ? maker.AddShownFrame(frame, scratch.shaped) : maker.AddFrame(frame, scratch.shaped);
 }
 
 int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirection direction, const ExportShape& asked,

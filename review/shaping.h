@@ -64,16 +64,15 @@ ExportShape resolved_for(const ExportShape& shape, PictureSize recording);
 std::vector<TimedFrame> export_timing(const std::vector<FrameInfo>& infos, ExportDirection direction,
                                       const ExportShape& shape);
 
-// Reusable pictures for shaped_picture.
+// Reusable pictures for shape_picture.
 struct ShapingScratch {
     platform::Dib24 decoded, shaped;
 };
 
-// An image cropped and scaled as the shape says, as BMP bytes; `size` gets its size. Empty when
-// it cannot be decoded, the crop leaves nothing of it or the scale makes it too large (see
-// shape_problem). Throws std::bad_alloc.
-std::vector<std::uint8_t> shaped_picture(std::span<const std::uint8_t> image, const ExportShape& shape,
-                                         ShapingScratch& scratch, PictureSize& size);
+// An image cropped and scaled as the shape says, into scratch.shaped (for GifMaker::AddFrame,
+// which leaves a buffer there to use again). False when it cannot be decoded, the crop leaves
+// nothing of it or the scale makes it too large (see shape_problem). Throws std::bad_alloc.
+bool shape_picture(std::span<const std::uint8_t> image, const ExportShape& shape, ShapingScratch& scratch);
 
 // Where a shaped export's frames come from: their records, the size of the recording, and each
 // frame's image (from 0; null when it cannot be read).
@@ -97,12 +96,19 @@ struct FrameSource {
 // The frames of a snapshot of the recording. Throws std::bad_alloc.
 FrameSource source_of(const capture::FrameStoreSnapshot& frames);
 
+// Frame t's picture as a shaped export shows it, into scratch.shaped: decoded, and cropped and
+// scaled when the shape says so. False when it cannot be read or decoded, or the shape leaves
+// nothing of it. Throws std::bad_alloc.
+bool prepare_shaped_frame(const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
+                          ShapingScratch& scratch);
+
 // Gives the maker the frame `t` of a shaped export: the source frame's picture cropped and scaled
 // by `shape` (resolved_for the recording), with its record and t's delay; `shown_only` gives it as
-// a picture taken as shown (GifMaker::AddShownFrame). A frame that cannot be read is passed on
-// empty, and the maker refuses it. Returns the maker's answer.
+// a picture taken as shown (GifMaker::AddShownFrame). `prepared`, when given, is what
+// prepare_shaped_frame answered for t into `scratch`. A frame that cannot be read (or, prepared,
+// decoded) is passed on empty, and the maker refuses it. Returns the maker's answer.
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch, bool shown_only = false);
+                      ShapingScratch& scratch, bool shown_only = false, std::optional<bool> prepared = std::nullopt);
 
 // ExportFrames with the shape applied; without a shape it is ExportFrames itself (the same bytes).
 // A frame that cannot be read is passed on empty (the maker refuses it and the rest go on).

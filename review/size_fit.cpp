@@ -76,6 +76,9 @@ struct TrialGif {
     }
 };
 
+// Plain frames that an encoding of at most this many decodes two at a time.
+constexpr std::size_t kPreparedInPairs = 4;
+
 // One encoding: frames [from, to) of the export as an animation of their own, in `maker`; those
 // marked in `shown_only` (when given) are taken as shown and not written. Answers the size of the
 // GIF written to `trial`; 0 when it could not be written.
@@ -89,9 +92,49 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
     info.FrameCount = static_cast<std::int32_t>(to - from);
     maker.SetOptimization(optimization);
     maker.Create(info);
-    ShapingScratch scratch;
-    for (std::size_t i = from; i < to; ++i)
-        add_shaped_frame(maker, source, timing[i], shape, scratch, shown_only && (*shown_only)[i]);
+    const auto shown = [&](std::size_t i) { return shown_only && (*shown_only)[i]; };
+    bool none_shown = true;
+    for (std::size_t i = from; i < to; ++i) none_shown = none_shown && !shown(i);
+    if (!optimization.enabled && to - from <= kPreparedInPairs && none_shown) {
+        // A few plain frames: the maker would decode them one after another on this thread while
+        // its workers wait, so every second one is decoded on one more thread meanwhile.
+        std::vector<ShapingScratch> pictures(to - from);
+        std::vector<char> prepared(to - from, 0);
+        const auto prepare = [&](std::size_t k) {
+            prepared[k] = prepare_shaped_frame(source, timing[from + k], shape, pictures[k]);
+        };
+        std::exception_ptr error;
+        std::thread helper;
+        try {
+            helper = std::thread([&] {
+                try {
+                    for (std::size_t k = 1; k < pictures.size(); k += 2) prepare(k);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+        }
+        struct Joined {
+            std::thread& t;
+            ~Joined() {
+                if (t.joinable()) t.join();
+            }
+        } joined{helper};
+        const bool shared = helper.joinable();
+        for (std::size_t k = 0; k < pictures.size(); ++k) {
+            if (k % 2 == 0 || !shared) {
+                prepare(k);
+            } else if (helper.joinable()) {
+                helper.join();
+                if (error) std::rethrow_exception(error);
+            }
+            add_shaped_frame(maker, source, timing[from + k], shape, pictures[k], false, prepared[k] != 0);
+        }
+    } else {
+        ShapingScratch scratch;
+        for (std::size_t i = from; i < to; ++i) add_shaped_frame(maker, source, timing[i], shape, scratch, shown(i));
+    }
     if (!trial.file) return maker.SaveGif(trial.gif) ? trial.gif.size() : 0;
     if (!maker.SaveGif(trial.file->path)) return 0;
     std::error_code ec;

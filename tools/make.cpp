@@ -63,11 +63,13 @@ int make_shaped(GifMaker& maker, AnimationInfo animation, const FrameInfo& frame
         } catch (const platform::FileError& e) {
             return failure(image, e.text);
         }
-        review::PictureSize size;
-        const std::vector<std::uint8_t> shaped =
-            shape.changes_pictures() ? review::shaped_picture(bytes, shape, scratch, size) : bytes;
-        if (shaped.empty()) return failure(image, "cannot be decoded, or the crop leaves nothing of it");
-        if (!maker.AddFrame(info, {}, shaped)) return failure(image, maker.GetError());
+        if (!shape.changes_pictures()) {
+            if (!maker.AddFrame(info, {}, bytes)) return failure(image, maker.GetError());
+            continue;
+        }
+        if (!review::shape_picture(bytes, shape, scratch))
+            return failure(image, "cannot be decoded, or the crop leaves nothing of it");
+        if (!maker.AddFrame(info, scratch.shaped)) return failure(image, maker.GetError());
     }
     if (!maker.SaveGif(output)) return failure(maker.GetError());
     return 0;

@@ -11,6 +11,7 @@
 
 #include "gif/gif_maker.h"
 #include "gif/lzw_encoder.h"
+#include "platform/picture.h"
 #include "tests/unit/scratch_dir.h"
 #include "tests/unit/test_images.h"
 
@@ -123,6 +124,38 @@ TEST(GifMaker, PathWinsOverData) {
     EXPECT_EQ(word_at(gif, 6), 8);
     EXPECT_EQ(word_at(gif, 8), 4);
     EXPECT_EQ(gif[13], 0xC0);  // first palette entry is the red of the file, not the blue of the data
+}
+
+// A picture decoded already makes the same bytes as its image, plain and optimized; a picture
+// without pixels, or larger than a GIF holds, is refused as its image would be.
+TEST(GifMaker, DecodedPicturesMakeTheSameBytesAsTheirImages) {
+    std::vector<Bytes> images;
+    for (int k = 0; k < 4; ++k)
+        images.push_back(make_bmp(48, 24, [k](int x, int y) { return screen_like_pixel(x + 3 * k, y, k); }));
+    for (const bool optimize : {false, true}) {
+        GifMaker by_bytes, by_picture;
+        for (GifMaker* maker : {&by_bytes, &by_picture}) {
+            maker->SetOptimization({optimize, Optimization::kDefaultQuality});
+            ASSERT_TRUE(maker->Create(AnimationInfo{}));
+        }
+        platform::Dib24 picture;
+        for (const Bytes& image : images) {
+            ASSERT_TRUE(by_bytes.AddFrame(FrameInfo{}, {}, image));
+            ASSERT_EQ(platform::load_picture(image, picture), platform::LoadResult::ok);
+            ASSERT_TRUE(by_picture.AddFrame(FrameInfo{}, picture)) << by_picture.GetError();
+        }
+        platform::Dib24 none;
+        EXPECT_FALSE(by_picture.AddFrame(FrameInfo{}, none));
+        EXPECT_EQ(by_picture.GetError(), kUndecodable);
+        none.width = 70000;
+        none.height = 2;
+        EXPECT_FALSE(by_picture.AddFrame(FrameInfo{}, none));
+        EXPECT_EQ(by_picture.GetError(), "图片尺寸超出GIF的范围");
+        Bytes plain, decoded;
+        ASSERT_TRUE(by_bytes.SaveGif(plain));
+        ASSERT_TRUE(by_picture.SaveGif(decoded));
+        EXPECT_EQ(decoded, plain) << optimize;
+    }
 }
 
 TEST(GifMaker, LogicalSizeComesFromTheFirstFrameFieldByField) {

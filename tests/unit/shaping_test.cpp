@@ -92,11 +92,8 @@ TEST(ShapeSize, ScalesKeepTheAspectAndCropsAreCutToThePicture) {
     EXPECT_EQ(shape_problem({std::nullopt, *parse_scale("60000")}, source), ShapeProblem::too_large);
     EXPECT_EQ(shape_problem({std::nullopt, *parse_scale("6000")}, {100, 1200}), ShapeProblem::too_large);
     ShapingScratch scratch;
-    PictureSize made{1, 1};
-    EXPECT_TRUE(shaped_picture(test::make_bmp(40, 30, [](int, int) { return test::Rgb{}; }),
-                               {std::nullopt, *parse_scale("60000")}, scratch, made)
-                    .empty());
-    EXPECT_EQ(made.width, 0);
+    EXPECT_FALSE(shape_picture(test::make_bmp(40, 30, [](int, int) { return test::Rgb{}; }),
+                               {std::nullopt, *parse_scale("60000")}, scratch));
     for (const char* bad : {"0%", "-5%", "x480", "640x", "0", "abc", "70000"}) EXPECT_FALSE(parse_scale(bad)) << bad;
 }
 
@@ -238,18 +235,22 @@ TEST(SizeFit, APlainEstimateIsCloseWhenItsSampleIsUnlikeTheRest) {
 }
 
 #ifndef _WIN32
-// Two programs estimating in the same instant each keep their own trial file.
-TEST(SizeFit, TwoProgramsEstimatingAtOnceGetTheirOwnAnswers) {
+// Two programs fitting in the same instant each keep their own trial file.
+TEST(SizeFit, TwoProgramsFittingAtOnceGetTheirOwnAnswers) {
+    test::ScratchDir scratch("size-fit-");
     const FrameSource ours = moving_box(400, 96, 64), theirs = moving_box(400, 160, 48);
     const Optimization optimized{true, Optimization::kDefaultQuality};
-    const std::uint64_t ours_alone = EstimateSize(ours, ExportDirection::forward, {}, optimized);
-    const std::uint64_t theirs_alone = EstimateSize(theirs, ExportDirection::forward, {}, optimized);
+    const auto fitted = [&](const FrameSource& source, const char* name) {
+        return FitUnder(source, ExportDirection::forward, {}, optimized, 1u << 30, scratch.dir / name).bytes;
+    };
+    const std::uint64_t ours_alone = fitted(ours, "ours.gif");
+    const std::uint64_t theirs_alone = fitted(theirs, "theirs.gif");
     ASSERT_NE(ours_alone, theirs_alone);
     for (int round = 0; round < 3; ++round) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
-        if (child == 0) _exit(EstimateSize(theirs, ExportDirection::forward, {}, optimized) == theirs_alone ? 0 : 1);
-        EXPECT_EQ(EstimateSize(ours, ExportDirection::forward, {}, optimized), ours_alone) << round;
+        if (child == 0) _exit(fitted(theirs, "child.gif") == theirs_alone ? 0 : 1);
+        EXPECT_EQ(fitted(ours, "ours.gif"), ours_alone) << round;
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << round;
