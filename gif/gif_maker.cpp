@@ -71,7 +71,7 @@ void take_picture(std::span<const std::uint8_t> data, platform::Dib24* decoded, 
     const platform::Dib24& p = *decoded;
     check_decoded(platform::check_picture_size(p.width, p.height));
     if (!p.bits || p.stride != platform::Dib24::stride_for(p.width) ||
-        p.capacity < p.stride * static_cast<std::size_t>(p.height)) {
+        p.capacity < p.stride * static_cast<std::size_t>(p.height) + platform::Dib24::kSlack) {
         check_decoded(platform::LoadResult::undecodable);
     }
     std::swap(out, *decoded);

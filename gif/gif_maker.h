@@ -56,7 +56,8 @@ public:
                   std::span<const std::uint8_t> data = {});
     // The same with the image decoded already (as platform::load_picture gives it): the maker
     // takes its pixels and leaves `picture` with a buffer to use again (or none). A picture
-    // without pixels, or larger than a GIF holds, fails as an undecodable or too large image.
+    // without the room Dib24::allocate gives it, or larger than a GIF holds, fails as an
+    // undecodable or too large image.
     bool AddFrame(const FrameInfo& info, platform::Dib24& picture);
     // The optimizing mode only: takes the image as what the viewer shows from now on, exactly,
     // with no frame written for it, so that the frames after it are stored against it (a size

@@ -11,7 +11,7 @@ void Dib24::allocate(int w, int h) {
     width = w;
     height = h;
     stride = stride_for(w);
-    const std::size_t needed = stride * static_cast<std::size_t>(h) + 4;
+    const std::size_t needed = stride * static_cast<std::size_t>(h) + kSlack;
     if (needed > capacity) {
         bits.reset();
         capacity = 0;

@@ -19,8 +19,10 @@ struct Dib24 {
     std::size_t capacity = 0;                             // bytes held by bits
 
     static std::size_t stride_for(int width) { return ((static_cast<std::size_t>(width) * 24 + 31) / 32) * 4; }
-    // Makes room for width x height pixels (contents unspecified) plus a few slack bytes, so that
-    // a hot loop may read 4 bytes at the last pixel; a buffer that is large enough is reused.
+    // Bytes of room past the last row, so that a hot loop may read 4 bytes at the last pixel.
+    static constexpr std::size_t kSlack = 4;
+    // Makes room for width x height pixels (contents unspecified) plus kSlack bytes; a buffer that
+    // is large enough is reused.
     // Throws std::bad_alloc.
     void allocate(int w, int h);
     std::uint8_t* row(int bottom_up_index) { return bits.get() + stride * static_cast<std::size_t>(bottom_up_index); }
