@@ -21,17 +21,21 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Wall seconds of one run of the command, its stdout in $work/out.txt. The clock is bash's own: a
+# `date` around the command would add the start of a process to the time.
+wall_of() {
+  local t0 t1
+  t0=$EPOCHREALTIME
+  "$@" >"$work/out.txt"
+  t1=$EPOCHREALTIME
+  echo "$t1 - $t0" | bc
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 # Median wall seconds of ROUNDS runs of the command; its last stdout in $work/out.txt.
 median_wall() {
   local times=()
-  for _ in $(seq "$ROUNDS"); do
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" >"$work/out.txt"
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc)")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+  for _ in $(seq "$ROUNDS"); do times+=("$(wall_of "$@")"); done
+  median "${times[@]}"
 }
 
 printf '%-7s %-10s %-8s %10s %7s %8s %6s  %s\n' set mode limit bytes "%limit" "wall s" "x exp" "given up"
@@ -44,9 +48,16 @@ for set in seq720 xrec; do
     flags=()
     [ $mode = optimize ] && flags=(--optimize)
     export_s=$(median_wall "$TOOL" make --delay 10 --optimize -o "$work/ref.gif" "${frames[@]}")
-    asked_s=$(median_wall "$TOOL" make --delay 10 "${flags[@]}" -o "$work/asked.gif" "${frames[@]}")
+    # The export as asked and its estimate one after the other in every round, so that the
+    # machine's slower and faster spells fall on both alike.
+    asked_times=() est_times=()
+    for _ in $(seq "$ROUNDS"); do
+      asked_times+=("$(wall_of "$TOOL" make --delay 10 "${flags[@]}" -o "$work/asked.gif" "${frames[@]}")")
+      est_times+=("$(wall_of "$TOOL" make --delay 10 "${flags[@]}" --estimate -o "$work/e.gif" "${frames[@]}")")
+    done
+    asked_s=$(median "${asked_times[@]}")
+    est_s=$(median "${est_times[@]}")
     asked=$(stat -c %s "$work/asked.gif")
-    est_s=$(median_wall "$TOOL" make --delay 10 "${flags[@]}" --estimate -o "$work/e.gif" "${frames[@]}")
     est=$(awk '{print $2}' "$work/out.txt")
     printf '%-7s %-10s %-8s %10s %7s %8.3f %6s  estimate %s (%+.1f%%), %.1f%% of the export time\n' "$set" "$mode" - \
       "$asked" - "$asked_s" - "$est" "$(echo "($est - $asked) * 100 / $asked" | bc -l)" \
