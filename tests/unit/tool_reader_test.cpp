@@ -481,7 +481,20 @@ TEST(ToolShape, ScaleCropSpeedFrameRateEstimateAndSizeLimit) {
     OracleGif gif = oracle_decode(s / "out.gif");
     EXPECT_EQ(gif.width, 60);
     EXPECT_EQ(gif.height, 40);
-    EXPECT_EQ(gif.frames.size(), 12u);
+    ASSERT_EQ(gif.frames.size(), 12u);
+    // In their order (every second frame is shaped on a thread of its own): the red box's left
+    // edge moves right from each frame to the next.
+    int last_edge = -1;
+    for (const OracleFrame& f : gif.frames) {
+        const std::vector<std::uint8_t>& table = f.local_palette.empty() ? gif.global_palette : f.local_palette;
+        int edge = -1;
+        for (int x = 0; x < f.width && edge < 0; ++x) {
+            const std::size_t k = 3u * f.pixels[static_cast<std::size_t>(17 * f.width + x)];
+            if (table[k] > 150 && table[k + 1] < 100) edge = x;
+        }
+        EXPECT_GT(edge, last_edge);
+        last_edge = edge;
+    }
     ASSERT_EQ(make({"--crop", "10,10,70,50", "--scale", "30x30", "--optimize"}).status, 0);
     gif = oracle_decode(s / "out.gif");
     EXPECT_EQ(gif.width, 30);
@@ -514,6 +527,13 @@ TEST(ToolShape, ScaleCropSpeedFrameRateEstimateAndSizeLimit) {
              {"--scale", "0%"}, {"--speed", "0"}, {"--max-fps", "0"}, {"--max-size", "5XB"}, {"--crop", "5,5,5,9"}}) {
         EXPECT_EQ(make(bad).status, 2) << bad[0] << " " << bad[1];
     }
+    // A frame that cannot be decoded, at a place shaped on the second thread, is named.
+    write_bytes(images[5], Bytes(100, 7));
+    r = make({"--scale", "50%"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("f15.bmp"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot be decoded"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(s / "out.gif"));
 }
 
 }  // namespace
