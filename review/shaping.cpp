@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <system_error>
+#include <utility>
 
 #include "gif/picture_loader.h"
 #include "imaging/resize.h"
@@ -140,6 +142,52 @@ FrameSource source_of(const capture::FrameStoreSnapshot& frames) {
             [&frames](std::size_t i) { return frames.ImageSize(i + 1); }};
 }
 
+ShapedAhead::ShapedAhead(std::size_t frames, Prepare prepare) : frames_(frames), prepare_(std::move(prepare)) {
+    if (frames < 2) return;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+    }
+}
+
+ShapedAhead::~ShapedAhead() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+bool ShapedAhead::take(std::size_t k, platform::Dib24& picture) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return handed_ == k; });
+    std::swap(shared_, picture);
+    handed_ = kNone;
+    changed_.notify_all();
+    return made_;
+}
+
+void ShapedAhead::run() {
+    ShapingScratch scratch;
+    for (std::size_t k = 1; k < frames_; k += 2) {
+        bool made = false;
+        try {
+            made = prepare_(k, scratch);
+        } catch (...) {
+            made = false;  // a file error or no memory: the caller tries again and says which
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return handed_ == kNone || stop_; });
+        if (stop_) return;
+        std::swap(shared_, scratch.shaped);  // the buffer handed back comes to the next frame
+        handed_ = k;
+        made_ = made;
+        changed_.notify_all();
+    }
+}
+
 bool prepare_shaped_frame(const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
                           ShapingScratch& scratch) {
     const capture::FrameImage image = source.image(t.source);
@@ -178,8 +226,19 @@ int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirectio
     info.Width = static_cast<std::int16_t>(canvas.width);
     info.Depth = static_cast<std::int16_t>(canvas.height);
     ShapingScratch scratch;
+    std::optional<ShapedAhead> ahead;
+    if (shape.changes_pictures()) {
+        ahead.emplace(timing.size(), [&](std::size_t k, ShapingScratch& s) {
+            return prepare_shaped_frame(source, timing[k], shape, s);
+        });
+    }
     const auto add = [&](std::int32_t added) {
-        add_shaped_frame(maker, source, timing[static_cast<std::size_t>(added - 1)], shape, scratch);
+        const auto k = static_cast<std::size_t>(added - 1);
+        if (ahead && ahead->makes(k) && ahead->take(k, scratch.shaped)) {
+            add_shaped_frame(maker, source, timing[k], shape, scratch, false, true);
+            return;
+        }
+        add_shaped_frame(maker, source, timing[k], shape, scratch);
     };
     return RunExport(info, static_cast<std::int32_t>(timing.size()), static_cast<std::int32_t>(frames.count()), add,
                      maker, shell);

@@ -1,11 +1,14 @@
 #pragma once
 // Exports reshaped on the way to the GIF: a part of the recording (crop), scaled, played faster or
 // slower, at a lower frame rate. The recording itself stays as it is.
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "capture/frame_store.h"
@@ -101,6 +104,40 @@ FrameSource source_of(const capture::FrameStoreSnapshot& frames);
 // nothing of it. Throws std::bad_alloc.
 bool prepare_shaped_frame(const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
                           ShapingScratch& scratch);
+
+// The frames at odd places of an export made (read, cropped and scaled: prepare(k, scratch) puts
+// frame k's picture in scratch.shaped, false when it cannot) on a thread of its own while the
+// caller makes the others, since the shaping rather than the maker is what a shaped export waits
+// for; handed over in order, one at a time. A frame the thread could not make (false, or what
+// prepare threw) is the caller's to make again, so that it says why.
+class ShapedAhead {
+public:
+    using Prepare = std::function<bool(std::size_t, ShapingScratch&)>;
+    ShapedAhead(std::size_t frames, Prepare prepare);
+    ~ShapedAhead();
+    ShapedAhead(const ShapedAhead&) = delete;
+    ShapedAhead& operator=(const ShapedAhead&) = delete;
+
+    // Whether frame k is made by the thread (none is when no thread could be had).
+    bool makes(std::size_t k) const { return thread_.joinable() && k % 2 == 1; }
+    // Frame k's picture (one that makes(k); asked for in order) in exchange for `picture`'s
+    // buffer; false when the thread could not make it.
+    bool take(std::size_t k, platform::Dib24& picture);
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    void run();
+
+    std::size_t frames_;
+    Prepare prepare_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t handed_ = kNone;  // the frame whose picture is in shared_
+    bool made_ = false;
+    bool stop_ = false;
+    platform::Dib24 shared_;
+    std::thread thread_;
+};
 
 // Gives the maker the frame `t` of a shaped export: the source frame's picture cropped and scaled
 // by `shape` (resolved_for the recording), with its record and t's delay; `shown_only` gives it as

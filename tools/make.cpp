@@ -1,12 +1,9 @@
 // gifanim make: an animation from image files, one frame each.
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include "gif/gif_maker.h"
 #include "gif/picture_loader.h"
@@ -26,79 +23,6 @@ std::vector<std::uint8_t> read_image(const std::filesystem::path& path) {
     file.read(bytes);
     return bytes;
 }
-
-// The frames at odd places of `timing` read, cropped and scaled on a thread of their own while the
-// caller does the others (shaping, not the maker, is what a shaped export waits for), handed over
-// in order, one at a time. A frame the thread could not make is the caller's to make again, so that
-// it says why.
-class ShapedAhead {
-public:
-    ShapedAhead(const std::vector<const Argument*>& images, const std::vector<TimedFrame>& timing,
-                const review::ExportShape& shape)
-        : images_(images), timing_(timing), shape_(shape) {
-        if (timing.size() < 2) return;
-        try {
-            thread_ = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-        }
-    }
-    ~ShapedAhead() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
-    ShapedAhead(const ShapedAhead&) = delete;
-    ShapedAhead& operator=(const ShapedAhead&) = delete;
-
-    bool makes(std::size_t k) const { return thread_.joinable() && k % 2 == 1; }
-    // Frame k's picture (one that makes(k)) in exchange for `picture`'s buffer; false when the
-    // thread could not make it.
-    bool take(std::size_t k, platform::Dib24& picture) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return handed_ == k; });
-        std::swap(shared_, picture);
-        handed_ = kNone;
-        changed_.notify_all();
-        return made_;
-    }
-
-private:
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-    void run() {
-        review::ShapingScratch scratch;
-        for (std::size_t k = 1; k < timing_.size(); k += 2) {
-            bool made = false;
-            try {
-                made = review::shape_picture(read_image(images_[timing_[k].source]->path), shape_, scratch);
-            } catch (...) {
-                made = false;  // a file error or no memory: the caller tries again and says which
-            }
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return handed_ == kNone || stop_; });
-            if (stop_) return;
-            std::swap(shared_, scratch.shaped);  // the buffer handed back comes to the next frame
-            handed_ = k;
-            made_ = made;
-            changed_.notify_all();
-        }
-    }
-
-    const std::vector<const Argument*>& images_;
-    const std::vector<TimedFrame>& timing_;
-    const review::ExportShape& shape_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::size_t handed_ = kNone;  // the frame whose picture is in shared_
-    bool made_ = false;
-    bool stop_ = false;
-    platform::Dib24 shared_;
-    std::thread thread_;
-};
 
 // The images as frames of `frame`'s delay, timed, cropped and scaled as `shape` says: the
 // picture of the first image sets the size that every image is cut and scaled from.
@@ -129,8 +53,12 @@ int make_shaped(GifMaker& maker, AnimationInfo animation, const FrameInfo& frame
     if (!maker.Create(animation)) return failure(maker.GetError());
     // The image whose bytes are in `bytes`: the first one's were read for its size already.
     std::size_t read = bytes.empty() ? images.size() : 0;
-    std::optional<ShapedAhead> ahead;
-    if (shape.changes_pictures()) ahead.emplace(images, timing, shape);
+    std::optional<review::ShapedAhead> ahead;
+    if (shape.changes_pictures()) {
+        ahead.emplace(timing.size(), [&](std::size_t k, review::ShapingScratch& scratch) {
+            return review::shape_picture(read_image(images[timing[k].source]->path), shape, scratch);
+        });
+    }
     platform::Dib24 taken;
     for (std::size_t k = 0; k < timing.size(); ++k) {
         const TimedFrame& t = timing[k];
