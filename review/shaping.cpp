@@ -197,19 +197,19 @@ bool prepare_shaped_frame(const FrameSource& source, const TimedFrame& t, const 
 }
 
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch, bool shown_only, std::optional<bool> prepared) {
+                      ShapingScratch& scratch, bool shown_only, ShapedAhead* ahead, std::size_t k) {
     FrameInfo frame = source.infos[t.source];
     frame.DelayTime = static_cast<std::int16_t>(t.delay);
     const auto add = [&](std::span<const std::uint8_t> bytes) {
         return shown_only ? maker.AddShownFrame(frame, bytes) : maker.AddFrame(frame, {}, bytes);
     };
-    if (!prepared) {
+    // What the thread ahead could not make is made here again.
+    if (!ahead || !ahead->makes(k) || !ahead->take(k, scratch.shaped)) {
         const capture::FrameImage image = source.image(t.source);
         // Unshaped, the maker decodes the image itself.
         if (image && !shape.changes_pictures()) return add(*image);
-        prepared = image && shape_picture(*image, shape, scratch);
+        if (!image || !shape_picture(*image, shape, scratch)) return add({});  // fails as a frame without an image
     }
-    if (!*prepared) return add({});  // fails as a frame without an image
     frame.Width = static_cast<std::int16_t>(scratch.shaped.width);
     frame.Depth = static_cast<std::int16_t>(scratch.shaped.height);
     return shown_only ? maker.AddShownFrame(frame, scratch.shaped) : maker.AddFrame(frame, scratch.shaped);
@@ -234,11 +234,7 @@ int ExportShapedFrames(const capture::FrameStoreSnapshot& frames, ExportDirectio
     }
     const auto add = [&](std::int32_t added) {
         const auto k = static_cast<std::size_t>(added - 1);
-        if (ahead && ahead->makes(k) && ahead->take(k, scratch.shaped)) {
-            add_shaped_frame(maker, source, timing[k], shape, scratch, false, true);
-            return;
-        }
-        add_shaped_frame(maker, source, timing[k], shape, scratch);
+        add_shaped_frame(maker, source, timing[k], shape, scratch, false, ahead ? &*ahead : nullptr, k);
     };
     return RunExport(info, static_cast<std::int32_t>(timing.size()), static_cast<std::int32_t>(frames.count()), add,
                      maker, shell);

@@ -141,11 +141,12 @@ private:
 
 // Gives the maker the frame `t` of a shaped export: the source frame's picture cropped and scaled
 // by `shape` (resolved_for the recording), with its record and t's delay; `shown_only` gives it as
-// a picture taken as shown (GifMaker::AddShownFrame). `prepared`, when given, is what
-// prepare_shaped_frame answered for t into `scratch`. A frame that cannot be read (or, prepared,
-// decoded) is passed on empty, and the maker refuses it. Returns the maker's answer.
+// a picture taken as shown (GifMaker::AddShownFrame). Where `ahead` makes frame k of the export
+// (t being that frame), its picture comes from there. A frame that cannot be read (or, made
+// ahead, decoded) is passed on empty, and the maker refuses it. Returns the maker's answer.
 bool add_shaped_frame(GifMaker& maker, const FrameSource& source, const TimedFrame& t, const ExportShape& shape,
-                      ShapingScratch& scratch, bool shown_only = false, std::optional<bool> prepared = std::nullopt);
+                      ShapingScratch& scratch, bool shown_only = false, ShapedAhead* ahead = nullptr,
+                      std::size_t k = 0);
 
 // ExportFrames with the shape applied; without a shape it is ExportFrames itself (the same bytes).
 // A frame that cannot be read is passed on empty (the maker refuses it and the rest go on).

@@ -95,46 +95,17 @@ std::uint64_t encode(GifMaker& maker, const FrameSource& source, const std::vect
     const auto shown = [&](std::size_t i) { return shown_only && (*shown_only)[i]; };
     bool none_shown = true;
     for (std::size_t i = from; i < to; ++i) none_shown = none_shown && !shown(i);
+    // A few plain frames: the maker would decode them one after another on this thread while its
+    // workers wait, so every second one is decoded on one more thread meanwhile.
+    std::optional<ShapedAhead> ahead;
     if (!optimization.enabled && to - from <= kPreparedInPairs && none_shown) {
-        // A few plain frames: the maker would decode them one after another on this thread while
-        // its workers wait, so every second one is decoded on one more thread meanwhile.
-        std::vector<ShapingScratch> pictures(to - from);
-        std::vector<char> prepared(to - from, 0);
-        const auto prepare = [&](std::size_t k) {
-            prepared[k] = prepare_shaped_frame(source, timing[from + k], shape, pictures[k]);
-        };
-        std::exception_ptr error;
-        std::thread helper;
-        try {
-            helper = std::thread([&] {
-                try {
-                    for (std::size_t k = 1; k < pictures.size(); k += 2) prepare(k);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-        }
-        struct Joined {
-            std::thread& t;
-            ~Joined() {
-                if (t.joinable()) t.join();
-            }
-        } joined{helper};
-        const bool shared = helper.joinable();
-        for (std::size_t k = 0; k < pictures.size(); ++k) {
-            if (k % 2 == 0 || !shared) {
-                prepare(k);
-            } else if (helper.joinable()) {
-                helper.join();
-                if (error) std::rethrow_exception(error);
-            }
-            add_shaped_frame(maker, source, timing[from + k], shape, pictures[k], false, prepared[k] != 0);
-        }
-    } else {
-        ShapingScratch scratch;
-        for (std::size_t i = from; i < to; ++i) add_shaped_frame(maker, source, timing[i], shape, scratch, shown(i));
+        ahead.emplace(to - from, [&](std::size_t k, ShapingScratch& scratch) {
+            return prepare_shaped_frame(source, timing[from + k], shape, scratch);
+        });
     }
+    ShapingScratch scratch;
+    for (std::size_t i = from; i < to; ++i)
+        add_shaped_frame(maker, source, timing[i], shape, scratch, shown(i), ahead ? &*ahead : nullptr, i - from);
     if (!trial.file) return maker.SaveGif(trial.gif) ? trial.gif.size() : 0;
     if (!maker.SaveGif(trial.file->path)) return 0;
     std::error_code ec;
