@@ -3,8 +3,8 @@
 # of 1280x720) and of xrec (xterm and xclock on Xvfb, 80 frames of 1024x768, as
 # bench/optimize_vs_peers.sh records them): for `gifanim make --delay 10` as asked (plain, and
 # --optimize), --max-size 1MB, 5MB and 10MB, each GIF's size against the limit, what was given
-# up and the wall time against one optimized export; then --estimate against the size written,
-# and its time against the export's. Medians of ROUNDS (default 3).
+# up and the wall time against one optimized export (the two timed alternately); then --estimate
+# against the size written, and its time against the export's. Medians of ROUNDS (default 3).
 #   bench/shape_bench.sh [BUILD_DIR]     (default build/linux-release)
 set -euo pipefail
 export LC_ALL=C
@@ -31,12 +31,6 @@ wall_of() {
   echo "$t1 - $t0" | bc
 }
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-# Median wall seconds of ROUNDS runs of the command; its last stdout in $work/out.txt.
-median_wall() {
-  local times=()
-  for _ in $(seq "$ROUNDS"); do times+=("$(wall_of "$@")"); done
-  median "${times[@]}"
-}
 
 printf '%-7s %-10s %-8s %10s %7s %8s %6s  %s\n' set mode limit bytes "%limit" "wall s" "x exp" "given up"
 for set in seq720 xrec; do
@@ -47,7 +41,6 @@ for set in seq720 xrec; do
   for mode in plain optimize; do
     flags=()
     [ $mode = optimize ] && flags=(--optimize)
-    export_s=$(median_wall "$TOOL" make --delay 10 --optimize -o "$work/ref.gif" "${frames[@]}")
     # The export as asked and its estimate one after the other in every round, so that the
     # machine's slower and faster spells fall on both alike.
     asked_times=() est_times=()
@@ -64,8 +57,16 @@ for set in seq720 xrec; do
       "$(echo "$est_s * 100 / $asked_s" | bc -l)"
     for limit in 1MB 5MB 10MB; do
       bytes_limit=$(( ${limit%MB} * 1000000 ))
-      rm -f "$work/fit.gif"
-      fit_s=$(median_wall "$TOOL" make --delay 10 "${flags[@]}" --max-size "$limit" -o "$work/fit.gif" "${frames[@]}" || true)
+      # The fit and one optimized export one after the other in every round, as for the estimate:
+      # a slower spell of the machine during the exports alone would make the fits look cheap.
+      fit_times=() export_times=()
+      for _ in $(seq "$ROUNDS"); do
+        export_times+=("$(wall_of "$TOOL" make --delay 10 --optimize -o "$work/ref.gif" "${frames[@]}")")
+        rm -f "$work/fit.gif"
+        fit_times+=("$(wall_of "$TOOL" make --delay 10 "${flags[@]}" --max-size "$limit" -o "$work/fit.gif" "${frames[@]}" || true)")
+      done
+      fit_s=$(median "${fit_times[@]}")
+      export_s=$(median "${export_times[@]}")
       if [ -f "$work/fit.gif" ]; then
         bytes=$(stat -c %s "$work/fit.gif")
         printf '%-7s %-10s %-8s %10s %6.1f%% %8.3f %6.2f  %s\n' "$set" "$mode" "$limit" "$bytes" \
