@@ -1347,7 +1347,7 @@ TEST_F(Gifrec, PauseKeyLeavesThePauseOutOfTheDelays) {
     SendMessageW(frame_, WM_COMMAND, kPauseMenuId, 0);
     ASSERT_TRUE(paused()) << "暂停录制 did not pause";
     recorded += static_cast<long long>(GetTickCount64() - segment);
-    Sleep(800);
+    Sleep(1500);
     click(0);
     EXPECT_TRUE(record_button_reads(L"录制")) << "停止 did not end the paused recording";
     EXPECT_GT(number_after(window_text(frame_), L"当前帧数:"), frames_at_pause);
